@@ -1,0 +1,15 @@
+#pragma once
+
+#include "shell/Screen.h"
+#include "shell/Shell.h"
+
+// Placeholder until this screen is built: only its caption, size and the
+// procedures other screens call.
+class frmAdminUsers final : public Screen {
+    Q_OBJECT
+public:
+    static constexpr Shell::Slot kSlot = Shell::Slot::frmAdminUsers;
+    frmAdminUsers();
+
+    void AdminUserDataLoad();
+};

@@ -1,0 +1,138 @@
+#include "Look.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QtMath>
+
+namespace Look {
+
+int tw(int twips) { return qRound(twips / 15.0); }
+
+void place(QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(tw(left), tw(top), tw(width), tw(height));
+}
+
+void window(QWidget *screen, const QString &caption, int clientWidth, int clientHeight)
+{
+    screen->setWindowTitle(caption);
+    screen->setFixedSize(tw(clientWidth), tw(clientHeight));
+    screen->setAutoFillBackground(true);
+    QPalette palette = screen->palette();
+    palette.setColor(QPalette::Window, kYellow);
+    screen->setPalette(palette);
+}
+
+QFont boldArial(qreal points)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+QFont arial(qreal points)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    return font;
+}
+
+QLabel *label(QWidget *parent, const QString &name, const QString &text, const QFont &font)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setFont(font);
+    l->setWordWrap(true);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+
+QLabel *band(QWidget *parent, const QString &name)
+{
+    auto *l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setAutoFillBackground(true);
+    QPalette palette = l->palette();
+    palette.setColor(QPalette::Window, kDarkBlue);
+    l->setPalette(palette);
+    return l;
+}
+
+QLabel *valueLabel(QWidget *parent, const QString &name)
+{
+    auto *l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setAutoFillBackground(true);
+    l->setFrameShape(QFrame::Box);
+    QPalette palette = l->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    l->setPalette(palette);
+    return l;
+}
+
+QLineEdit *textField(QWidget *parent, const QString &name, int maxLength)
+{
+    auto *t = new QLineEdit(parent);
+    t->setObjectName(name);
+    t->setMaxLength(maxLength);
+    return t;
+}
+
+QLineEdit *passwordField(QWidget *parent, const QString &name, int maxLength)
+{
+    QLineEdit *t = textField(parent, name, maxLength);
+    t->setEchoMode(QLineEdit::Password);
+    t->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // '*'
+    return t;
+}
+
+QPushButton *button(QWidget *parent, const QString &name, const QString &caption)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
+QComboBox *choice(QWidget *parent, const QString &name)
+{
+    auto *c = new QComboBox(parent);
+    c->setObjectName(name);
+    c->setEditable(false);
+    return c;
+}
+
+QListWidget *list(QWidget *parent, const QString &name)
+{
+    auto *l = new QListWidget(parent);
+    l->setObjectName(name);
+    l->setSelectionMode(QAbstractItemView::SingleSelection);
+    l->setUniformItemSizes(true);
+    return l;
+}
+
+} // namespace Look
+
+ClickableLabel::ClickableLabel(QWidget *parent, const QString &name, const QString &text)
+    : QLabel(text, parent)
+{
+    setObjectName(name);
+    setFont(Look::boldArial());
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::WindowText, Look::kLinkBlue);
+    setPalette(palette);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void ClickableLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit clicked();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QLabel>
+#include <QString>
+
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QWidget;
+
+// The look every screen shares: light yellow windows laid out in twips, dark blue
+// bands, bold Arial captions, clickable labels, password fields that show "*",
+// and push buttons that are never the window's default or cancel button.
+namespace Look {
+
+inline const QColor kYellow{255, 255, 192};
+inline const QColor kDarkBlue{0, 0, 128};
+inline const QColor kLinkBlue{0, 0, 255};
+
+// 15 twips to a pixel at 96 dpi.
+int tw(int twips);
+void place(QWidget *widget, int left, int top, int width, int height);
+
+// A top-level screen window: caption, yellow background, fixed client area.
+void window(QWidget *screen, const QString &caption, int clientWidth, int clientHeight);
+
+QFont boldArial(qreal points = 9.75);
+QFont arial(qreal points = 9.0);
+
+QLabel *label(QWidget *parent, const QString &name, const QString &text, const QFont &font);
+// A text-less dark blue band.
+QLabel *band(QWidget *parent, const QString &name);
+// A label with a white background that shows a value read from the file.
+QLabel *valueLabel(QWidget *parent, const QString &name);
+QLineEdit *textField(QWidget *parent, const QString &name, int maxLength);
+QLineEdit *passwordField(QWidget *parent, const QString &name, int maxLength);
+QPushButton *button(QWidget *parent, const QString &name, const QString &caption);
+QComboBox *choice(QWidget *parent, const QString &name);
+QListWidget *list(QWidget *parent, const QString &name);
+
+} // namespace Look
+
+// A label that acts as a link: a single click on its text is the action.
+class ClickableLabel final : public QLabel {
+    Q_OBJECT
+public:
+    ClickableLabel(QWidget *parent, const QString &name, const QString &text);
+
+signals:
+    void clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+};

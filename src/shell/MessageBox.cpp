@@ -1,0 +1,73 @@
+#include "MessageBox.h"
+
+#include <QApplication>
+#include <QList>
+#include <QMessageBox>
+#include <optional>
+
+namespace Msg {
+
+namespace {
+
+bool g_recording = false;
+std::optional<Answer> g_nextAnswer;
+std::function<void(const Shown &)> g_onShow;
+QList<Shown> g_shown;
+
+Answer show(Icon icon, const QString &text, const QString &title, bool yesNo)
+{
+    if (g_recording) {
+        Shown shown{icon, title, text};
+        g_shown.append(shown);
+        if (g_onShow)
+            g_onShow(shown);
+        Answer answer = yesNo ? Answer::No : Answer::OK;
+        if (yesNo && g_nextAnswer)
+            answer = *g_nextAnswer;
+        if (yesNo)
+            g_nextAnswer.reset();
+        return answer;
+    }
+
+    QMessageBox::Icon qtIcon = QMessageBox::NoIcon;
+    switch (icon) {
+    case Icon::Critical: qtIcon = QMessageBox::Critical; break;
+    case Icon::Exclamation: qtIcon = QMessageBox::Warning; break;
+    case Icon::Question: qtIcon = QMessageBox::Question; break;
+    case Icon::Information: qtIcon = QMessageBox::Information; break;
+    }
+    QMessageBox box(qtIcon, title, text,
+                    yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
+                    QApplication::activeWindow());
+    return box.exec() == QMessageBox::Yes ? Answer::Yes : (yesNo ? Answer::No : Answer::OK);
+}
+
+} // namespace
+
+void Refusal(const QString &text, const QString &title) { show(Icon::Critical, text, title, false); }
+void Warning(const QString &text, const QString &title) { show(Icon::Exclamation, text, title, false); }
+bool Confirmation(const QString &text, const QString &title)
+{
+    return show(Icon::Question, text, title, true) == Answer::Yes;
+}
+void Notice(const QString &text, const QString &title) { show(Icon::Information, text, title, false); }
+
+void setRecording(bool on)
+{
+    g_recording = on;
+    g_nextAnswer.reset();
+    g_onShow = nullptr;
+    g_shown.clear();
+}
+bool isRecording() { return g_recording; }
+void setNextAnswer(Answer answer) { g_nextAnswer = answer; }
+bool hasUnusedAnswer() { return g_nextAnswer.has_value(); }
+void setOnShow(std::function<void(const Shown &)> callback) { g_onShow = std::move(callback); }
+QList<Shown> takeShown()
+{
+    QList<Shown> shown = g_shown;
+    g_shown.clear();
+    return shown;
+}
+
+} // namespace Msg

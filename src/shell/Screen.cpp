@@ -1,0 +1,40 @@
+#include "Screen.h"
+
+#include "Look.h"
+#include "Shell.h"
+#include "store/RecordCursor.h"
+
+#include <QCloseEvent>
+
+Screen::Screen(const QString &caption, int clientWidthTwips, int clientHeightTwips)
+    : QWidget(nullptr)
+{
+    Look::window(this, caption, clientWidthTwips, clientHeightTwips);
+}
+
+Screen::~Screen() { Form_Terminate(); }
+
+QString Screen::DatabasePath() { return Shell::Path() + QStringLiteral("/candpos4.mdb"); }
+
+void Screen::Show()
+{
+    if (!m_loaded) {
+        m_loaded = true;
+        Form_Load();
+        for (auto *cursor : findChildren<store::RecordCursor *>(Qt::FindDirectChildrenOnly))
+            cursor->Refresh();
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void Screen::Hide() { hide(); }
+
+void Screen::Form_Terminate() { Shell::End(0); }
+
+void Screen::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    Shell::End(0);
+}

@@ -1,0 +1,120 @@
+#include "Shell.h"
+
+#include "MessageBox.h"
+#include "Screen.h"
+#include "screens/frmMain.h"
+#include "store/Connection.h"
+#include "store/StoreError.h"
+
+#include <QDir>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+// Resources of a static library must be registered by hand.
+static void initResources() { Q_INIT_RESOURCE(resources); }
+
+namespace Shell {
+
+namespace {
+
+std::array<std::unique_ptr<Screen>, size_t(Slot::Count)> g_slots;
+bool g_testMode = false;
+QString g_testFolder;
+std::optional<int> g_endedWith;
+bool g_ending = false;
+bool g_quiet = false;
+
+} // namespace
+
+std::unique_ptr<Screen> &slot(Slot which) { return g_slots[size_t(which)]; }
+
+bool Exists(Slot which) { return bool(g_slots[size_t(which)]); }
+
+QString Path()
+{
+    return g_testMode ? g_testFolder : QCoreApplication::applicationDirPath();
+}
+
+void End(int status)
+{
+    if (g_quiet)
+        return;
+    if (g_testMode) {
+        if (!g_endedWith)
+            g_endedWith = status;
+        return;
+    }
+    if (g_ending)
+        return;
+    g_ending = true;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        w->hide();
+    // Every change is already on disk; closing the file removes its journal.
+    store::Connection::closeAll();
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+void Fatal(int number, const QString &text)
+{
+    Msg::Refusal(QStringLiteral("Error %1: %2").arg(number).arg(text));
+    End(number == 0 ? 1 : (number & 0xff ? number & 0xff : 1));
+}
+
+int Run()
+{
+    try {
+        Show<frmMain>();
+    } catch (const store::StoreError &e) {
+        Fatal(e.number(), e.text());
+    } catch (const std::exception &e) {
+        Fatal(0, QString::fromLocal8Bit(e.what()));
+    }
+    int status = QApplication::exec();
+    End(status);
+    return status;
+}
+
+Application::Application(int &argc, char **argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Pollaris"));
+    initResources();
+    setQuitOnLastWindowClosed(false);
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(8.25);
+    setFont(font);
+}
+
+bool Application::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const store::StoreError &e) {
+        Fatal(e.number(), e.text());
+    } catch (const std::exception &e) {
+        Fatal(0, QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}
+
+void setTestMode(const QString &programFolder)
+{
+    g_testMode = true;
+    g_testFolder = programFolder;
+    Msg::setRecording(true);
+}
+
+std::optional<int> endedWith() { return g_endedWith; }
+
+void reset()
+{
+    g_quiet = true;
+    for (auto &s : g_slots)
+        s.reset();
+    g_quiet = false;
+    g_endedWith.reset();
+    store::Connection::closeAll();
+}
+
+} // namespace Shell

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "shell/MessageBox.h"
+#include "shell/Shell.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVariant>
+
+// An election file in a fresh temporary folder, which is also the program's
+// folder for the screens under test.
+class ElectionFolder {
+public:
+    // Creates candpos4.mdb with the five tables and the administrator admin/secret.
+    ElectionFolder();
+    QString folder() const { return m_dir.path(); }
+    QString file() const { return m_dir.path() + QStringLiteral("/candpos4.mdb"); }
+
+    // Runs SQL straight on the file, independent of the program's own store.
+    void exec(const QString &sql) const;
+    QVariant value(const QString &sql) const;
+    qint64 count(const QString &table) const { return value(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong(); }
+    // Every row of a query, its fields joined by '|', rows in the order returned.
+    QStringList rows(const QString &sql) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Puts the program into test mode on the given folder, with a fresh set of
+// screens and no message boxes on record.
+void startProgramIn(const QString &folder);
+
+// The message boxes shown since the last call, as "icon|title|text".
+QStringList shownBoxes();
+QString box(Msg::Icon icon, const QString &title, const QString &text);
+
+// Clicks a push button or clickable label as a user would.
+void click(QWidget *widget);
+// Replaces the text of a field by typing, as a user would.
+void type(QWidget *field, const QString &text);
+
+#define POLLARIS_TEST_MAIN(TestClass)                                                              \
+    int main(int argc, char **argv)                                                                \
+    {                                                                                              \
+        Shell::Application app(argc, argv);                                                        \
+        TestClass tc;                                                                              \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// One function per subcommand; each takes the program name followed by the
+// subcommand's own arguments and returns the exit status.
+namespace Commands {
+int runNew(const QStringList &args);
+
+// The election file beside the tool, where the program looks for it.
+QString defaultElectionFile();
+} // namespace Commands

@@ -1,0 +1,58 @@
+// pollaris-admin: the administrator's companion to Pollaris. It prepares and
+// reads election files; the program itself never creates one.
+
+#include "Commands.h"
+#include "Console.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+namespace {
+
+struct Command {
+    const char *name;
+    const char *summary;
+    int (*run)(const QStringList &args);
+};
+
+const Command kCommands[] = {
+    {"new", "create a new election file", Commands::runNew},
+};
+
+void usage()
+{
+    QString text = QStringLiteral("Usage: pollaris-admin COMMAND [OPTIONS] [FILE]\n\n"
+                                  "The administrator's companion to Pollaris.\n\nCommands:\n");
+    for (const auto &c : kCommands)
+        text += QStringLiteral("  %1  %2\n").arg(QString::fromLatin1(c.name), -14).arg(QString::fromLatin1(c.summary));
+    text += QStringLiteral("\nFILE is the election file, by default candpos4.mdb beside this tool.\n"
+                           "Run 'pollaris-admin COMMAND --help' for the options of a command.\n");
+    Console::out(text);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pollaris-admin"));
+    QStringList args = QCoreApplication::arguments();
+    if (args.size() < 2) {
+        usage();
+        return 2;
+    }
+    const QString name = args.at(1);
+    if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
+        usage();
+        return 0;
+    }
+    for (const auto &c : kCommands) {
+        if (name == QLatin1String(c.name)) {
+            args.removeAt(1);
+            return c.run(args);
+        }
+    }
+    Console::err(QStringLiteral("pollaris-admin: unknown command '%1'\n").arg(name));
+    Console::err(QStringLiteral("Run 'pollaris-admin --help' for the list of commands.\n"));
+    return 2;
+}
