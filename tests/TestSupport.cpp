@@ -108,3 +108,4 @@ void type(QWidget *field, const QString &text)
         edit->clear();
     QTest::keyClicks(field, text);
 }
+

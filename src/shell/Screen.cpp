@@ -24,8 +24,11 @@ void Screen::Show()
         for (auto *cursor : findChildren<store::RecordCursor *>(Qt::FindDirectChildrenOnly))
             cursor->Refresh();
     }
+    // A window that appears comes to the front by itself; one already visible is raised.
+    const bool wasVisible = isVisible();
     show();
-    raise();
+    if (wasVisible)
+        raise();
     activateWindow();
 }
 
