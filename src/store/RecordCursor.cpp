@@ -4,6 +4,7 @@
 #include "StoreError.h"
 
 #include <QRegularExpression>
+#include <cstring>
 #include <limits>
 #include <sqlite3.h>
 
@@ -82,22 +83,6 @@ void bindValue(sqlite3_stmt *stmt, int index, const QVariant &value)
     }
 }
 
-QVariant columnValue(sqlite3_stmt *stmt, int column)
-{
-    switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_INTEGER:
-        return QVariant(qlonglong(sqlite3_column_int64(stmt, column)));
-    case SQLITE_FLOAT:
-        return QVariant(sqlite3_column_double(stmt, column));
-    case SQLITE_NULL:
-        return QVariant();
-    default: {
-        auto text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
-        return QVariant(QString::fromUtf8(text, sqlite3_column_bytes(stmt, column)));
-    }
-    }
-}
-
 } // namespace
 
 RecordCursor::RecordCursor(const QString &name, const QString &initialRecordSource, QObject *parent)
@@ -147,23 +132,47 @@ void RecordCursor::Refresh()
     for (int c = 1; c < columnCount; ++c)
         columns << QString::fromUtf8(sqlite3_column_name(stmt.get(), c));
 
-    std::vector<Row> rows;
+    std::vector<qint64> rowids;
+    std::vector<Cell> cells;
+    std::string texts;
+    sqlite3_stmt *s = stmt.get();
     while (stmt.step()) {
-        Row row{sqlite3_column_int64(stmt.get(), 0), {}};
-        row.values.reserve(columnCount - 1);
-        for (int c = 1; c < columnCount; ++c)
-            row.values.append(columnValue(stmt.get(), c));
-        rows.push_back(std::move(row));
+        rowids.push_back(sqlite3_column_int64(s, 0));
+        for (int c = 1; c < columnCount; ++c) {
+            Cell cell{sqlite3_column_type(s, c), 0, 0};
+            switch (cell.type) {
+            case SQLITE_INTEGER:
+                cell.payload = sqlite3_column_int64(s, c);
+                break;
+            case SQLITE_FLOAT: {
+                double d = sqlite3_column_double(s, c);
+                std::memcpy(&cell.payload, &d, sizeof d);
+                break;
+            }
+            case SQLITE_NULL:
+                break;
+            default: {
+                auto text = reinterpret_cast<const char *>(sqlite3_column_text(s, c));
+                cell.type = SQLITE_TEXT;
+                cell.length = sqlite3_column_bytes(s, c);
+                cell.payload = qint64(texts.size());
+                texts.append(text, size_t(cell.length));
+            }
+            }
+            cells.push_back(cell);
+        }
     }
 
     m_table = source.table;
     m_columns = columns;
-    m_rows = std::move(rows);
+    m_rowids = std::move(rowids);
+    m_cells = std::move(cells);
+    m_texts = std::move(texts);
     m_refreshed = true;
     m_mode = EditMode::None;
     m_buffer.clear();
     m_currentDeleted = false;
-    if (m_rows.empty()) {
+    if (m_rowids.empty()) {
         m_pos = -1;
         m_bof = m_eof = true;
     } else {
@@ -174,7 +183,7 @@ void RecordCursor::Refresh()
 
 void RecordCursor::MoveFirst()
 {
-    if (m_rows.empty())
+    if (m_rowids.empty())
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
     m_pos = 0;
     m_bof = m_eof = m_currentDeleted = false;
@@ -182,9 +191,9 @@ void RecordCursor::MoveFirst()
 
 void RecordCursor::MoveLast()
 {
-    if (m_rows.empty())
+    if (m_rowids.empty())
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
-    m_pos = qsizetype(m_rows.size()) - 1;
+    m_pos = rowCount() - 1;
     m_bof = m_eof = m_currentDeleted = false;
 }
 
@@ -197,30 +206,75 @@ void RecordCursor::MoveNext()
     else if (!m_currentDeleted)
         ++m_pos;
     m_bof = m_currentDeleted = false;
-    if (m_pos >= qsizetype(m_rows.size())) {
-        m_pos = qsizetype(m_rows.size());
+    if (m_pos >= rowCount()) {
+        m_pos = rowCount();
         m_eof = true;
     }
 }
 
 qint32 RecordCursor::RecordCount() const
 {
-    if (m_rows.size() > size_t(std::numeric_limits<qint32>::max()))
+    if (m_rowids.size() > size_t(std::numeric_limits<qint32>::max()))
         throw StoreError(ValueOutOfRange, QStringLiteral("Too many rows"));
-    return qint32(m_rows.size());
+    return qint32(m_rowids.size());
 }
 
 bool RecordCursor::hasCurrentRow() const
 {
     return !m_bof && !m_eof && !m_currentDeleted && m_pos >= 0 &&
-           m_pos < qsizetype(m_rows.size());
+           m_pos < rowCount();
 }
 
-const RecordCursor::Row &RecordCursor::currentRow() const
+void RecordCursor::requireCurrentRow() const
 {
     if (!hasCurrentRow())
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
-    return m_rows[size_t(m_pos)];
+}
+
+QVariant RecordCursor::cellValue(const Cell &cell) const
+{
+    switch (cell.type) {
+    case SQLITE_INTEGER:
+        return QVariant(qlonglong(cell.payload));
+    case SQLITE_FLOAT: {
+        double d;
+        std::memcpy(&d, &cell.payload, sizeof d);
+        return QVariant(d);
+    }
+    case SQLITE_TEXT:
+        return QVariant(QString::fromUtf8(m_texts.data() + cell.payload, cell.length));
+    default:
+        return QVariant();
+    }
+}
+
+RecordCursor::Cell RecordCursor::storeValue(const QVariant &value)
+{
+    if (value.isNull())
+        return Cell{SQLITE_NULL, 0, 0};
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return Cell{SQLITE_INTEGER, 0, value.toBool() ? 1 : 0};
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return Cell{SQLITE_INTEGER, 0, value.toLongLong()};
+    case QMetaType::Double: {
+        Cell cell{SQLITE_FLOAT, 0, 0};
+        double d = value.toDouble();
+        std::memcpy(&cell.payload, &d, sizeof d);
+        return cell;
+    }
+    default: {
+        QByteArray text = value.toString().toUtf8();
+        Cell cell{SQLITE_TEXT, int(text.size()), qint64(m_texts.size())};
+        m_texts.append(text.constData(), size_t(text.size()));
+        return cell;
+    }
+    }
 }
 
 int RecordCursor::columnIndex(const QString &name) const
@@ -234,8 +288,9 @@ int RecordCursor::columnIndex(const QString &name) const
 
 QVariant RecordCursor::Field(const QString &name) const
 {
-    const Row &row = currentRow();
-    return row.values[columnIndex(name)];
+    requireCurrentRow();
+    const int column = columnIndex(name);
+    return cellValue(m_cells[size_t(m_pos) * size_t(m_columns.size()) + size_t(column)]);
 }
 
 void RecordCursor::SetField(const QString &name, const QVariant &value)
@@ -263,7 +318,7 @@ void RecordCursor::AddNew()
 
 void RecordCursor::Edit()
 {
-    currentRow();
+    requireCurrentRow();
     m_mode = EditMode::Editing;
     m_buffer.clear();
 }
@@ -288,7 +343,7 @@ void RecordCursor::Update()
                       .arg(quoted(m_table), names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
         }
     } else {
-        currentRow();
+        requireCurrentRow();
         if (m_buffer.isEmpty()) {
             m_mode = EditMode::None;
             return;
@@ -305,16 +360,16 @@ void RecordCursor::Update()
     for (const auto &entry : m_buffer)
         bindValue(stmt.get(), index++, entry.second);
     if (m_mode == EditMode::Editing)
-        sqlite3_bind_int64(stmt.get(), index, currentRow().rowid);
+        sqlite3_bind_int64(stmt.get(), index, m_rowids[size_t(m_pos)]);
     Connection::beforeWrite();
     stmt.step();
     if (m_mode == EditMode::Editing) {
         if (sqlite3_changes(conn.handle()) != 1)
             throw StoreError(RowVanished,
                              QStringLiteral("The record was deleted by another user (%1)").arg(objectName()));
-        Row &row = m_rows[size_t(m_pos)];
+        const size_t first = size_t(m_pos) * size_t(m_columns.size());
         for (const auto &entry : m_buffer)
-            row.values[entry.first] = entry.second;
+            m_cells[first + size_t(entry.first)] = storeValue(entry.second);
     }
     m_mode = EditMode::None;
     m_buffer.clear();
@@ -322,16 +377,18 @@ void RecordCursor::Update()
 
 void RecordCursor::Delete()
 {
-    const Row &row = currentRow();
+    requireCurrentRow();
     Connection &conn = connection();
     Statement stmt(conn, QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(quoted(m_table)));
-    sqlite3_bind_int64(stmt.get(), 1, row.rowid);
+    sqlite3_bind_int64(stmt.get(), 1, m_rowids[size_t(m_pos)]);
     Connection::beforeWrite();
     stmt.step();
     if (sqlite3_changes(conn.handle()) != 1)
         throw StoreError(RowVanished,
                          QStringLiteral("The record was deleted by another user (%1)").arg(objectName()));
-    m_rows.erase(m_rows.begin() + m_pos);
+    m_rowids.erase(m_rowids.begin() + m_pos);
+    const auto first = m_cells.begin() + m_pos * m_columns.size();
+    m_cells.erase(first, first + m_columns.size());
     m_currentDeleted = true;
     m_mode = EditMode::None;
     m_buffer.clear();

@@ -6,6 +6,7 @@
 #include <QVariant>
 #include <QVector>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace store {
@@ -58,15 +59,22 @@ public:
     Connection &connection();
 
 private:
-    struct Row {
-        qint64 rowid;
-        QVector<QVariant> values;
+    // The result is kept compactly, one cell per field of each row, with the
+    // texts in one shared buffer: a list of 100,000 rows costs a few bytes a
+    // field, and values become QVariants only when a field is read.
+    struct Cell {
+        int type;       // SQLite's type code
+        int length;     // bytes of a text
+        qint64 payload; // the integer, the double's bits, or the text's offset
     };
     enum class EditMode { None, Adding, Editing };
 
     int columnIndex(const QString &name) const;
-    const Row &currentRow() const;
+    void requireCurrentRow() const;
     bool hasCurrentRow() const;
+    qsizetype rowCount() const { return qsizetype(m_rowids.size()); }
+    QVariant cellValue(const Cell &cell) const;
+    Cell storeValue(const QVariant &value);
 
     QString m_databaseName;
     QString m_recordSource;
@@ -74,7 +82,9 @@ private:
 
     QString m_table;
     QStringList m_columns;
-    std::vector<Row> m_rows;
+    std::vector<qint64> m_rowids;
+    std::vector<Cell> m_cells; // row-major, m_columns.size() cells a row
+    std::string m_texts;
     qsizetype m_pos = -1;
     bool m_bof = true;
     bool m_eof = true;
