@@ -196,6 +196,22 @@ private slots:
         QVERIFY(again->EOF_());
     }
 
+    void aRowChangedByAnotherCopySinceItWasReadIsNotOverwritten()
+    {
+        db->exec(QStringLiteral("INSERT INTO CandVote VALUES ('C1', 5)"));
+        RecordCursor *dc = cursor(QStringLiteral("CandVote"));
+        dc->Refresh();
+        db->exec(QStringLiteral("UPDATE CandVote SET NumVotes = 6")); // another copy voted
+        dc->Edit();
+        dc->SetField(QStringLiteral("NumVotes"), 6);
+        QCOMPARE(errorNumberOf([&] { dc->Update(); }), int(store::RowChanged));
+        QCOMPARE(db->value(QStringLiteral("SELECT NumVotes FROM CandVote")).toLongLong(), 6);
+
+        db->exec(QStringLiteral("DELETE FROM CandVote"));
+        dc->Refresh();
+        QVERIFY(dc->EOF_());
+    }
+
     void removeMovesOnToTheNextRow()
     {
         db->exec(QStringLiteral("INSERT INTO Positions VALUES ('A','a'),('B','b'),('C','c')"));

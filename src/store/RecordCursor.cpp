@@ -248,6 +248,26 @@ QVariant RecordCursor::cellValue(const Cell &cell) const
     }
 }
 
+void RecordCursor::bindCell(sqlite3_stmt *stmt, int index, const Cell &cell) const
+{
+    switch (cell.type) {
+    case SQLITE_INTEGER:
+        sqlite3_bind_int64(stmt, index, cell.payload);
+        break;
+    case SQLITE_FLOAT: {
+        double d;
+        std::memcpy(&d, &cell.payload, sizeof d);
+        sqlite3_bind_double(stmt, index, d);
+        break;
+    }
+    case SQLITE_TEXT:
+        sqlite3_bind_text(stmt, index, m_texts.data() + cell.payload, cell.length, SQLITE_TRANSIENT);
+        break;
+    default:
+        sqlite3_bind_null(stmt, index);
+    }
+}
+
 RecordCursor::Cell RecordCursor::storeValue(const QVariant &value)
 {
     if (value.isNull())
@@ -348,25 +368,34 @@ void RecordCursor::Update()
             m_mode = EditMode::None;
             return;
         }
-        QStringList sets;
+        // The row is written only if it still holds what was read: a second copy
+        // of the program that changed it meanwhile is reported, not overwritten.
+        QStringList sets, unchanged;
         for (const auto &entry : m_buffer)
             sets << quoted(m_columns[entry.first]) + QStringLiteral("=?");
-        sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?")
-                  .arg(quoted(m_table), sets.join(QLatin1Char(',')));
+        for (const QString &column : m_columns)
+            unchanged << quoted(column) + QStringLiteral(" IS ?");
+        sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=? AND %3")
+                  .arg(quoted(m_table), sets.join(QLatin1Char(',')), unchanged.join(QStringLiteral(" AND ")));
     }
 
     Statement stmt(conn, sql);
     int index = 1;
     for (const auto &entry : m_buffer)
         bindValue(stmt.get(), index++, entry.second);
-    if (m_mode == EditMode::Editing)
-        sqlite3_bind_int64(stmt.get(), index, m_rowids[size_t(m_pos)]);
+    if (m_mode == EditMode::Editing) {
+        sqlite3_bind_int64(stmt.get(), index++, m_rowids[size_t(m_pos)]);
+        const size_t first = size_t(m_pos) * size_t(m_columns.size());
+        for (qsizetype c = 0; c < m_columns.size(); ++c)
+            bindCell(stmt.get(), index++, m_cells[first + size_t(c)]);
+    }
     Connection::beforeWrite();
     stmt.step();
     if (m_mode == EditMode::Editing) {
         if (sqlite3_changes(conn.handle()) != 1)
-            throw StoreError(RowVanished,
-                             QStringLiteral("The record was deleted by another user (%1)").arg(objectName()));
+            throw StoreError(RowChanged, QStringLiteral("The record was changed or deleted by another user "
+                                                        "since it was read (%1)")
+                                             .arg(objectName()));
         const size_t first = size_t(m_pos) * size_t(m_columns.size());
         for (const auto &entry : m_buffer)
             m_cells[first + size_t(entry.first)] = storeValue(entry.second);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+struct sqlite3_stmt;
+
 namespace store {
 
 class Connection;
@@ -75,6 +77,7 @@ private:
     qsizetype rowCount() const { return qsizetype(m_rowids.size()); }
     QVariant cellValue(const Cell &cell) const;
     Cell storeValue(const QVariant &value);
+    void bindCell(sqlite3_stmt *stmt, int index, const Cell &cell) const;
 
     QString m_databaseName;
     QString m_recordSource;

@@ -27,6 +27,7 @@ enum StoreErrorNumber {
     UnknownField = 3265,
     NoEditInProgress = 3020,
     RowVanished = 3167,
+    RowChanged = 3197,
     ValueOutOfRange = 3349,
     InjectedFault = 3999,
 };
