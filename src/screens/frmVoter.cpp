@@ -3,6 +3,7 @@
 #include "frmMain.h"
 #include "shell/Look.h"
 #include "shell/MessageBox.h"
+#include "store/Connection.h"
 #include "store/RecordCursor.h"
 #include "store/StoreError.h"
 
@@ -192,28 +193,36 @@ void frmVoter::cmdVote_Click()
     }
     const QString candId = lstCandID->currentItem()->text();
 
-    dcCandVote->setRecordSource(QStringLiteral("Select * From CandVote where CandID ='") + candId +
-                                QStringLiteral("'"));
-    dcCandVote->Refresh();
-    const QVariant tally = dcCandVote->Field(QStringLiteral("Numvotes"));
-    if (tally.isNull())
-        throw store::StoreError(94, QStringLiteral("Invalid use of Null"));
-    bool isNumber = false;
-    const qint64 v = tally.toLongLong(&isNumber);
-    if (!isNumber)
-        throw store::StoreError(13, QStringLiteral("Type mismatch"));
-    // A full tally must stay as it is rather than wrap round.
-    if (v >= std::numeric_limits<qint32>::max()) {
+    bool full = false;
+    {
+        // Reading and writing the tally are one unit: a second copy of the program
+        // voting at the same moment waits instead of overwriting this vote.
+        store::Transaction tx(dcCandVote->connection());
+        dcCandVote->setRecordSource(QStringLiteral("Select * From CandVote where CandID ='") + candId +
+                                    QStringLiteral("'"));
+        dcCandVote->Refresh();
+        const QVariant tally = dcCandVote->Field(QStringLiteral("Numvotes"));
+        if (tally.isNull())
+            throw store::StoreError(94, QStringLiteral("Invalid use of Null"));
+        bool isNumber = false;
+        const qint64 v = tally.toLongLong(&isNumber);
+        if (!isNumber)
+            throw store::StoreError(13, QStringLiteral("Type mismatch"));
+        // A full tally must stay as it is rather than wrap round.
+        full = v >= std::numeric_limits<qint32>::max();
+        if (!full) {
+            dcCandVote->Edit();
+            dcCandVote->SetField(QStringLiteral("Numvotes"), qint32(v + 1));
+            dcCandVote->Update();
+            tx.Commit();
+        }
+    }
+    if (full) {
         Msg::Refusal(QStringLiteral("This candidate's tally has reached the largest number it can "
                                     "hold (2147483647 votes); your vote for this candidate cannot "
                                     "be added."));
         return;
     }
-    const qint32 sum = qint32(v + 1);
-
-    dcCandVote->Edit();
-    dcCandVote->SetField(QStringLiteral("Numvotes"), sum);
-    dcCandVote->Update();
 
     lstCandidate->clear();
     lstCandID->clear();
