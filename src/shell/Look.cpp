@@ -13,7 +13,26 @@ int tw(int twips) { return qRound(twips / 15.0); }
 
 void place(QWidget *widget, int left, int top, int width, int height)
 {
-    widget->setGeometry(tw(left), tw(top), tw(width), tw(height));
+    QRect area(tw(left), tw(top), tw(width), tw(height));
+    // Arial is wider than the fonts the places were drawn for: a caption of one
+    // line grows to the right rather than be cut, and a button's caption is set a
+    // little smaller until it fits.
+    if (auto *l = qobject_cast<QLabel *>(widget); l && !l->text().isEmpty() && l->pixmap().isNull()) {
+        const QFontMetrics metrics(l->font());
+        if (area.height() < 2 * metrics.height()) {
+            l->setWordWrap(false);
+            area.setWidth(qMax(area.width(), metrics.horizontalAdvance(l->text()) + 2));
+        }
+    } else if (auto *b = qobject_cast<QPushButton *>(widget)) {
+        QFont font = b->font();
+        const QString caption = QString(b->text()).remove(QLatin1Char('&'));
+        while (font.pointSizeF() > 6.5 &&
+               QFontMetrics(font).horizontalAdvance(caption) + 8 > area.width()) {
+            font.setPointSizeF(font.pointSizeF() - 0.25);
+            b->setFont(font);
+        }
+    }
+    widget->setGeometry(area);
 }
 
 void window(QWidget *screen, const QString &caption, int clientWidth, int clientHeight)
