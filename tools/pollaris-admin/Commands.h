@@ -7,6 +7,9 @@
 // subcommand's own arguments and returns the exit status.
 namespace Commands {
 int runNew(const QStringList &args);
+int runImportVoters(const QStringList &args);
+int runResults(const QStringList &args);
+int runBackup(const QStringList &args);
 
 // The election file beside the tool, where the program looks for it.
 QString defaultElectionFile();

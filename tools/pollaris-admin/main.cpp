@@ -17,6 +17,9 @@ struct Command {
 
 const Command kCommands[] = {
     {"new", "create a new election file", Commands::runNew},
+    {"import-voters", "register the voters listed in a CSV file", Commands::runImportVoters},
+    {"results", "print the ranked results of every position", Commands::runResults},
+    {"backup", "write a consistent copy of the election file", Commands::runBackup},
 };
 
 void usage()
