@@ -38,9 +38,9 @@ set(CPACK_PACKAGE_NAME pollaris)
 set(CPACK_PACKAGE_VENDOR "Pollaris")
 set(CPACK_PACKAGE_CONTACT "Pollaris maintainers <pollaris@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Student election program for one shared computer")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Pollaris runs a student election on one shared computer: an administrator sets up\n"
-    "positions, candidates and voter accounts; voters log in once and vote; the\n"
+    "positions, candidates and voter accounts, voters log in once and vote, and the\n"
     "administrator reads the ranked results. The companion tool pollaris-admin creates\n"
     "election files, imports voters, prints results and makes backups.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -54,6 +54,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # fonts are not linked and must be named.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libsqlite3-0 (>= 3.37), qt6-qpa-plugins (>= 6.4), fonts-liberation")
+    "libqt6widgets6 (>= 6.4), libsqlite3-0 (>= 3.37), qt6-qpa-plugins (>= 6.4), fonts-liberation")
 set(CPACK_GENERATOR DEB)
 include(CPack)
