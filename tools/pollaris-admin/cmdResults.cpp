@@ -102,8 +102,14 @@ int runResults(const QStringList &args)
         dcCandVote.setRecordSource(QStringLiteral("Select * From CandVote Order by Numvotes Desc"));
         dcCandVote.Refresh();
         while (!dcCandVote.EOF_()) {
-            tallies.push_back({dcCandVote.FieldText(QStringLiteral("CandID")),
-                               dcCandVote.Field(QStringLiteral("Numvotes")).toLongLong()});
+            const QVariant votes = dcCandVote.Field(QStringLiteral("Numvotes"));
+            const QString candId = dcCandVote.FieldText(QStringLiteral("CandID"));
+            // A tally without a value is no number at all: say so rather than print 0.
+            if (votes.isNull()) {
+                Console::err(QStringLiteral("%1: the tally of candidate '%2' has no value\n").arg(me, candId));
+                return 1;
+            }
+            tallies.push_back({candId, votes.toLongLong()});
             dcCandVote.MoveNext();
         }
 
