@@ -4,8 +4,12 @@
 
 #include "TestSupport.h"
 
+#include "screens/frmCountVotes.h"
+
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QListWidget>
 #include <QProcess>
 #include <QRegularExpression>
 #include <atomic>
@@ -246,6 +250,39 @@ private slots:
         QCOMPARE(r.out.split(QLatin1Char('\n')), expected);
         // A name of 9 with 12 votes makes a line of 61 characters.
         QCOMPARE(expected.at(1).size(), 61);
+    }
+
+    void resultsEqualTheResultsScreen()
+    {
+        db->exec(QStringLiteral(
+            "INSERT INTO Positions VALUES ('P1', 'President'), ('p2', 'Secretary'), ('P3', 'Nobody');"
+            "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'P1'), ('B', 'Bo', '2', 'p1'),"
+            " ('C', 'Carla Villanueva de los Santos', '3', 'P1'), ('D', 'Dee', '4', 'P2'), ('E', 'Émile', '5', 'p2'),"
+            " ('F', 'Fay', '6', 'P1');"
+            "INSERT INTO CandVote VALUES ('A', 12), ('B', 40), ('C', 12), ('D', 0), ('E', 33000), ('b', 7), ('F', -1);"));
+        Run r = admin({QStringLiteral("results"), db->file()});
+        QCOMPARE(r.exitCode, 0);
+        const QStringList blocks = r.out.split(QStringLiteral("\n\n"));
+        QCOMPARE(blocks.size(), 3);
+
+        startProgramIn(db->folder());
+        Shell::Show<frmCountVotes>();
+        frmCountVotes &screen = Shell::Get<frmCountVotes>();
+        const QStringList codes = {QStringLiteral("P1"), QStringLiteral("p2"), QStringLiteral("P3")};
+        for (int p = 0; p < codes.size(); ++p) {
+            screen.GetnDisplay(codes.at(p));
+            QStringList shown;
+            for (int i = 0; i < screen.lstResults->count(); ++i)
+                shown << screen.lstResults->item(i)->text();
+            QStringList printed = blocks.at(p).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            const QString name = printed.takeFirst();
+            QCOMPARE(screen.lblTitle->text(), QStringLiteral("Voting Results for ") + name);
+            QCOMPARE(printed, shown);
+        }
+        QCOMPARE(screen.lstResults->count(), 0);
+        QVERIFY(blocks.at(0).contains(QStringLiteral("\nBo") + dashes(28) + QStringLiteral(" 40\n")));
+        QCOMPARE(shownBoxes(), QStringList());
+        Shell::reset();
     }
 
     void resultsAsCsv()
