@@ -1,0 +1,150 @@
+#include "frmAddCandidate.h"
+
+#include "PositionDataLoad.h"
+#include "frmMainAdmin.h"
+#include "shell/Look.h"
+#include "shell/MessageBox.h"
+#include "store/Connection.h"
+#include "store/RecordCursor.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+frmAddCandidate::frmAddCandidate() : Screen(QStringLiteral("Add New Candidate"), 4680, 4290)
+{
+    lblName = Look::label(this, QStringLiteral("lblName"), QStringLiteral("Name"), Look::boldArial());
+    Look::place(lblName, 240, 330, 1320, 285);
+    txtName = Look::textField(this, QStringLiteral("txtName"), 50);
+    Look::place(txtName, 1680, 300, 2760, 345);
+
+    lblStudentID = Look::label(this, QStringLiteral("lblStudentID"), QStringLiteral("Student ID"),
+                               Look::boldArial());
+    Look::place(lblStudentID, 240, 840, 1320, 285);
+    txtStudentID = Look::textField(this, QStringLiteral("txtStudentID"), 20);
+    Look::place(txtStudentID, 1680, 810, 2760, 345);
+
+    lblCandID = Look::label(this, QStringLiteral("lblCandID"), QStringLiteral("CandidateID"), Look::boldArial());
+    Look::place(lblCandID, 240, 1350, 1320, 285);
+    txtCandID = Look::textField(this, QStringLiteral("txtCandID"), 8);
+    Look::place(txtCandID, 1680, 1320, 2760, 345);
+
+    Label2 = Look::label(this, QStringLiteral("Label2"),
+                         QStringLiteral("Please use a unique character code with a max of 8 characters. "
+                                        "Take note that this unique ID is FINAL."),
+                         QFont());
+    Look::place(Label2, 240, 1800, 4200, 720);
+
+    lblPosition = Look::label(this, QStringLiteral("lblPosition"), QStringLiteral("Position"), Look::boldArial());
+    Look::place(lblPosition, 240, 2700, 1320, 285);
+    cmbbxPosition = Look::choice(this, QStringLiteral("cmbbxPosition"));
+    Look::place(cmbbxPosition, 1680, 2670, 2760, 345);
+    lstPosID = Look::list(this, QStringLiteral("lstPosID"));
+    lstPosID->hide();
+
+    cmdOK = Look::button(this, QStringLiteral("cmdOK"), QStringLiteral("&OK"));
+    Look::place(cmdOK, 600, 3540, 1335, 435);
+    cmdCancel = Look::button(this, QStringLiteral("cmdCancel"), QStringLiteral("&Cancel"));
+    Look::place(cmdCancel, 2745, 3540, 1335, 435);
+
+    dcCheckCand = new store::RecordCursor(QStringLiteral("dcCheckCand"), QStringLiteral("CandInfo"), this);
+    dcAddCand = new store::RecordCursor(QStringLiteral("dcAddCand"), QStringLiteral("CandInfo"), this);
+    dcAddCandVote = new store::RecordCursor(QStringLiteral("dcAddCandVote"), QStringLiteral("CandVote"), this);
+    dcPos = new store::RecordCursor(QStringLiteral("dcPos"), QStringLiteral("Positions"), this);
+
+    lstPosID->setFocusPolicy(Qt::NoFocus);
+    QWidget::setTabOrder(txtName, txtStudentID);
+    QWidget::setTabOrder(txtStudentID, txtCandID);
+    QWidget::setTabOrder(txtCandID, cmbbxPosition);
+    QWidget::setTabOrder(cmbbxPosition, cmdCancel);
+    QWidget::setTabOrder(cmdCancel, cmdOK);
+    txtName->setFocus();
+
+    connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmAddCandidate::cmbbxPosition_Click);
+    connect(cmdOK, &QPushButton::clicked, this, &frmAddCandidate::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmAddCandidate::cmdCancel_Click);
+}
+
+void frmAddCandidate::Form_Load()
+{
+    const QString path = DatabasePath();
+    dcAddCandVote->setDatabaseName(path);
+    dcCheckCand->setDatabaseName(path);
+    dcPos->setDatabaseName(path);
+    dcAddCand->setDatabaseName(path);
+}
+
+void frmAddCandidate::PositionDataLoad() { ::PositionDataLoad(dcPos, cmbbxPosition, lstPosID); }
+
+void frmAddCandidate::cmbbxPosition_Click(int index)
+{
+    if (index != -1)
+        lstPosID->setCurrentRow(index);
+}
+
+void frmAddCandidate::cmdOK_Click()
+{
+    if (txtName->text().isEmpty()) {
+        Msg::Refusal(QStringLiteral("Please enter a name!"));
+        return;
+    }
+    if (txtStudentID->text().isEmpty()) {
+        Msg::Refusal(QStringLiteral("Please enter a student ID!"));
+        return;
+    }
+    if (txtCandID->text().isEmpty()) {
+        Msg::Refusal(QStringLiteral("Please enter a candidate ID!"));
+        return;
+    }
+    if (cmbbxPosition->currentIndex() == -1) {
+        Msg::Refusal(QStringLiteral("Please choose a position!"));
+        return;
+    }
+    dcCheckCand->setRecordSource(QStringLiteral("Select * from CandInfo where CandID ='") + txtCandID->text() +
+                                 QStringLiteral("'"));
+    dcCheckCand->Refresh();
+    if (!dcCheckCand->EOF_())
+        dcCheckCand->MoveLast();
+    if (dcCheckCand->RecordCount() != 0) {
+        Msg::Refusal(QStringLiteral("Duplicate Candidate ID Found!"), QStringLiteral("Error!"));
+        return;
+    }
+
+    {
+        // A candidate without its tally would break the ballot and the results:
+        // both rows are written, or neither.
+        store::Transaction tx(dcAddCand->connection());
+        if (!dcAddCand->BOF()) {
+            dcAddCand->MoveLast();
+            dcAddCand->MoveNext();
+        }
+        dcAddCand->AddNew();
+        dcAddCand->SetField(QStringLiteral("CandID"), txtCandID->text());
+        dcAddCand->SetField(QStringLiteral("CandName"), txtName->text());
+        dcAddCand->SetField(QStringLiteral("StudentNum"), txtStudentID->text());
+        dcAddCand->SetField(QStringLiteral("PosID"), lstPosID->item(cmbbxPosition->currentIndex())->text());
+        dcAddCand->Update();
+
+        if (!dcAddCandVote->BOF()) {
+            dcAddCandVote->MoveLast();
+            dcAddCandVote->MoveNext();
+        }
+        dcAddCandVote->AddNew();
+        dcAddCandVote->SetField(QStringLiteral("CandID"), txtCandID->text());
+        dcAddCandVote->SetField(QStringLiteral("NumVotes"), qint32(0));
+        dcAddCandVote->Update();
+        tx.Commit();
+    }
+
+    Hide();
+    Shell::Show<frmMainAdmin>();
+    Shell::Get<frmMainAdmin>().MainAdminDataLoad(0);
+}
+
+void frmAddCandidate::cmdCancel_Click()
+{
+    Hide();
+    Shell::Show<frmMainAdmin>();
+    Shell::Get<frmMainAdmin>().MainAdminDataLoad(0);
+}

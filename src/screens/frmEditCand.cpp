@@ -1,0 +1,134 @@
+#include "frmEditCand.h"
+
+#include "PositionDataLoad.h"
+#include "frmMainAdmin.h"
+#include "shell/Look.h"
+#include "shell/MessageBox.h"
+#include "store/RecordCursor.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+frmEditCand::frmEditCand() : Screen(QStringLiteral("Edit Candidate Details"), 4680, 4290)
+{
+    lblName = Look::label(this, QStringLiteral("lblName"), QStringLiteral("Name"), Look::boldArial());
+    Look::place(lblName, 240, 330, 1320, 285);
+    txtName = Look::textField(this, QStringLiteral("txtName"), 50);
+    Look::place(txtName, 1680, 300, 2760, 345);
+
+    lblStudentID = Look::label(this, QStringLiteral("lblStudentID"), QStringLiteral("Student ID"),
+                               Look::boldArial());
+    Look::place(lblStudentID, 240, 960, 1320, 285);
+    txtStudentID = Look::textField(this, QStringLiteral("txtStudentID"), 20);
+    Look::place(txtStudentID, 1680, 930, 2760, 345);
+
+    lblCandID = Look::label(this, QStringLiteral("lblCandID"), QStringLiteral("CandidateID"), Look::boldArial());
+    Look::place(lblCandID, 240, 1590, 1320, 285);
+    lblCandidateID = Look::label(this, QStringLiteral("lblCandidateID"), QString(), Look::boldArial());
+    Look::place(lblCandidateID, 1680, 1590, 2760, 285);
+
+    lblPosition = Look::label(this, QStringLiteral("lblPosition"), QStringLiteral("Position"), Look::boldArial());
+    Look::place(lblPosition, 240, 2220, 1320, 285);
+    cmbbxPosition = Look::choice(this, QStringLiteral("cmbbxPosition"));
+    Look::place(cmbbxPosition, 1680, 2190, 2760, 345);
+    lstPosID = Look::list(this, QStringLiteral("lstPosID"));
+    lstPosID->hide();
+
+    cmdOK = Look::button(this, QStringLiteral("cmdOK"), QStringLiteral("&OK"));
+    Look::place(cmdOK, 600, 3540, 1335, 435);
+    cmdCancel = Look::button(this, QStringLiteral("cmdCancel"), QStringLiteral("&Cancel"));
+    Look::place(cmdCancel, 2745, 3540, 1335, 435);
+
+    dcCandInfo = new store::RecordCursor(QStringLiteral("dcCandInfo"), QStringLiteral("CandInfo"), this);
+    dcPos = new store::RecordCursor(QStringLiteral("dcPos"), QStringLiteral("Positions"), this);
+
+    lstPosID->setFocusPolicy(Qt::NoFocus);
+    QWidget::setTabOrder(cmdOK, cmdCancel);
+    QWidget::setTabOrder(cmdCancel, cmbbxPosition);
+    QWidget::setTabOrder(cmbbxPosition, txtStudentID);
+    QWidget::setTabOrder(txtStudentID, txtName);
+    cmdOK->setFocus();
+
+    connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmEditCand::cmbbxPosition_Click);
+    connect(cmdOK, &QPushButton::clicked, this, &frmEditCand::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmEditCand::cmdCancel_Click);
+}
+
+void frmEditCand::Form_Load()
+{
+    const QString path = DatabasePath();
+    dcPos->setDatabaseName(path);
+    dcCandInfo->setDatabaseName(path);
+}
+
+void frmEditCand::ShowCandDetails(const QString &CandName, const QString &StudID, const QString &CandPos,
+                                  const QString &CandID)
+{
+    txtName->setText(CandName);
+    txtStudentID->setText(StudID);
+    lblCandidateID->setText(CandID);
+    PositionDataLoad();
+    for (int i = 0; i < lstPosID->count(); ++i) {
+        if (lstPosID->item(i)->text() == CandPos) {
+            lstPosID->setCurrentRow(i);
+            cmbbxPosition->setCurrentIndex(i);
+        }
+    }
+}
+
+void frmEditCand::PositionDataLoad() { ::PositionDataLoad(dcPos, cmbbxPosition, lstPosID); }
+
+void frmEditCand::cmbbxPosition_Click(int index)
+{
+    if (index != -1)
+        lstPosID->setCurrentRow(index);
+}
+
+void frmEditCand::cmdOK_Click()
+{
+    if (txtName->text().isEmpty()) {
+        Msg::Refusal(QStringLiteral("Please enter a name!"));
+        return;
+    }
+    if (txtStudentID->text().isEmpty()) {
+        Msg::Refusal(QStringLiteral("Please enter a student ID!"));
+        return;
+    }
+    if (cmbbxPosition->currentIndex() == -1) {
+        Msg::Refusal(QStringLiteral("Please select a position."));
+        return;
+    }
+    dcCandInfo->setRecordSource(QStringLiteral("Select * From CandInfo Where CandID ='") + lblCandidateID->text() +
+                                QStringLiteral("'"));
+    dcCandInfo->Refresh();
+    // The candidate may have been deleted since the dialog was opened: there is
+    // nothing left to change, and the administrator must not believe it was
+    // saved. Back on the panel, reloaded, the candidate is visibly gone.
+    if (dcCandInfo->EOF_()) {
+        Msg::Refusal(QStringLiteral("The candidate \"") + lblCandidateID->text() +
+                         QStringLiteral("\" is no longer in the election file. Nothing was saved."),
+                     QStringLiteral("Error!"));
+        Hide();
+        Shell::Show<frmMainAdmin>();
+        Shell::Get<frmMainAdmin>().MainAdminDataLoad(0);
+        return;
+    }
+    dcCandInfo->Edit();
+    dcCandInfo->SetField(QStringLiteral("CandName"), txtName->text());
+    dcCandInfo->SetField(QStringLiteral("StudentNum"), txtStudentID->text());
+    dcCandInfo->SetField(QStringLiteral("PosID"), lstPosID->item(cmbbxPosition->currentIndex())->text());
+    dcCandInfo->Update();
+
+    Hide();
+    Shell::Show<frmMainAdmin>();
+    Shell::Get<frmMainAdmin>().MainAdminDataLoad(0);
+}
+
+void frmEditCand::cmdCancel_Click()
+{
+    Hide();
+    Shell::Show<frmMainAdmin>();
+    Shell::Get<frmMainAdmin>().MainAdminDataLoad(0);
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "shell/Screen.h"
+#include "shell/Shell.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+namespace store {
+class RecordCursor;
+}
+
+// Changes a candidate's name, student ID and position; the code stays.
+class frmEditCand final : public Screen {
+    Q_OBJECT
+public:
+    static constexpr Shell::Slot kSlot = Shell::Slot::frmEditCand;
+    frmEditCand();
+
+    QLabel *lblName;
+    QLineEdit *txtName;
+    QLabel *lblStudentID;
+    QLineEdit *txtStudentID;
+    QLabel *lblCandID;
+    QLabel *lblCandidateID; // the code of the candidate being edited
+    QLabel *lblPosition;
+    QComboBox *cmbbxPosition;
+    QListWidget *lstPosID; // hidden, parallel to cmbbxPosition
+    QPushButton *cmdOK;
+    QPushButton *cmdCancel;
+
+    store::RecordCursor *dcCandInfo;
+    store::RecordCursor *dcPos;
+
+    // CandPos is the code of the candidate's position, not its name.
+    void ShowCandDetails(const QString &CandName, const QString &StudID, const QString &CandPos,
+                         const QString &CandID);
+    void PositionDataLoad();
+    void cmbbxPosition_Click(int index);
+    void cmdOK_Click();
+    void cmdCancel_Click();
+
+protected:
+    void Form_Load() override;
+};
