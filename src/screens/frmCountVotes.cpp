@@ -21,11 +21,6 @@ frmCountVotes::frmCountVotes() : Screen(QStringLiteral("Voting Results"), 6915, 
     lblTitle->setPalette(onBand);
     Look::place(lblTitle, 240, 480, 6435, 300);
     lstResults = Look::list(this, QStringLiteral("lstResults"));
-    // Fixed-pitch, so that the dashes line the tallies up.
-    QFont mono(QStringLiteral("Liberation Mono"));
-    mono.setStyleHint(QFont::Monospace);
-    mono.setPointSizeF(9.0);
-    lstResults->setFont(mono);
     Look::place(lstResults, 240, 1080, 6435, 5160);
     cmdOK = Look::button(this, QStringLiteral("cmdOK"), QStringLiteral("&OK"));
     Look::place(cmdOK, 4980, 6435, 1695, 435);
