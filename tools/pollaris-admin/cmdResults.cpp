@@ -61,8 +61,8 @@ int runResults(const QStringList &args)
                        "results screen shows it. The file is only read."));
     parser.addHelpOption();
     QCommandLineOption csvOption(QStringLiteral("csv"),
-                                 QStringLiteral("Print CSV instead: one row per candidate (position code, position name,\n"
-                                                "candidate code, name, votes) after a header row."));
+                                 QStringLiteral("Print CSV instead: one row per candidate (position code, position "
+                                                "name, candidate code, name, votes) after a header row."));
     parser.addOption(csvOption);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
