@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace store {
 
@@ -134,6 +135,18 @@ void Connection::fail(int code) const
                                 : QString::fromUtf8(sqlite3_errstr(code)));
 }
 
+void Connection::checkFile(bool writing) const
+{
+    // The open file stays readable after it is removed or replaced, and writable
+    // after it is made read-only; the program must not go on with a file that is
+    // no longer the one at its path, nor write one that may no longer be written.
+    int moved = 0;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved)
+        throw StoreError(SQLITE_CANTOPEN, QString::fromUtf8(sqlite3_errstr(SQLITE_CANTOPEN)) + QStringLiteral(": ") + m_path);
+    if (writing && ::access(m_path.toUtf8().constData(), W_OK) != 0)
+        throw StoreError(SQLITE_READONLY, QString::fromUtf8(sqlite3_errstr(SQLITE_READONLY)));
+}
+
 void Connection::failWriteAfter(int n) { g_writesUntilFault = n; }
 
 void Connection::beforeWrite()
@@ -152,6 +165,13 @@ Statement::Statement(Connection &conn, const QString &sql) : m_conn(&conn)
         sqlite3_finalize(m_stmt);
         m_stmt = nullptr;
         conn.fail(rc);
+    }
+    try {
+        conn.checkFile(!sqlite3_stmt_readonly(m_stmt));
+    } catch (...) {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+        throw;
     }
 }
 

@@ -28,6 +28,9 @@ public:
 
     // Raises the engine's last error on this connection.
     [[noreturn]] void fail(int code) const;
+    // Raises a failure when the file at the path is no longer the open one, or,
+    // before a write, when it may no longer be written.
+    void checkFile(bool writing) const;
 
     // Test seam: the n-th write from now (1 = the next) fails as if the disk had
     // refused it. 0 switches it off.
