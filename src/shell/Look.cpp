@@ -5,9 +5,36 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QValidator>
 #include <QtMath>
 
 namespace Look {
+
+namespace {
+
+// A field that cuts a pasted text at its limit may cut a character of two code
+// units (an emoji) in half; the half left over would be stored as a character
+// nobody typed, so it goes, and the field keeps whole characters only.
+class WholeCharacters final : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &pos) const override
+    {
+        for (int i = 0; i < input.size(); ++i) {
+            if (input.at(i).isHighSurrogate() && i + 1 < input.size() && input.at(i + 1).isLowSurrogate()) {
+                ++i;
+            } else if (input.at(i).isSurrogate()) {
+                input.remove(i, 1);
+                if (pos > i)
+                    --pos;
+                --i;
+            }
+        }
+        return Acceptable;
+    }
+};
+
+} // namespace
 
 int tw(int twips) { return qRound(twips / 15.0); }
 
@@ -98,6 +125,7 @@ QLineEdit *textField(QWidget *parent, const QString &name, int maxLength)
     auto *t = new QLineEdit(parent);
     t->setObjectName(name);
     t->setMaxLength(maxLength);
+    t->setValidator(new WholeCharacters(t));
     return t;
 }
 
