@@ -1,7 +1,7 @@
 // Randomised record sources and values, with a fixed seed: the cursor never
-// crashes, never runs anything but its one query form, never changes the file
-// while reading, and never matches a row that the store's text equality would
-// not.
+// crashes, never runs anything but its one query form (every statement the
+// engine runs is watched), never changes the file while reading, and never
+// matches a row that the store's text equality would not.
 
 #include "TestSupport.h"
 
@@ -12,7 +12,9 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <memory>
+#include <sqlite3.h>
 
 namespace {
 
@@ -30,6 +32,18 @@ QString randomFrom(QRandomGenerator &rng, const QStringList &list)
 {
     return list.at(int(rng.bounded(quint32(list.size()))));
 }
+
+// Every statement the engine is asked to run, as the text it was prepared from.
+int traceStatement(unsigned, void *context, void *, void *sql)
+{
+    static_cast<QStringList *>(context)->append(QString::fromUtf8(static_cast<const char *>(sql)));
+    return 0;
+}
+
+// The one query form: all fields of one table, at most one condition whose value
+// is bound rather than written into the text, at most one ordering.
+const QRegularExpression kQueryForm(QStringLiteral(
+    "^SELECT rowid, \\* FROM \"\\w+\"( WHERE textEq\\(\"\\w+\", \\?1\\))?( ORDER BY \"\\w+\" DESC, rowid| ORDER BY rowid)$"));
 
 // The store's text equality, computed independently of the engine.
 bool textEqual(const QString &a, const QString &b) { return a.toCaseFolded() == b.toCaseFolded(); }
@@ -76,6 +90,8 @@ private slots:
         store::RecordCursor dc(QStringLiteral("dcFuzz"), QStringLiteral("Users"), &owner);
         dc.setDatabaseName(db->file());
         const QByteArray before = fileDigest();
+        QStringList run;
+        sqlite3_trace_v2(dc.connection().handle(), SQLITE_TRACE_STMT, traceStatement, &run);
         QRandomGenerator rng(20261206);
         int accepted = 0, refused = 0;
         for (int i = 0; i < 5000; ++i) {
@@ -99,13 +115,21 @@ private slots:
                     source += randomFrom(rng, kPieces) + (rng.bounded(3u) ? QStringLiteral(" ") : QString());
             }
             dc.setRecordSource(source);
+            run.clear();
             try {
                 dc.Refresh();
             } catch (const store::StoreError &e) {
                 QVERIFY2(!mustWork, qPrintable(source + " : " + e.text()));
+                QVERIFY2(run.size() <= 1, qPrintable(run.join('\n')));
+                if (e.number() == store::BadRecordSource)
+                    QVERIFY2(run.isEmpty(), qPrintable(source));
+                for (const QString &sql : run)
+                    QVERIFY2(kQueryForm.match(sql).hasMatch(), qPrintable(source + " ran " + sql));
                 ++refused;
                 continue;
             }
+            QCOMPARE(run.size(), 1);
+            QVERIFY2(kQueryForm.match(run[0]).hasMatch(), qPrintable(source + " ran " + run[0]));
             ++accepted;
             int rows = 0;
             for (; !dc.EOF_(); dc.MoveNext())
