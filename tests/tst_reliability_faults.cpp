@@ -28,6 +28,7 @@ enum class Fault {
     TableMissing,
     FieldMissing,
     NotWritable,
+    FolderNotWritable,
     RemovedWhileRunning,
     MadeReadOnlyWhileRunning,
     ReplacedWhileRunning,
@@ -133,6 +134,8 @@ private slots:
         if (!mounted.isEmpty())
             ::umount2(QFile::encodeName(mounted).constData(), MNT_DETACH);
         mounted.clear();
+        if (db)
+            ::chmod(QFile::encodeName(db->folder()).constData(), 0700);
         db.reset();
     }
 
@@ -162,6 +165,9 @@ private slots:
                                        << (3265 & 0xff);
         QTest::newRow("not writable") << Fault::NotWritable << QStringList() << voterLogIn
                                       << QStringLiteral("Error 8: attempt to write a readonly database") << 8;
+        QTest::newRow("folder not writable") << Fault::FolderNotWritable << QStringList() << voterLogIn
+                                             << QStringLiteral("Error 1544: attempt to write a readonly database")
+                                             << (1544 & 0xff);
         QTest::newRow("removed while running") << Fault::RemovedWhileRunning
                                                << (voterLogIn + QStringList{QStringLiteral("done")}) << adminLogIn
                                                << QStringLiteral("Error 14: unable to open database file:") << 14;
@@ -244,6 +250,12 @@ private slots:
             QVERIFY(::chmod(QFile::encodeName(file).constData(), 0444) == 0);
             restrict(run, true);
             break;
+        case Fault::FolderNotWritable:
+            // No journal can be made beside the file, so no write can be undone.
+            handOver(file, 0644);
+            QVERIFY(::chmod(QFile::encodeName(db->folder()).constData(), 0555) == 0);
+            restrict(run, true);
+            break;
         case Fault::MadeReadOnlyWhileRunning:
             handOver(db->folder(), 0755);
             handOver(file, 0644);
@@ -273,7 +285,8 @@ private slots:
         }
 
         std::optional<QByteArray> kept = contents(file);
-        const bool otherAccount = runAsOther() && (fault == Fault::NotWritable || fault == Fault::MadeReadOnlyWhileRunning);
+        const bool otherAccount = runAsOther() && (fault == Fault::NotWritable || fault == Fault::FolderNotWritable ||
+                                                   fault == Fault::MadeReadOnlyWhileRunning);
         if (!run.start() && otherAccount && run.lines().isEmpty())
             QSKIP("the program cannot be run as another account here");
         QVERIFY2(!run.lines().isEmpty(), qPrintable(run.errors()));
