@@ -132,42 +132,57 @@ void RecordCursor::Refresh()
     for (int c = 1; c < columnCount; ++c)
         columns << QString::fromUtf8(sqlite3_column_name(stmt.get(), c));
 
-    std::vector<qint64> rowids;
-    std::vector<Cell> cells;
-    std::string texts;
-    sqlite3_stmt *s = stmt.get();
-    while (stmt.step()) {
-        rowids.push_back(sqlite3_column_int64(s, 0));
-        for (int c = 1; c < columnCount; ++c) {
-            Cell cell{sqlite3_column_type(s, c), 0, 0};
-            switch (cell.type) {
-            case SQLITE_INTEGER:
-                cell.payload = sqlite3_column_int64(s, c);
-                break;
-            case SQLITE_FLOAT: {
-                double d = sqlite3_column_double(s, c);
-                std::memcpy(&cell.payload, &d, sizeof d);
-                break;
-            }
-            case SQLITE_NULL:
-                break;
-            default: {
-                auto text = reinterpret_cast<const char *>(sqlite3_column_text(s, c));
-                cell.type = SQLITE_TEXT;
-                cell.length = sqlite3_column_bytes(s, c);
-                cell.payload = qint64(texts.size());
-                texts.append(text, size_t(cell.length));
-            }
-            }
-            cells.push_back(cell);
-        }
-    }
-
+    // The rows are read into the buffers of the previous result, which keep their
+    // size: a list of 100,000 rows read again costs neither fresh memory nor the
+    // copying of growing buffers. Should the engine fail part-way, the cursor is
+    // left with no rows rather than with some of them.
     m_table = source.table;
     m_columns = columns;
-    m_rowids = std::move(rowids);
-    m_cells = std::move(cells);
-    m_texts = std::move(texts);
+    m_lastField.clear();
+    m_rowids.clear();
+    m_cells.clear();
+    m_texts.clear();
+    sqlite3_stmt *s = stmt.get();
+    try {
+        while (stmt.step()) {
+            m_rowids.push_back(sqlite3_column_int64(s, 0));
+            for (int c = 1; c < columnCount; ++c) {
+                Cell cell{sqlite3_column_type(s, c), 0, 0};
+                switch (cell.type) {
+                case SQLITE_INTEGER:
+                    cell.payload = sqlite3_column_int64(s, c);
+                    break;
+                case SQLITE_FLOAT: {
+                    double d = sqlite3_column_double(s, c);
+                    std::memcpy(&cell.payload, &d, sizeof d);
+                    break;
+                }
+                case SQLITE_NULL:
+                    break;
+                default: {
+                    auto text = reinterpret_cast<const char *>(sqlite3_column_text(s, c));
+                    cell.type = SQLITE_TEXT;
+                    cell.length = sqlite3_column_bytes(s, c);
+                    cell.payload = qint64(m_texts.size());
+                    m_texts.append(text, size_t(cell.length));
+                }
+                }
+                m_cells.push_back(cell);
+            }
+        }
+    } catch (...) {
+        m_rowids.clear();
+        m_cells.clear();
+        m_texts.clear();
+        m_refreshed = true;
+        m_mode = EditMode::None;
+        m_buffer.clear();
+        m_currentDeleted = false;
+        m_pos = -1;
+        m_bof = m_eof = true;
+        throw;
+    }
+
     m_refreshed = true;
     m_mode = EditMode::None;
     m_buffer.clear();
@@ -299,9 +314,15 @@ RecordCursor::Cell RecordCursor::storeValue(const QVariant &value)
 
 int RecordCursor::columnIndex(const QString &name) const
 {
+    // A list reads the same field of every row: remember the last name asked for.
+    if (!m_lastField.isEmpty() && name == m_lastField)
+        return m_lastColumn;
     for (int c = 0; c < m_columns.size(); ++c)
-        if (m_columns[c].compare(name, Qt::CaseInsensitive) == 0)
+        if (m_columns[c].compare(name, Qt::CaseInsensitive) == 0) {
+            m_lastField = name;
+            m_lastColumn = c;
             return c;
+        }
     throw StoreError(UnknownField,
                      QStringLiteral("Item not found in this collection: %1 (%2)").arg(name, objectName()));
 }
@@ -311,6 +332,25 @@ QVariant RecordCursor::Field(const QString &name) const
     requireCurrentRow();
     const int column = columnIndex(name);
     return cellValue(m_cells[size_t(m_pos) * size_t(m_columns.size()) + size_t(column)]);
+}
+
+QString RecordCursor::FieldText(const QString &name) const
+{
+    requireCurrentRow();
+    const int column = columnIndex(name);
+    const Cell &cell = m_cells[size_t(m_pos) * size_t(m_columns.size()) + size_t(column)];
+    // The same text as the field's value would give, without making the value:
+    // lists read one field of each of tens of thousands of rows.
+    switch (cell.type) {
+    case SQLITE_TEXT:
+        return QString::fromUtf8(m_texts.data() + cell.payload, cell.length);
+    case SQLITE_INTEGER:
+        return QString::number(qlonglong(cell.payload));
+    case SQLITE_NULL:
+        return QString();
+    default:
+        return cellValue(cell).toString();
+    }
 }
 
 void RecordCursor::SetField(const QString &name, const QVariant &value)

@@ -49,7 +49,8 @@ public:
 
     // Fields by name, without regard to letter case ("Numvotes" is "NumVotes").
     QVariant Field(const QString &name) const;
-    QString FieldText(const QString &name) const { return Field(name).toString(); }
+    // The field as text, exactly as Field(name).toString().
+    QString FieldText(const QString &name) const;
     void SetField(const QString &name, const QVariant &value);
 
     void AddNew();
@@ -88,6 +89,8 @@ private:
     std::vector<qint64> m_rowids;
     std::vector<Cell> m_cells; // row-major, m_columns.size() cells a row
     std::string m_texts;
+    mutable QString m_lastField; // the field name last looked up, and its column
+    mutable int m_lastColumn = -1;
     qsizetype m_pos = -1;
     bool m_bof = true;
     bool m_eof = true;
