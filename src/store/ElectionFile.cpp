@@ -25,6 +25,9 @@ CREATE TABLE CandVote (
     CandID   TEXT,
     NumVotes INTEGER CHECK (NumVotes BETWEEN -2147483648 AND 2147483647)
 );
+-- The results read every tally, most votes first: kept in that order, with the
+-- code beside it, the ranking of 100,000 tallies is read instead of sorted.
+CREATE INDEX CandVoteRank ON CandVote (NumVotes DESC, CandID);
 CREATE TABLE Users (
     Name     TEXT,
     Username TEXT,
