@@ -94,29 +94,45 @@ void frmAdminUsers::AdminUserDataLoad()
     lblStudName->setText(QString());
     lblStudUsername->setText(QString());
     lblStudPassword->setText(QString());
-    lstUser->clear();
 
     dcUserInfo->setRecordSource(QStringLiteral("Select * from Users"));
     dcUserInfo->Refresh();
+    QStringList names;
     if (!dcUserInfo->BOF()) {
         dcUserInfo->MoveLast();
         // A full-width count: the register may hold more than 32,767 voters.
         const qint32 n = dcUserInfo->RecordCount();
         dcUserInfo->MoveFirst();
-        // Gathered first and added at once: one entry at a time takes far too
-        // long for tens of thousands of voters.
-        QStringList names;
         names.reserve(n);
         for (qint32 i = 0; i < n; ++i) {
             names.append(dcUserInfo->FieldText(QStringLiteral("Username")));
             dcUserInfo->MoveNext();
         }
-        lstUser->setUpdatesEnabled(false);
-        lstUser->addItems(names);
-        lstUser->setUpdatesEnabled(true);
-        // Adding entries picks none, but say so plainly.
-        lstUser->setCurrentRow(-1);
     }
+
+    // The list is rebuilt to hold exactly these entries, in this order, with
+    // nothing picked and its top in view. It is read again after every add,
+    // edit and delete, and making 100,000 entries anew each time is the slowest
+    // part of it: entries already shown in the same places are kept, the rest
+    // removed, and the new ones added in one call with drawing held back.
+    const int shown = lstUser->count();
+    int same = 0;
+    while (same < shown && same < names.size() && lstUser->item(same)->text() == names.at(same))
+        ++same;
+    lstUser->setUpdatesEnabled(false);
+    if (same == 0) {
+        lstUser->clear();
+    } else {
+        lstUser->setCurrentRow(-1);
+        lstUser->clearSelection();
+        if (same < shown)
+            lstUser->model()->removeRows(same, shown - same);
+        lstUser->scrollToTop();
+    }
+    lstUser->addItems(same == 0 ? names : names.mid(same));
+    lstUser->setUpdatesEnabled(true);
+    // Adding entries picks none, but say so plainly.
+    lstUser->setCurrentRow(-1);
 }
 
 void frmAdminUsers::lstUser_Click(int index)

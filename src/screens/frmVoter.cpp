@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStringList>
 #include <limits>
 
 frmVoter::frmVoter() : Screen(QStringLiteral("Pollaris"), 8820, 7335)
@@ -119,16 +120,23 @@ void frmVoter::MainVoterDataLoad(int)
     // Every row is listed: a count cut to 16 bits would silently drop positions.
     const qint32 n = dcPos->RecordCount();
     dcPos->MoveFirst();
+    // Gathered first and added in one call each: one entry at a time is slow
+    // for a long ballot.
+    QStringList names, codes;
+    names.reserve(n);
+    codes.reserve(n);
+    for (qint32 i = 0; i < n; ++i) {
+        names.append(dcPos->FieldText(QStringLiteral("PosName")));
+        codes.append(dcPos->FieldText(QStringLiteral("PosID")));
+        dcPos->MoveNext();
+    }
     {
         // Adding the first entry would choose it by itself.
         const QSignalBlocker blocker(cmbbxPosition);
-        for (qint32 i = 0; i < n; ++i) {
-            cmbbxPosition->addItem(dcPos->FieldText(QStringLiteral("PosName")));
-            lstPosID->addItem(dcPos->FieldText(QStringLiteral("PosID")));
-            dcPos->MoveNext();
-        }
+        cmbbxPosition->addItems(names);
         cmbbxPosition->setCurrentIndex(-1);
     }
+    lstPosID->addItems(codes);
     lstPosID->setCurrentRow(-1);
 }
 
@@ -153,12 +161,21 @@ void frmVoter::cmbbxPosition_Click(int index)
     dcCandInfo->MoveLast();
     const qint32 n = dcCandInfo->RecordCount();
     dcCandInfo->MoveFirst();
+    // Gathered first and added in one call each, with drawing held back: a
+    // position may have thousands of candidates.
+    QStringList names, codes;
+    names.reserve(n);
+    codes.reserve(n);
     for (qint32 i = 0; i < n; ++i) {
-        lstCandidate->addItem(dcCandInfo->FieldText(QStringLiteral("CandName")));
-        lstCandID->addItem(dcCandInfo->FieldText(QStringLiteral("CandID")));
+        names.append(dcCandInfo->FieldText(QStringLiteral("CandName")));
+        codes.append(dcCandInfo->FieldText(QStringLiteral("CandID")));
         dcCandInfo->MoveNext();
     }
-    // addItem leaves the lists without a current row: no candidate is selected.
+    lstCandidate->setUpdatesEnabled(false);
+    lstCandidate->addItems(names);
+    lstCandidate->setUpdatesEnabled(true);
+    lstCandID->addItems(codes);
+    // addItems leaves the lists without a current row: no candidate is selected.
 }
 
 void frmVoter::lstCandidate_Click(int row)
