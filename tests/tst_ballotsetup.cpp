@@ -349,6 +349,26 @@ private slots:
         click(dialog.cmdCancel);
     }
 
+    void anUnchangedEditKeepsLongStoredValuesWhole()
+    {
+        addElection();
+        const QString name = QString(60, QLatin1Char('n'));
+        const QString studentNum = QString(25, QLatin1Char('s'));
+        db->exec(QStringLiteral("UPDATE CandInfo SET CandName = '%1', StudentNum = '%2' WHERE CandID = 'C4'")
+                     .arg(name, studentNum));
+        const QStringList before = wholeFile();
+        frmMainAdmin &panel = openPanel();
+        choose(panel, QStringLiteral("P2"));
+        panel.lstCandidate->setCurrentRow(0);
+        click(panel.cmdEditCand);
+        frmEditCand &dialog = Shell::Get<frmEditCand>();
+        QCOMPARE(dialog.txtName->text(), name);
+        QCOMPARE(dialog.txtStudentID->text(), studentNum);
+        click(dialog.cmdOK);
+        QVERIFY(panel.isVisible());
+        QCOMPARE(wholeFile(), before);
+    }
+
     void editingACandidateRemovedMeanwhileWritesNothing()
     {
         addElection();

@@ -12,6 +12,7 @@
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -234,14 +235,77 @@ private slots:
         edit.txtPassword->clear();
         click(edit.cmdOK);
         QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Critical, "Pollaris", "Please enter a name!")});
+        QVERIFY(edit.isVisible() && edit.txtName->text().isEmpty());
         type(edit.txtName, QStringLiteral(" "));
         click(edit.cmdOK);
         QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Critical, "Pollaris", "Please enter a password!")});
+        QVERIFY(edit.isVisible());
+        QCOMPARE(edit.txtName->text(), QStringLiteral(" "));
+        QCOMPARE(edit.lblStudID->text(), QStringLiteral("s100"));
         type(edit.txtPassword, QStringLiteral("  "));
         click(edit.cmdOK);
         // Only the first row with that user name changes; user name and flag stay.
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Users")), (QStringList{" |s100|  |1", "Ann Twin|S100|x|0"}));
         QVERIFY(panel.isVisible() && !edit.isVisible());
+    }
+
+    void onlyTheUserPicksAnEntry()
+    {
+        db->exec(QStringLiteral("INSERT INTO Users VALUES ('Ann','s100','pw',0),('Bo','s200','pw',0)"));
+        frmAdminUsers &panel = openPanel();
+        QApplication::setActiveWindow(&panel);
+        // Tabbing into the list picks nothing, so Delete and Edit still find nothing picked.
+        panel.lstUser->setFocus(Qt::TabFocusReason);
+        QVERIFY(panel.lstUser->hasFocus());
+        QCOMPARE(panel.lstUser->currentRow(), -1);
+        QVERIFY(panel.lblStudName->text().isEmpty());
+        click(panel.cmdDelUser);
+        click(panel.cmdEditCand);
+        QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Select a User!")});
+        QCOMPARE(db->count(QStringLiteral("Users")), 2);
+
+        // A picked entry stays picked, and shown as picked, under Ctrl+click.
+        const QPoint second = panel.lstUser->visualItemRect(panel.lstUser->item(1)).center();
+        QTest::mouseClick(panel.lstUser->viewport(), Qt::LeftButton, {}, second);
+        QCOMPARE(panel.lblStudName->text(), QStringLiteral("Bo"));
+        QTest::mouseClick(panel.lstUser->viewport(), Qt::LeftButton, Qt::ControlModifier, second);
+        QCOMPARE(panel.lstUser->currentRow(), 1);
+        QVERIFY(panel.lstUser->item(1)->isSelected());
+    }
+
+    void storedValuesAreShownAndKeptWhole()
+    {
+        const QString longName = QStringLiteral("<b>Ann</b>") + QString(60, QLatin1Char('n'));
+        const QString longPassword(25, QLatin1Char('p'));
+        db->exec(QStringLiteral("INSERT INTO Users VALUES ('%1','s100','%2',1)").arg(longName, longPassword));
+        frmAdminUsers &panel = openPanel();
+        panel.lstUser->setCurrentRow(0);
+        // Markup in a value is text like any other.
+        QCOMPARE(panel.lblStudName->text(), longName);
+        QCOMPARE(panel.lblStudName->textFormat(), Qt::PlainText);
+
+        // Longer than the fields let anybody type (written by other means): the
+        // dialog shows it whole, typing cannot lengthen it, and OK unchanged keeps it.
+        click(panel.cmdEditCand);
+        frmEditUser &edit = Shell::Get<frmEditUser>();
+        QCOMPARE(edit.txtName->text(), longName);
+        QCOMPARE(edit.txtPassword->text(), longPassword);
+        edit.txtPassword->end(false);
+        QTest::keyClicks(edit.txtPassword, QStringLiteral("x"));
+        QCOMPARE(edit.txtPassword->text(), longPassword);
+        click(edit.cmdOK);
+        QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Users")),
+                 QStringList{QStringLiteral("%1|s100|%2|1").arg(longName, longPassword)});
+
+        // The next account opened gets the ordinary limits again.
+        db->exec(QStringLiteral("INSERT INTO Users VALUES ('Bo','s200','pw',0)"));
+        click(panel.cmdBack);
+        click(Shell::Get<frmAdminStart>().cmdUsers);
+        panel.lstUser->setCurrentRow(1);
+        click(panel.cmdEditCand);
+        QCOMPARE(edit.txtName->maxLength(), 50);
+        QCOMPARE(edit.txtPassword->maxLength(), 20);
+        click(edit.cmdCancel);
     }
 
     void editingAnAccountRemovedMeanwhileWritesNothing()

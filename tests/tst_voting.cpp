@@ -425,6 +425,59 @@ private slots:
         QCOMPARE(tallies(), before);
     }
 
+    void enterAndEscapeInAFieldDoNothing()
+    {
+        seedBallot();
+        frmVoterLogIn &login = openLogIn();
+        QApplication::setActiveWindow(&login);
+        type(login.txtUsername, QStringLiteral("2026001"));
+        type(login.txtPassword, QStringLiteral("vote1"));
+        for (QLineEdit *field : {login.txtUsername, login.txtPassword}) {
+            QTest::keyClick(field, Qt::Key_Return);
+            QTest::keyClick(field, Qt::Key_Enter);
+            QTest::keyClick(field, Qt::Key_Escape);
+        }
+        QCOMPARE(shownBoxes(), QStringList());
+        QVERIFY(login.isVisible());
+        QCOMPARE(login.txtPassword->text(), QStringLiteral("vote1"));
+        QCOMPARE(db->value(QStringLiteral("SELECT HasVoted FROM Users WHERE Username = '2026001'")).toInt(), 0);
+        click(login.cmdCancel);
+    }
+
+    void onlyAPickedCandidateCanBeVotedFor()
+    {
+        seedBallot();
+        frmVoter &v = enterBallot(QStringLiteral("2026001"), QStringLiteral("vote1"));
+        const QStringList before = tallies();
+        v.cmbbxPosition->setCurrentIndex(0);
+        QApplication::setActiveWindow(&v);
+
+        // Tabbing into the list picks nobody.
+        v.lstCandidate->setFocus(Qt::TabFocusReason);
+        QVERIFY(v.lstCandidate->hasFocus());
+        QCOMPARE(v.lstCandidate->currentRow(), -1);
+        QVERIFY(v.lblCandName->text().isEmpty());
+        click(v.cmdVote);
+        QCOMPARE(shownBoxes(), QStringList{kSelect});
+
+        // Neither a click below the entries nor Ctrl+click takes a pick back:
+        // the candidate shown is the one highlighted, and the one Vote counts.
+        clickEntry(v.lstCandidate, 1);
+        const QPoint below(5, v.lstCandidate->viewport()->height() - 5);
+        QTest::mouseClick(v.lstCandidate->viewport(), Qt::LeftButton, {}, below);
+        const QPoint picked = v.lstCandidate->visualItemRect(v.lstCandidate->item(1)).center();
+        QTest::mouseClick(v.lstCandidate->viewport(), Qt::LeftButton, Qt::ControlModifier, picked);
+        QVERIFY(v.lstCandidate->item(1)->isSelected());
+        QCOMPARE(v.lblCandName->text(), QStringLiteral("John Reyes"));
+        QCOMPARE(tallies(), before);
+        click(v.cmdVote);
+        QCOMPARE(db->value(QStringLiteral("SELECT NumVotes FROM CandVote WHERE CandID = 'C2'")).toLongLong(), 42);
+
+        // Markup in a name is shown as the text it is.
+        QCOMPARE(v.lblCandName->textFormat(), Qt::PlainText);
+        QCOMPARE(v.lblWelcome->textFormat(), Qt::PlainText);
+    }
+
     void votingInEveryPositionEmptiesTheChoice()
     {
         seedBallot();

@@ -66,8 +66,8 @@ void frmEditCand::Form_Load()
 void frmEditCand::ShowCandDetails(const QString &CandName, const QString &StudID, const QString &CandPos,
                                   const QString &CandID)
 {
-    txtName->setText(CandName);
-    txtStudentID->setText(StudID);
+    Look::showWhole(txtName, CandName, 50);
+    Look::showWhole(txtStudentID, StudID, 20);
     lblCandidateID->setText(CandID);
     PositionDataLoad();
     for (int i = 0; i < lstPosID->count(); ++i) {

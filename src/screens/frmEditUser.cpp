@@ -47,8 +47,8 @@ void frmEditUser::Form_Load() { dcUserInfo->setDatabaseName(DatabasePath()); }
 
 void frmEditUser::ShowUserDetails(const QString &Name, const QString &Username, const QString &Password)
 {
-    txtName->setText(Name);
-    txtPassword->setText(Password);
+    Look::showWhole(txtName, Name, 50);
+    Look::showWhole(txtPassword, Password, 20);
     lblStudID->setText(Username);
 }
 

@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QValidator>
 #include <QtMath>
 
@@ -31,6 +32,39 @@ public:
             }
         }
         return Acceptable;
+    }
+};
+
+// A list in which an entry is picked only by the user, and a pick is only ever
+// replaced: taking the focus picks nothing (a plain list would make its first
+// entry current, which the screens take for a pick), and neither Ctrl+click nor
+// a click below the entries unpicks, which would leave an entry current that is
+// not shown as picked.
+class PickList final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void focusInEvent(QFocusEvent *event) override
+    {
+        if (currentIndex().isValid()) {
+            QListWidget::focusInEvent(event);
+            return;
+        }
+        const QSignalBlocker listBlocker(this);
+        const QSignalBlocker modelBlocker(selectionModel());
+        QListWidget::focusInEvent(event);
+        selectionModel()->clearCurrentIndex();
+    }
+
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index, const QEvent *event) const override
+    {
+        if (!index.isValid())
+            return QItemSelectionModel::NoUpdate;
+        QItemSelectionModel::SelectionFlags flags = QListWidget::selectionCommand(index, event);
+        if (flags & QItemSelectionModel::Deselect)
+            flags = QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+        return flags;
     }
 };
 
@@ -91,6 +125,8 @@ QLabel *label(QWidget *parent, const QString &name, const QString &text, const Q
 {
     auto *l = new QLabel(text, parent);
     l->setObjectName(name);
+    // Values from the file are shown as typed, never read as markup.
+    l->setTextFormat(Qt::PlainText);
     l->setFont(font);
     l->setWordWrap(true);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -112,6 +148,7 @@ QLabel *valueLabel(QWidget *parent, const QString &name)
 {
     auto *l = new QLabel(parent);
     l->setObjectName(name);
+    l->setTextFormat(Qt::PlainText);
     l->setAutoFillBackground(true);
     l->setFrameShape(QFrame::Box);
     QPalette palette = l->palette();
@@ -127,6 +164,12 @@ QLineEdit *textField(QWidget *parent, const QString &name, int maxLength)
     t->setMaxLength(maxLength);
     t->setValidator(new WholeCharacters(t));
     return t;
+}
+
+void showWhole(QLineEdit *field, const QString &text, int maxLength)
+{
+    field->setMaxLength(qMax(maxLength, int(text.size())));
+    field->setText(text);
 }
 
 QLineEdit *passwordField(QWidget *parent, const QString &name, int maxLength)
@@ -156,7 +199,7 @@ QComboBox *choice(QWidget *parent, const QString &name)
 
 QListWidget *list(QWidget *parent, const QString &name)
 {
-    auto *l = new QListWidget(parent);
+    auto *l = new PickList(parent);
     l->setObjectName(name);
     l->setSelectionMode(QAbstractItemView::SingleSelection);
     l->setUniformItemSizes(true);

@@ -37,6 +37,10 @@ QLabel *band(QWidget *parent, const QString &name);
 QLabel *valueLabel(QWidget *parent, const QString &name);
 QLineEdit *textField(QWidget *parent, const QString &name, int maxLength);
 QLineEdit *passwordField(QWidget *parent, const QString &name, int maxLength);
+// Puts a value read from the file into a field whole, even one longer than the
+// field lets anybody type (written by other means), so that saving the dialog
+// unchanged writes it back unchanged; typing can never make it longer.
+void showWhole(QLineEdit *field, const QString &text, int maxLength);
 QPushButton *button(QWidget *parent, const QString &name, const QString &caption);
 QComboBox *choice(QWidget *parent, const QString &name);
 QListWidget *list(QWidget *parent, const QString &name);

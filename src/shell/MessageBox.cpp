@@ -39,6 +39,8 @@ Answer show(Icon icon, const QString &text, const QString &title, bool yesNo)
     QMessageBox box(qtIcon, title, text,
                     yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
                     QApplication::activeWindow());
+    // Texts may quote what was typed or read from the file: never markup.
+    box.setTextFormat(Qt::PlainText);
     return box.exec() == QMessageBox::Yes ? Answer::Yes : (yesNo ? Answer::No : Answer::OK);
 }
 
