@@ -74,6 +74,16 @@ public:
             }
         }
     }
+    // True once count actions have been acknowledged; false when the program
+    // ended first or nothing came for a long time.
+    bool waitForAcknowledged(int count, int msecs = 30000)
+    {
+        while (acknowledged().size() < count) {
+            if (m_process.state() == QProcess::NotRunning || !m_process.waitForReadyRead(msecs))
+                return acknowledged().size() >= count;
+        }
+        return true;
+    }
     // SIGKILL: no handler, no clean-up, exactly like pulling the plug on the program.
     bool killNow()
     {
