@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <memory>
+#include <optional>
 #include <pwd.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
@@ -84,7 +85,7 @@ class FaultsTest : public QObject {
 
     // A run of the program as a user the file's permissions apply to, or with a
     // limit to the size of any file it writes.
-    void restrict(DriverRun &run, bool otherUser, rlim_t fileSizeLimit = RLIM_INFINITY)
+    void confine(DriverRun &run, bool otherUser, rlim_t fileSizeLimit = RLIM_INFINITY)
     {
         const bool dropRoot = otherUser && runAsOther();
         const uid_t uid = g_otherUid;
@@ -248,18 +249,18 @@ private slots:
         case Fault::NotWritable:
             QVERIFY(::chmod(QFile::encodeName(db->folder()).constData(), 0755) == 0);
             QVERIFY(::chmod(QFile::encodeName(file).constData(), 0444) == 0);
-            restrict(run, true);
+            confine(run, true);
             break;
         case Fault::FolderNotWritable:
             // No journal can be made beside the file, so no write can be undone.
             handOver(file, 0644);
             QVERIFY(::chmod(QFile::encodeName(db->folder()).constData(), 0555) == 0);
-            restrict(run, true);
+            confine(run, true);
             break;
         case Fault::MadeReadOnlyWhileRunning:
             handOver(db->folder(), 0755);
             handOver(file, 0644);
-            restrict(run, true);
+            confine(run, true);
             break;
         case Fault::NoRoomToGrow: {
             // Fill the candidates' page to its last row, then let no file grow.
@@ -276,7 +277,7 @@ private slots:
                     pages = db->value(QStringLiteral("PRAGMA page_count")).toLongLong();
                 }
             }
-            restrict(run, false, rlim_t(QFileInfo(file).size()));
+            confine(run, false, rlim_t(QFileInfo(file).size()));
             break;
         }
 
