@@ -30,16 +30,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMap>
-#include <QThread>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMap>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
-#include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -53,8 +53,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-ElectionSize g_size;                                   // the election of every action
-ElectionSize g_resultsSize{100000, 200, 100000, 5000, 50}; // the results of a larger one
+ElectionSize g_size;                                       // the election of every action
+ElectionSize g_resultsSize{100000, 200, 100000, 5000, 50}; // for the results: 100,000 tallies
 std::unique_ptr<QTemporaryDir> g_dir;
 QString g_mainFolder, g_resultsFolder;
 QString g_active; // the folder the program runs on now
