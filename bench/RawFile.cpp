@@ -32,6 +32,8 @@ RawFile::RawFile(const QString &path)
     if (pragma(m_db, "PRAGMA journal_mode=DELETE").compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
         fail(m_db, "journal_mode");
     pragma(m_db, "PRAGMA synchronous=FULL");
+    // The same page cache as the program's own connection.
+    pragma(m_db, "PRAGMA cache_size=-32768");
     if (pragma(m_db, "PRAGMA synchronous") != QLatin1String("2"))
         fail(m_db, "synchronous");
 }

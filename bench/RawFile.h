@@ -8,10 +8,10 @@ struct sqlite3;
 
 // The floor of an action: the same statements the store runs, straight through
 // the SQLite C API on a connection of its own with the same durability (rollback
-// journal deleted after each write, every commit synced). Each statement is
-// prepared, stepped to the end with every column of every row read, and
-// finalized, as an ad-hoc query must be. Where the store compares texts with its
-// own Unicode-aware function, the floor uses the engine's built-in NOCASE.
+// journal deleted after each write, every commit synced) and the same page cache.
+// Each statement is prepared, stepped to the end with every column of every row
+// read, and finalized, as an ad-hoc query must be. Where the store compares texts
+// with its own Unicode-aware function, the floor uses the engine's built-in NOCASE.
 class RawFile {
 public:
     explicit RawFile(const QString &path);
