@@ -262,6 +262,21 @@ private slots:
         QCOMPARE(wholeFile(), QStringList{"P|P2|Vice"});
     }
 
+    void aCascadeTakesTheFirstRowEachCodeNamesUnderTheTextEquality()
+    {
+        db->exec(QStringLiteral("INSERT INTO Positions VALUES ('P1','President'),('P2','Vice')"));
+        db->exec(QStringLiteral("INSERT INTO CandInfo VALUES ('C1','Ann','S1','P1'),('Ä2','Bo','S2','P1'),"
+                                "('C9','Other','S9','P2')"));
+        // Tallies written by other means: one in other letter cases, one twice.
+        db->exec(QStringLiteral("INSERT INTO CandVote VALUES ('C9',4),('c1',5),('ä2',7),('C1',8),(NULL,1)"));
+        frmMainAdmin &panel = openPanel();
+        choose(panel, QStringLiteral("P1"));
+        Msg::setNextAnswer(Msg::Answer::Yes);
+        click(panel.cmdDelPos);
+        shownBoxes();
+        QCOMPARE(wholeFile(), (QStringList{"P|P2|Vice", "I|C9|Other|S9|P2", "V|C9|4", "V|C1|8", "V|NULL|1"}));
+    }
+
     void aFailureInTheMiddleOfACascadeLeavesTheFileAsItWas()
     {
         addElection();

@@ -9,9 +9,11 @@
 #include "shell/MessageBox.h"
 #include "store/Connection.h"
 #include "store/RecordCursor.h"
+#include "store/StoreError.h"
 
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QHash>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -232,6 +234,33 @@ void frmMainAdmin::RemoveRow(store::RecordCursor *cursor, const QString &query, 
     cursor->Delete();
 }
 
+// For each code, the first row of the table whose CandID equals it, as the remove
+// pattern's query by that code would find it; a code with no row is the same
+// failure. The table is read once for all the codes: a query per code would read
+// it once per candidate of the position.
+void frmMainAdmin::RemoveFirstRows(store::RecordCursor *cursor, const QString &table, const QStringList &codes)
+{
+    QHash<QString, int> due;
+    for (const QString &code : codes)
+        ++due[store::TextKey(code)];
+    qsizetype left = codes.size();
+    cursor->setRecordSource(table);
+    cursor->Refresh();
+    while (left > 0 && !cursor->EOF_()) {
+        const QVariant code = cursor->Field(QStringLiteral("CandID"));
+        auto it = code.isNull() ? due.end() : due.find(store::TextKey(code.toString()));
+        if (it != due.end() && it.value() > 0) {
+            --it.value();
+            --left;
+            cursor->Edit();
+            cursor->Delete();
+        }
+        cursor->MoveNext();
+    }
+    if (left > 0)
+        throw store::StoreError(store::NoCurrentRow, QStringLiteral("No current record (%1)").arg(cursor->objectName()));
+}
+
 void frmMainAdmin::cmdDelPos_Click()
 {
     if (cmbbxPosition->currentIndex() == -1) {
@@ -247,12 +276,11 @@ void frmMainAdmin::cmdDelPos_Click()
         // The whole cascade is one unit: a failure part-way leaves the position,
         // its candidates and their tallies all as they were.
         store::Transaction tx(dcCandInfo->connection());
-        const int n = lstCandID->count();
-        for (int i = 0; i < n; ++i) {
-            const QString c = lstCandID->item(i)->text();
-            RemoveRow(dcCandInfo, QStringLiteral("Select * From CandInfo Where CandID ='"), c);
-            RemoveRow(dcCandVote, QStringLiteral("Select * From CandVote Where CandID ='"), c);
-        }
+        QStringList codes;
+        for (int i = 0; i < lstCandID->count(); ++i)
+            codes << lstCandID->item(i)->text();
+        RemoveFirstRows(dcCandInfo, QStringLiteral("CandInfo"), codes);
+        RemoveFirstRows(dcCandVote, QStringLiteral("CandVote"), codes);
         const QString posId = lstPosID->item(cmbbxPosition->currentIndex())->text();
         RemoveRow(dcPos, QStringLiteral("Select * from Positions where PosID ='"), posId);
         tx.Commit();

@@ -70,4 +70,5 @@ protected:
 
 private:
     void RemoveRow(store::RecordCursor *cursor, const QString &query, const QString &code);
+    void RemoveFirstRows(store::RecordCursor *cursor, const QString &table, const QStringList &codes);
 };

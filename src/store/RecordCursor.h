@@ -101,4 +101,8 @@ private:
     QVector<QPair<int, QVariant>> m_buffer;
 };
 
+// The store's text equality as a key: two texts are equal in a query condition
+// exactly when their keys are equal (letter case ignored for every letter).
+inline QString TextKey(const QString &text) { return text.toCaseFolded(); }
+
 } // namespace store
