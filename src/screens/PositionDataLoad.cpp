@@ -1,5 +1,6 @@
 #include "PositionDataLoad.h"
 
+#include "shell/ParallelList.h"
 #include "store/RecordCursor.h"
 
 #include <QComboBox>
@@ -13,27 +14,11 @@ void PositionDataLoad(store::RecordCursor *dcPos, QComboBox *cmbbxPosition, QLis
     dcPos->Refresh();
     if (dcPos->BOF())
         return;
-    dcPos->MoveLast();
-    // A full-width count: a 16-bit one would drop positions beyond 32,767.
-    const qint32 n = dcPos->RecordCount();
-    dcPos->MoveFirst();
-
-    QStringList names, codes;
-    names.reserve(n);
-    codes.reserve(n);
-    for (qint32 i = 0; i < n; ++i) {
-        names.append(dcPos->FieldText(QStringLiteral("PosName")));
-        codes.append(dcPos->FieldText(QStringLiteral("PosID")));
-        dcPos->MoveNext();
-    }
     {
-        // Adding the first entry would choose it by itself.
+        // Emptying the choice is no choice of the administrator's.
         const QSignalBlocker blocker(cmbbxPosition);
         cmbbxPosition->clear();
-        lstPosID->clear();
-        cmbbxPosition->addItems(names);
-        lstPosID->addItems(codes);
-        cmbbxPosition->setCurrentIndex(-1);
     }
-    lstPosID->setCurrentRow(-1);
+    lstPosID->clear();
+    ParallelList::FillParallel(dcPos, QStringLiteral("PosName"), cmbbxPosition, QStringLiteral("PosID"), lstPosID);
 }

@@ -5,6 +5,7 @@
 #include "frmAdminStart.h"
 #include "frmCountVotes.h"
 #include "frmEditCand.h"
+#include "shell/ParallelList.h"
 #include "shell/Look.h"
 #include "shell/MessageBox.h"
 #include "store/Connection.h"
@@ -137,26 +138,7 @@ void frmMainAdmin::MainAdminDataLoad(int)
     dcPos->Refresh();
     if (dcPos->BOF())
         return;
-    dcPos->MoveLast();
-    // A full-width count: a 16-bit one would drop positions beyond 32,767.
-    const qint32 n = dcPos->RecordCount();
-    dcPos->MoveFirst();
-    QStringList names, codes;
-    names.reserve(n);
-    codes.reserve(n);
-    for (qint32 i = 0; i < n; ++i) {
-        names.append(dcPos->FieldText(QStringLiteral("PosName")));
-        codes.append(dcPos->FieldText(QStringLiteral("PosID")));
-        dcPos->MoveNext();
-    }
-    {
-        // Adding the first entry would choose it by itself.
-        const QSignalBlocker blocker(cmbbxPosition);
-        cmbbxPosition->addItems(names);
-        lstPosID->addItems(codes);
-        cmbbxPosition->setCurrentIndex(-1);
-    }
-    lstPosID->setCurrentRow(-1);
+    ParallelList::FillParallel(dcPos, QStringLiteral("PosName"), cmbbxPosition, QStringLiteral("PosID"), lstPosID);
 }
 
 void frmMainAdmin::cmbbxPosition_Click(int index)
@@ -177,20 +159,8 @@ void frmMainAdmin::cmbbxPosition_Click(int index)
     dcCandInfo->Refresh();
     if (dcCandInfo->BOF())
         return;
-    dcCandInfo->MoveLast();
-    const qint32 n = dcCandInfo->RecordCount();
-    dcCandInfo->MoveFirst();
-    QStringList names, codes;
-    names.reserve(n);
-    codes.reserve(n);
-    for (qint32 i = 0; i < n; ++i) {
-        names.append(dcCandInfo->FieldText(QStringLiteral("CandName")));
-        codes.append(dcCandInfo->FieldText(QStringLiteral("CandID")));
-        dcCandInfo->MoveNext();
-    }
-    lstCandidate->addItems(names);
-    lstCandID->addItems(codes);
-    // Adding entries selects none: no candidate is selected yet.
+    ParallelList::FillParallel(dcCandInfo, QStringLiteral("CandName"), lstCandidate, QStringLiteral("CandID"),
+                               lstCandID);
 }
 
 void frmMainAdmin::lstCandidate_Click(int row)

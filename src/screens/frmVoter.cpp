@@ -1,6 +1,7 @@
 #include "frmVoter.h"
 
 #include "frmMain.h"
+#include "shell/ParallelList.h"
 #include "shell/Look.h"
 #include "shell/MessageBox.h"
 #include "store/Connection.h"
@@ -116,28 +117,7 @@ void frmVoter::MainVoterDataLoad(int)
     dcPos->Refresh();
     if (dcPos->BOF())
         return;
-    dcPos->MoveLast();
-    // Every row is listed: a count cut to 16 bits would silently drop positions.
-    const qint32 n = dcPos->RecordCount();
-    dcPos->MoveFirst();
-    // Gathered first and added in one call each: one entry at a time is slow
-    // for a long ballot.
-    QStringList names, codes;
-    names.reserve(n);
-    codes.reserve(n);
-    for (qint32 i = 0; i < n; ++i) {
-        names.append(dcPos->FieldText(QStringLiteral("PosName")));
-        codes.append(dcPos->FieldText(QStringLiteral("PosID")));
-        dcPos->MoveNext();
-    }
-    {
-        // Adding the first entry would choose it by itself.
-        const QSignalBlocker blocker(cmbbxPosition);
-        cmbbxPosition->addItems(names);
-        cmbbxPosition->setCurrentIndex(-1);
-    }
-    lstPosID->addItems(codes);
-    lstPosID->setCurrentRow(-1);
+    ParallelList::FillParallel(dcPos, QStringLiteral("PosName"), cmbbxPosition, QStringLiteral("PosID"), lstPosID);
 }
 
 void frmVoter::cmbbxPosition_Click(int index)
@@ -158,24 +138,8 @@ void frmVoter::cmbbxPosition_Click(int index)
     dcCandInfo->Refresh();
     if (dcCandInfo->BOF())
         return;
-    dcCandInfo->MoveLast();
-    const qint32 n = dcCandInfo->RecordCount();
-    dcCandInfo->MoveFirst();
-    // Gathered first and added in one call each, with drawing held back: a
-    // position may have thousands of candidates.
-    QStringList names, codes;
-    names.reserve(n);
-    codes.reserve(n);
-    for (qint32 i = 0; i < n; ++i) {
-        names.append(dcCandInfo->FieldText(QStringLiteral("CandName")));
-        codes.append(dcCandInfo->FieldText(QStringLiteral("CandID")));
-        dcCandInfo->MoveNext();
-    }
-    lstCandidate->setUpdatesEnabled(false);
-    lstCandidate->addItems(names);
-    lstCandidate->setUpdatesEnabled(true);
-    lstCandID->addItems(codes);
-    // addItems leaves the lists without a current row: no candidate is selected.
+    ParallelList::FillParallel(dcCandInfo, QStringLiteral("CandName"), lstCandidate, QStringLiteral("CandID"),
+                               lstCandID);
 }
 
 void frmVoter::lstCandidate_Click(int row)
