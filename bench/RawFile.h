@@ -51,6 +51,7 @@ inline constexpr const char *kCandidateById =
     "SELECT rowid, * FROM \"CandInfo\" WHERE \"CandID\" = ?1 COLLATE NOCASE ORDER BY rowid";
 inline constexpr const char *kTallyById =
     "SELECT rowid, * FROM \"CandVote\" WHERE \"CandID\" = ?1 COLLATE NOCASE ORDER BY rowid";
+inline constexpr const char *kTalliesAll = "SELECT rowid, * FROM \"CandVote\" ORDER BY rowid";
 inline constexpr const char *kSetTally = "UPDATE \"CandVote\" SET \"NumVotes\"=?1 WHERE rowid=?2";
 inline constexpr const char *kTalliesRanked = "SELECT rowid, * FROM \"CandVote\" ORDER BY \"NumVotes\" DESC, rowid";
 } // namespace FloorSql
