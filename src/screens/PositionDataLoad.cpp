@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QSignalBlocker>
-#include <QStringList>
 
 void PositionDataLoad(store::RecordCursor *dcPos, QComboBox *cmbbxPosition, QListWidget *lstPosID)
 {

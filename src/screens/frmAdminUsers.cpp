@@ -120,19 +120,13 @@ void frmAdminUsers::AdminUserDataLoad()
     while (same < shown && same < names.size() && lstUser->item(same)->text() == names.at(same))
         ++same;
     lstUser->setUpdatesEnabled(false);
-    if (same == 0) {
-        lstUser->clear();
-    } else {
-        lstUser->setCurrentRow(-1);
-        lstUser->clearSelection();
-        if (same < shown)
-            lstUser->model()->removeRows(same, shown - same);
-        lstUser->scrollToTop();
-    }
-    lstUser->addItems(same == 0 ? names : names.mid(same));
-    lstUser->setUpdatesEnabled(true);
     // Adding entries picks none, but say so plainly.
     lstUser->setCurrentRow(-1);
+    lstUser->clearSelection();
+    lstUser->model()->removeRows(same, shown - same);
+    lstUser->addItems(names.mid(same));
+    lstUser->scrollToTop();
+    lstUser->setUpdatesEnabled(true);
 }
 
 void frmAdminUsers::lstUser_Click(int index)

@@ -13,7 +13,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QStringList>
 #include <limits>
 
 frmVoter::frmVoter() : Screen(QStringLiteral("Pollaris"), 8820, 7335)

@@ -142,6 +142,12 @@ void RecordCursor::Refresh()
     m_rowids.clear();
     m_cells.clear();
     m_texts.clear();
+    m_refreshed = true;
+    m_mode = EditMode::None;
+    m_buffer.clear();
+    m_currentDeleted = false;
+    m_pos = -1;
+    m_bof = m_eof = true;
     sqlite3_stmt *s = stmt.get();
     try {
         while (stmt.step()) {
@@ -174,23 +180,9 @@ void RecordCursor::Refresh()
         m_rowids.clear();
         m_cells.clear();
         m_texts.clear();
-        m_refreshed = true;
-        m_mode = EditMode::None;
-        m_buffer.clear();
-        m_currentDeleted = false;
-        m_pos = -1;
-        m_bof = m_eof = true;
         throw;
     }
-
-    m_refreshed = true;
-    m_mode = EditMode::None;
-    m_buffer.clear();
-    m_currentDeleted = false;
-    if (m_rowids.empty()) {
-        m_pos = -1;
-        m_bof = m_eof = true;
-    } else {
+    if (!m_rowids.empty()) {
         m_pos = 0;
         m_bof = m_eof = false;
     }
