@@ -144,6 +144,28 @@ private slots:
         QCOMPARE(db->rows("SELECT CandID, NumVotes FROM CandVote ORDER BY CandID"), (QStringList{"C1|24", "C2|49"}));
         QCOMPARE(db->count("Users WHERE HasVoted"), 60);
     }
+
+    void twoCopiesNeverAdmitOneAccountTwice()
+    {
+        DriverRun runs[2] = {DriverRun(driver), DriverRun(driver)};
+        QVERIFY(runs[0].start() && runs[1].start());
+        // The same accounts, in opposite orders: the two meet half-way.
+        QStringList scripts[2];
+        for (int i = 10; i < 50; ++i) {
+            scripts[0] << QStringLiteral("login\tv%1\tpw%1").arg(i) << "done";
+            scripts[1] << QStringLiteral("login\tv%1\tpw%1").arg(59 - i) << "done";
+        }
+        for (int k : {0, 1})
+            runs[k].send(scripts[k], true);
+        qsizetype admitted = 0;
+        for (DriverRun &run : runs) {
+            run.finish();
+            admitted += run.boxes().filter(QStringLiteral("Warning! Users can only login once")).size();
+        }
+        // Every account marked was let in by exactly one of the two.
+        QCOMPARE(admitted, db->count("Users WHERE HasVoted"));
+        QVERIFY(admitted > 0);
+    }
 };
 
 POLLARIS_TEST_MAIN(FaultsTest)
