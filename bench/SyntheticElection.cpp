@@ -50,8 +50,8 @@ void create(const QString &folder, const ElectionSize &size)
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         throw std::runtime_error("cannot open the new election file");
-    check(db, sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; BEGIN", nullptr, nullptr,
-                           nullptr));
+    check(db,
+          sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; BEGIN", nullptr, nullptr, nullptr));
     {
         Insert pos(db, "INSERT INTO Positions (PosID, PosName) VALUES (?, ?)");
         for (int p = 1; p <= size.positions; ++p) {

@@ -8,13 +8,13 @@ struct ElectionSize {
     int users = 100000;
     int positions = 200;
     int candidates = 10000;
-    int bigPosition = 5000;  // candidates of position 1
-    int smallPosition = 50;  // candidates of position 2
+    int bigPosition = 5000; // candidates of position 1
+    int smallPosition = 50; // candidates of position 2
 };
 
 // Codes and texts of the synthetic rows, so that the benchmarks can name them.
 namespace Synthetic {
-QString userName(int i);  // i from 1
+QString userName(int i); // i from 1
 QString password(int i);
 QString positionId(int i); // i from 1
 QString candidateId(int i);

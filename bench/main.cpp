@@ -174,10 +174,10 @@ int g_nextVoter = 1;
 int g_nextFloorVoter = 0;
 int g_nextNewAccount = 1;
 
-#define REQUIRE(cond, message)                                                                     \
-    if (!(cond)) {                                                                                 \
-        state.SkipWithError(message);                                                              \
-        break;                                                                                     \
+#define REQUIRE(cond, message)                                                                                         \
+    if (!(cond)) {                                                                                                     \
+        state.SkipWithError(message);                                                                                  \
+        break;                                                                                                         \
     }
 
 // --- start-up -------------------------------------------------------------------
@@ -264,8 +264,8 @@ void VoterLogIn_cmdOK_Click(benchmark::State &state, bool found)
             REQUIRE(onlyBox(QStringLiteral("Incorrect Username!")), "an unknown user name was not refused");
         }
 
-        const QString floorVoter = found ? Synthetic::userName(g_size.users - g_nextFloorVoter++)
-                                         : QStringLiteral("9999999999");
+        const QString floorVoter =
+            found ? Synthetic::userName(g_size.users - g_nextFloorVoter++) : QStringLiteral("9999999999");
         pair.floor += seconds([&] {
             raw.run(FloorSql::kUserByName, {floorVoter});
             if (found) {
@@ -465,8 +465,8 @@ void AddUser_cmdOK_Click(benchmark::State &state, bool duplicate)
         const QString floorId = duplicate ? id : QStringLiteral("F%1").arg(g_nextNewAccount, 7, 10, QLatin1Char('0'));
         pair.floor += seconds([&] {
             if (raw.run(FloorSql::kUserByName, {floorId}) == 0) {
-                raw.run(FloorSql::kAddUser, {QStringLiteral("New Student Reyes"), floorId,
-                                             QStringLiteral("secret99"), 0});
+                raw.run(FloorSql::kAddUser,
+                        {QStringLiteral("New Student Reyes"), floorId, QStringLiteral("secret99"), 0});
                 raw.run(FloorSql::kUsersAll);
             }
         });
@@ -630,7 +630,6 @@ int runProbe(const QString &kind, int argc, char **argv)
     std::_Exit(0);
 }
 
-
 // --- the table in the README ---------------------------------------------------------
 
 // The figure of each benchmark from Google Benchmark's JSON output: the median
@@ -655,13 +654,22 @@ int writeTable(const QString &jsonPath, const QString &readmePath)
     QStringList order;
     QMap<QString, Figure> figures;
     QMap<QString, bool> fromMedian;
-    static const QSet<QString> notCounters = {
-        QStringLiteral("name"), QStringLiteral("run_name"), QStringLiteral("run_type"),
-        QStringLiteral("repetitions"), QStringLiteral("repetition_index"), QStringLiteral("threads"),
-        QStringLiteral("iterations"), QStringLiteral("real_time"), QStringLiteral("cpu_time"),
-        QStringLiteral("time_unit"), QStringLiteral("family_index"), QStringLiteral("per_family_instance_index"),
-        QStringLiteral("aggregate_name"), QStringLiteral("aggregate_unit"), QStringLiteral("error_occurred"),
-        QStringLiteral("error_message")};
+    static const QSet<QString> notCounters = {QStringLiteral("name"),
+                                              QStringLiteral("run_name"),
+                                              QStringLiteral("run_type"),
+                                              QStringLiteral("repetitions"),
+                                              QStringLiteral("repetition_index"),
+                                              QStringLiteral("threads"),
+                                              QStringLiteral("iterations"),
+                                              QStringLiteral("real_time"),
+                                              QStringLiteral("cpu_time"),
+                                              QStringLiteral("time_unit"),
+                                              QStringLiteral("family_index"),
+                                              QStringLiteral("per_family_instance_index"),
+                                              QStringLiteral("aggregate_name"),
+                                              QStringLiteral("aggregate_unit"),
+                                              QStringLiteral("error_occurred"),
+                                              QStringLiteral("error_message")};
     for (const QJsonValue &v : root.value(QStringLiteral("benchmarks")).toArray()) {
         const QJsonObject b = v.toObject();
         QString name = b.value(QStringLiteral("run_name")).toString();
@@ -690,16 +698,17 @@ int writeTable(const QString &jsonPath, const QString &readmePath)
     QStringList lines;
     lines << QStringLiteral("Measured %1 on %2 cores (`nproc`), %3; load average at the start %4; "
                             "election of %5.")
-                 .arg(context.value(QStringLiteral("date")).toString().left(10),
-                      context.value(QStringLiteral("nproc")).toString(),
-                      context.value(QStringLiteral("cpu_model")).toString(),
-                      [&] {
-                          QStringList loads;
-                          for (const QJsonValue &l : context.value(QStringLiteral("load_avg")).toArray())
-                              loads << QString::number(l.toDouble(), 'f', 2);
-                          return loads.join(QStringLiteral(", "));
-                      }(),
-                      context.value(QStringLiteral("election")).toString());
+                 .arg(
+                     context.value(QStringLiteral("date")).toString().left(10),
+                     context.value(QStringLiteral("nproc")).toString(),
+                     context.value(QStringLiteral("cpu_model")).toString(),
+                     [&] {
+                         QStringList loads;
+                         for (const QJsonValue &l : context.value(QStringLiteral("load_avg")).toArray())
+                             loads << QString::number(l.toDouble(), 'f', 2);
+                         return loads.join(QStringLiteral(", "));
+                     }(),
+                     context.value(QStringLiteral("election")).toString());
     lines << QString();
     lines << QStringLiteral("| Action (handler / size) | median ms | of it the handler | floor ms | vs_floor |");
     lines << QStringLiteral("|---|---:|---:|---:|---:|");
@@ -715,7 +724,8 @@ int writeTable(const QString &jsonPath, const QString &readmePath)
         }
         QString ms = number(f.ms, f.ms >= 0 && f.ms < 1 ? 3 : 1);
         if (f.counters.contains(QStringLiteral("beyond_floor_ms")))
-            ms += QStringLiteral(" (%1 beyond floor)").arg(number(f.counters.value(QStringLiteral("beyond_floor_ms")), 1));
+            ms += QStringLiteral(" (%1 beyond floor)")
+                      .arg(number(f.counters.value(QStringLiteral("beyond_floor_ms")), 1));
         const double handler = f.counters.value(QStringLiteral("handler_ms"), -1);
         lines << QStringLiteral("| `%1` | %2 | %3 | %4 | %5 |")
                      .arg(name, ms, number(handler, handler >= 0 && handler < 1 ? 3 : 1),
@@ -736,12 +746,12 @@ int writeTable(const QString &jsonPath, const QString &readmePath)
     const QString begin = QStringLiteral("<!-- bench:begin -->"), end = QStringLiteral("<!-- bench:end -->");
     const qsizetype from = text.indexOf(begin), to = text.indexOf(end);
     if (from < 0 || to < from) {
-        std::fprintf(stderr, "pollaris-bench: %s has no %s ... %s markers\n", qPrintable(readmePath),
-                     qPrintable(begin), qPrintable(end));
+        std::fprintf(stderr, "pollaris-bench: %s has no %s ... %s markers\n", qPrintable(readmePath), qPrintable(begin),
+                     qPrintable(end));
         return 1;
     }
-    text.replace(from + begin.size(), to - from - begin.size(), QLatin1Char('\n') + lines.join(QLatin1Char('\n')) +
-                                                                      QLatin1Char('\n'));
+    text.replace(from + begin.size(), to - from - begin.size(),
+                 QLatin1Char('\n') + lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     if (!readme.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         std::fprintf(stderr, "pollaris-bench: cannot write %s\n", qPrintable(readmePath));
         return 1;
@@ -798,15 +808,15 @@ void registerAll()
     all.push_back(RegisterBenchmark(
         ("frmVoter::cmbbxPosition_Click/candidates:" + std::to_string(small) + candidatesAmong).c_str(),
         [small](benchmark::State &s) { Voter_cmbbxPosition_Click(s, 2, small); }));
-    all.push_back(RegisterBenchmark(
-        ("frmVoter::cmbbxPosition_Click/candidates:" + std::to_string(big) + candidatesAmong).c_str(),
-        [big](benchmark::State &s) { Voter_cmbbxPosition_Click(s, 1, big); }));
+    all.push_back(
+        RegisterBenchmark(("frmVoter::cmbbxPosition_Click/candidates:" + std::to_string(big) + candidatesAmong).c_str(),
+                          [big](benchmark::State &s) { Voter_cmbbxPosition_Click(s, 1, big); }));
     all.push_back(RegisterBenchmark(
         ("frmVoter::lstCandidate_Click/candidates:" + std::to_string(small) + candidatesAmong).c_str(),
         [](benchmark::State &s) { Voter_lstCandidate_Click(s, 2); }));
-    all.push_back(RegisterBenchmark(
-        ("frmVoter::lstCandidate_Click/candidates:" + std::to_string(big) + candidatesAmong).c_str(),
-        [](benchmark::State &s) { Voter_lstCandidate_Click(s, 1); }));
+    all.push_back(
+        RegisterBenchmark(("frmVoter::lstCandidate_Click/candidates:" + std::to_string(big) + candidatesAmong).c_str(),
+                          [](benchmark::State &s) { Voter_lstCandidate_Click(s, 1); }));
     all.push_back(RegisterBenchmark(("frmVoter::cmdVote_Click/tallies:" + std::to_string(g_size.candidates)).c_str(),
                                     Voter_cmdVote_Click));
 
@@ -920,9 +930,9 @@ int main(int argc, char **argv)
     Shell::Application app(count, args.data());
     benchmark::AddCustomContext("cpu_model", cpuModel());
     benchmark::AddCustomContext("nproc", std::to_string(QThread::idealThreadCount()));
-    benchmark::AddCustomContext(
-        "election", std::to_string(g_size.users) + " voter accounts, " + std::to_string(g_size.positions) +
-                        " positions, " + std::to_string(g_size.candidates) + " candidates with tallies");
+    benchmark::AddCustomContext("election", std::to_string(g_size.users) + " voter accounts, " +
+                                                std::to_string(g_size.positions) + " positions, " +
+                                                std::to_string(g_size.candidates) + " candidates with tallies");
     registerAll();
     int status = 0;
     try {

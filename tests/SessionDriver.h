@@ -71,7 +71,10 @@ struct DriverRun {
         return got;
     }
     // The lines of a kind, cut off: "ok\t" for the script lines whose handlers had returned, "box\t" for boxes.
-    QStringList tagged(const QString &tag) { return lines().filter(QRegularExpression('^' + tag)).replaceInStrings(QRegularExpression('^' + tag), QString()); }
+    QStringList tagged(const QString &tag)
+    {
+        return lines().filter(QRegularExpression('^' + tag)).replaceInStrings(QRegularExpression('^' + tag), QString());
+    }
     QStringList acknowledged() { return tagged(QStringLiteral("ok\t")); }
     QStringList boxes() { return tagged(QStringLiteral("box\t")); }
 };

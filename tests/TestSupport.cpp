@@ -108,4 +108,3 @@ void type(QWidget *field, const QString &text)
         edit->clear();
     QTest::keyClicks(field, text);
 }
-

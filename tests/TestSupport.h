@@ -21,7 +21,10 @@ public:
     // Runs SQL straight on the file, independent of the program's own store.
     void exec(const QString &sql) const;
     QVariant value(const QString &sql) const;
-    qint64 count(const QString &table) const { return value(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong(); }
+    qint64 count(const QString &table) const
+    {
+        return value(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong();
+    }
     // Every row of a query, its fields joined by '|', rows in the order returned.
     QStringList rows(const QString &sql) const;
 
@@ -42,11 +45,11 @@ void click(QWidget *widget);
 // Replaces the text of a field by typing, as a user would.
 void type(QWidget *field, const QString &text);
 
-#define POLLARIS_TEST_MAIN(TestClass)                                                              \
-    int main(int argc, char **argv)                                                                \
-    {                                                                                              \
-        Shell::Application app(argc, argv);                                                        \
-        TestClass tc;                                                                              \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
+#define POLLARIS_TEST_MAIN(TestClass)                                                                                  \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        Shell::Application app(argc, argv);                                                                            \
+        TestClass tc;                                                                                                  \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }

@@ -113,7 +113,9 @@ int main(int argc, char **argv)
     Shell::Application app(argc, argv);
     Msg::setRecording(true);
     Msg::setOnShow([](const Msg::Shown &s) {
-        say(QStringList{"box", QStringList{"Critical", "Exclamation", "Question", "Information"}[int(s.icon)], s.title, s.text}.join('\t'));
+        say(QStringList{"box", QStringList{"Critical", "Exclamation", "Question", "Information"}[int(s.icon)], s.title,
+                        s.text}
+                .join('\t'));
     });
     // As in the program, a failure of the store goes to its one failure handler,
     // which ends the process.

@@ -55,14 +55,18 @@ private slots:
         modGlobalVar::AdminUser.clear();
         // A quoted name reaching the password check was found as itself; no password at all
         // never matches.
-        const struct { const char *user, *pass, *wrong; } attempts[] = {
-            {"nobody", "secret", "Username"}, {"admin", "SECRET", "Password"}, {"x' OR '1'='1", "secret", "Username"},
-            {"", "secret", "Username"}, {"o'neil", "PW", "Password"}, {"nopass", "", "Password"}};
+        const struct {
+            const char *user, *pass, *wrong;
+        } attempts[] = {{"nobody", "secret", "Username"},       {"admin", "SECRET", "Password"},
+                        {"x' OR '1'='1", "secret", "Username"}, {"", "secret", "Username"},
+                        {"o'neil", "PW", "Password"},           {"nopass", "", "Password"}};
         for (const auto &a : attempts) {
             frmAdminLogIn &login = logIn(a.user, a.pass);
-            QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Critical, "Error!", QString("Incorrect %1!").arg(a.wrong))});
+            QCOMPARE(shownBoxes(),
+                     QStringList{box(Msg::Icon::Critical, "Error!", QString("Incorrect %1!").arg(a.wrong))});
             QCOMPARE(login.txtUsername->text() + '|' + login.txtPassword->text(), QString(a.user) + '|' + a.pass);
-            QVERIFY(login.isVisible() && !Shell::Exists(Shell::Slot::frmAdminStart) && modGlobalVar::AdminUser.isEmpty());
+            QVERIFY(login.isVisible() && !Shell::Exists(Shell::Slot::frmAdminStart) &&
+                    modGlobalVar::AdminUser.isEmpty());
         }
     }
 
@@ -116,7 +120,8 @@ private slots:
         click(panel.cmdEditProf);
         db->exec("DELETE FROM Administrators");
         changePassword("x", "x");
-        QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Critical, "Pollaris", "The administrator account \"admin\" is "
+        QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Critical, "Pollaris",
+                                               "The administrator account \"admin\" is "
                                                "no longer in the election file. The password was not changed.")});
         QVERIFY(db->count("Administrators") == 0 && dialog.isVisible());
     }

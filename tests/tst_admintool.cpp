@@ -15,7 +15,10 @@
 #include <memory>
 #include <thread>
 
-struct Run { int exitCode = -1; QString out, err; };
+struct Run {
+    int exitCode = -1;
+    QString out, err;
+};
 
 static Run admin(const QStringList &args)
 {
@@ -59,22 +62,28 @@ private slots:
         const QString list = csv("Name,ID,Password\nAnn,1,p\n");
         for (const QStringList &args : {QStringList{"import-voters", list, missing}, QStringList{"results", missing},
                                         QStringList{"backup", copy, missing}, QStringList{"new", missing}})
-            QVERIFY2(admin(args).exitCode > 0 && !QFile::exists(missing) && !QFile::exists(copy), qPrintable(args.join(' ')));
+            QVERIFY2(admin(args).exitCode > 0 && !QFile::exists(missing) && !QFile::exists(copy),
+                     qPrintable(args.join(' ')));
     }
 
     void importsAGoodRowOrRefusesTheWholeFile_data()
     {
         QTest::addColumn<QByteArray>("row");
         QTest::addColumn<QString>("fault");
-        QTest::newRow("good") << QByteArray("J\xC3\xBCrgen \xC3\x84rger,\xC3\x84" "B1,\xC3\xA9t\xC3\xA9") << QString();
+        QTest::newRow("good") << QByteArray("J\xC3\xBCrgen \xC3\x84rger,\xC3\x84"
+                                            "B1,\xC3\xA9t\xC3\xA9")
+                              << QString();
         QTest::newRow("empty name") << QByteArray(",2026201,pw") << QStringLiteral("name is empty");
         QTest::newRow("empty id") << QByteArray("Ann,,pw") << QStringLiteral("student ID is empty");
         QTest::newRow("empty password") << QByteArray("Ann,2026201,\"\"") << QStringLiteral("password is empty");
         QTest::newRow("long name") << (QByteArray(51, 'n') + ",2026201,pw") << QStringLiteral("longer than 50");
         QTest::newRow("long id") << QByteArray("Ann,123456789012345678901,pw") << QStringLiteral("longer than 20");
         QTest::newRow("two fields") << QByteArray("Ann,2026201") << QStringLiteral("2 fields");
-        QTest::newRow("registered, non-ASCII case") << QByteArray("Ann,\xC3\xA4" "b,pw") << QStringLiteral("already registered");
-        QTest::newRow("repeated in file, other case") << QByteArray("Ann,GOOD-1,pw") << QStringLiteral("repeats the one on line 2");
+        QTest::newRow("registered, non-ASCII case") << QByteArray("Ann,\xC3\xA4"
+                                                                  "b,pw")
+                                                    << QStringLiteral("already registered");
+        QTest::newRow("repeated in file, other case")
+            << QByteArray("Ann,GOOD-1,pw") << QStringLiteral("repeats the one on line 2");
         QTest::newRow("unclosed quote") << QByteArray("Ann,2026201,\"pw") << QStringLiteral("not closed");
         QTest::newRow("stray quote") << QByteArray("An\"n,2026201,pw") << QStringLiteral("quote");
     }
@@ -87,16 +96,18 @@ private slots:
         // Good rows around the row under test on line 5: a byte order mark, CRLF and LF
         // mixed, a quoted field with a comma and doubled quotes, one across a line break.
         const QString list = csv("\xEF\xBB\xBFName,ID,Password\r\n\"Reyes, Maria\",good-1,\"say \"\"hi\"\"\"\r\n"
-                                 "\"Two\nLines\",good-2,p2\n" + row + "\r\nlast,good-3,p3\n");
+                                 "\"Two\nLines\",good-2,p2\n" +
+                                 row + "\r\nlast,good-3,p3\n");
         Run r = admin({"import-voters", list, db->file()});
         if (fault.isEmpty())
             QVERIFY2(r.exitCode == 0 && r.out.contains(QStringLiteral("Imported 4")), qPrintable(r.err));
         else
             QVERIFY2(r.exitCode > 0 && r.err.contains(QStringLiteral("line 5: ")) && r.err.contains(fault) &&
-                         r.err.contains(QStringLiteral("nothing was imported")), qPrintable(r.err));
+                         r.err.contains(QStringLiteral("nothing was imported")),
+                     qPrintable(r.err));
         QCOMPARE(db->rows(QStringLiteral("SELECT Name, Username, Password, HasVoted FROM Users ORDER BY rowid")),
-                 fault.isEmpty() ? QStringList({"Old|ÄB|x|1", "Reyes, Maria|good-1|say \"hi\"|0", "Two\nLines|good-2|p2|0",
-                                                "Jürgen Ärger|ÄB1|été|0", "last|good-3|p3|0"})
+                 fault.isEmpty() ? QStringList({"Old|ÄB|x|1", "Reyes, Maria|good-1|say \"hi\"|0",
+                                                "Two\nLines|good-2|p2|0", "Jürgen Ärger|ÄB1|été|0", "last|good-3|p3|0"})
                                  : QStringList{"Old|ÄB|x|1"});
     }
 
@@ -105,9 +116,11 @@ private slots:
         // Codes in either case, a tally twice, a negative tally, a position with no candidates.
         db->exec(QStringLiteral(
             "INSERT INTO Positions VALUES ('P1', 'Head, \"Chief\"'), ('p2', 'Secretary'), ('P3', 'Nobody');"
-            "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'P1'), ('B', 'Li, Bo', '2', 'p1'), ('F', 'Fay', '6', 'P1'),"
+            "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'P1'), ('B', 'Li, Bo', '2', 'p1'), ('F', 'Fay', '6', "
+            "'P1'),"
             " ('C', 'Carla Villanueva de los Santos', '3', 'P1'), ('D', 'Dee', '4', 'P2'), ('E', 'Émile', '5', 'p2');"
-            "INSERT INTO CandVote VALUES ('A', 12), ('B', 40), ('C', 12), ('D', 0), ('E', 33000), ('b', 7), ('F', -1);"));
+            "INSERT INTO CandVote VALUES ('A', 12), ('B', 40), ('C', 12), ('D', 0), ('E', 33000), ('b', 7), ('F', "
+            "-1);"));
         startProgramIn(db->folder());
         frmCountVotes &screen = Shell::Show<frmCountVotes>();
         QString shown;
@@ -134,7 +147,8 @@ private slots:
         live.exec(QStringLiteral(
             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40000)"
             " INSERT INTO Users SELECT 'Voter ' || i, 'S' || i, printf('%020d', i), 0 FROM n;"
-            "INSERT INTO CandVote VALUES ('A', 0), ('B', 1000000); CREATE TRIGGER vote AFTER UPDATE OF HasVoted ON Users"
+            "INSERT INTO CandVote VALUES ('A', 0), ('B', 1000000); CREATE TRIGGER vote AFTER UPDATE OF HasVoted ON "
+            "Users"
             " WHEN old.HasVoted = 0 BEGIN UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandID = 'A';"
             " UPDATE CandVote SET NumVotes = NumVotes - 1 WHERE CandID = 'B'; END;"));
         std::atomic<int> written{0}, stop{0};
@@ -151,9 +165,12 @@ private slots:
             QFile::remove(db->file());
             const Run copied = admin({"backup", db->file(), live.file()});
             QVERIFY2(copied.exitCode == 0, qPrintable(copied.err));
-            QCOMPARE(db->rows(QStringLiteral("SELECT (SELECT * FROM pragma_integrity_check), sum(NumVotes), (SELECT count(*)"
-                     " FROM Users), sum(CASE CandID WHEN 'A' THEN NumVotes END) = (SELECT count(*) FROM Users WHERE HasVoted = 1)"
-                     " FROM CandVote")), QStringList{"ok|1000000|40000|1"});
+            QCOMPARE(
+                db->rows(QStringLiteral("SELECT (SELECT * FROM pragma_integrity_check), sum(NumVotes), (SELECT count(*)"
+                                        " FROM Users), sum(CASE CandID WHEN 'A' THEN NumVotes END) = (SELECT count(*) "
+                                        "FROM Users WHERE HasVoted = 1)"
+                                        " FROM CandVote")),
+                QStringList{"ok|1000000|40000|1"});
             QVERIFY(db->value(tally).toInt() > before);
         }
         // An existing copy is never overwritten.

@@ -25,7 +25,10 @@ namespace {
 
 // What a field of the given limit holds: the entry cut to the limit, never
 // half of a character that takes two code units.
-QString held(const QString &entry, int limit) { return entry.left(limit - (entry.size() > limit && entry.at(limit - 1).isHighSurrogate())); }
+QString held(const QString &entry, int limit)
+{
+    return entry.left(limit - (entry.size() > limit && entry.at(limit - 1).isHighSurrogate()));
+}
 
 // Typed when it fits, one key a character (a character of two code units as one
 // key, as an input method sends it); pasted when longer than the field takes.
@@ -36,12 +39,16 @@ void enter(std::initializer_list<QLineEdit *> fields, const QString &text)
         if (text.size() > field->maxLength())
             field->insert(text); // what a paste does
         for (int i = 0, units = 1; text.size() <= field->maxLength() && i < text.size(); i += units)
-            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, text.mid(i, units = 1 + text.at(i).isHighSurrogate()), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown,
+                                text.mid(i, units = 1 + text.at(i).isHighSurrogate()), Qt::NoModifier);
     }
 }
 
 // The row of a code in a list of codes, -1 when it is not there.
-int indexOf(const QListWidget *codes, const QString &code) { return codes->row(codes->findItems(code, Qt::MatchExactly).value(0)); }
+int indexOf(const QListWidget *codes, const QString &code)
+{
+    return codes->row(codes->findItems(code, Qt::MatchExactly).value(0));
+}
 
 } // namespace
 
@@ -65,24 +72,27 @@ private slots:
         QTest::newRow("20 characters") << "abcdefghijklmnopqrst";
         QTest::newRow("50 letters beyond ascii") << QString(50, QChar(0x00E9));
         // A character of two code units straddles each limit: 5, 8, 20 and 50.
-        QTest::newRow("pasted, emoji across the limits") << "abcd\U0001F600e\U0001F600fghijklmno\U0001F600pqrstuvwxyzABCDEFGHIJKLMNOPQ\U0001F600STU";
+        QTest::newRow("pasted, emoji across the limits")
+            << "abcd\U0001F600e\U0001F600fghijklmno\U0001F600pqrstuvwxyzABCDEFGHIJKLMNOPQ\U0001F600STU";
     }
     void anAwkwardEntryIsStoredAndFoundExactly()
     {
         QFETCH(QString, entry);
         ElectionFolder db;
-        db.exec("INSERT INTO Positions VALUES ('P1','President'); INSERT INTO CandInfo VALUES ('C1','Ann Lee','S-1','P1');"
-                "INSERT INTO CandVote VALUES ('C1',3); INSERT INTO Users VALUES ('Decoy','decoy','decoypw',0)");
+        db.exec(
+            "INSERT INTO Positions VALUES ('P1','President'); INSERT INTO CandInfo VALUES ('C1','Ann Lee','S-1','P1');"
+            "INSERT INTO CandVote VALUES ('C1',3); INSERT INTO Users VALUES ('Decoy','decoy','decoypw',0)");
         startProgramIn(db.folder());
         const auto reset = qScopeGuard([] { Shell::reset(); });
         auto wholeFile = [&db](QStringList rows = {}) { // every row of the file (and the rows given), sorted
             rows += db.rows("SELECT 'P', *, '', '' FROM Positions UNION ALL SELECT 'C', * FROM CandInfo UNION ALL "
-                                       "SELECT 'T', *, '', '' FROM CandVote UNION ALL SELECT 'U', * FROM Users");
+                            "SELECT 'T', *, '', '' FROM CandVote UNION ALL SELECT 'U', * FROM Users");
             return rows.sort(), rows;
         };
         const QString name = held(entry, 50), user = held(entry, 20), code = held(entry, 8), pos = held(entry, 5);
-        const QStringList expected = wholeFile({QStringList{"P", pos, name, "", ""}.join('|'), QStringList{"C", code, name, user, pos}.join('|'),
-                                                "T|" + code + "|1||", QStringList{"U", name, user, user, "1"}.join('|')});
+        const QStringList expected =
+            wholeFile({QStringList{"P", pos, name, "", ""}.join('|'), QStringList{"C", code, name, user, pos}.join('|'),
+                       "T|" + code + "|1||", QStringList{"U", name, user, user, "1"}.join('|')});
 
         // A voter's account, a position, and a candidate for the position.
         click(Shell::Show<frmAdminUsers>().cmdAddUser);
@@ -103,7 +113,8 @@ private slots:
         frmVoterLogIn &login = Shell::Get<frmVoterLogIn>();
         enter({login.txtUsername, login.txtPassword}, entry);
         click(login.cmdOK);
-        QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
+        QCOMPARE(shownBoxes(),
+                 QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
         frmVoter &ballot = Shell::Get<frmVoter>();
         ballot.cmbbxPosition->setCurrentIndex(indexOf(ballot.lstPosID, pos));
         ballot.lstCandidate->setCurrentRow(indexOf(ballot.lstCandID, code));

@@ -65,7 +65,8 @@ private slots:
         db = std::make_unique<ElectionFolder>();
         startProgramIn(db->folder());
         db->exec("INSERT INTO Positions VALUES ('P1','President'),('P2','Vice'),('p''3','Empty');"
-                 "INSERT INTO CandInfo VALUES ('C1','Ann','S1','P1'),('C2','Bo','S2','P1'),('C3','Cy','S3','P1'),('c''4','Di','S4','P2');"
+                 "INSERT INTO CandInfo VALUES "
+                 "('C1','Ann','S1','P1'),('C2','Bo','S2','P1'),('C3','Cy','S3','P1'),('c''4','Di','S4','P2');"
                  "INSERT INTO CandVote VALUES ('C1',5),('C2',12),('C3',0),('c''4',7)");
     }
     void cleanup()
@@ -94,7 +95,8 @@ private slots:
         // A name borne by another position, and a code of blanks, are fine.
         type(pos.txtPosID, "  ");
         QCOMPARE(press(pos.cmdOK), QStringList());
-        QCOMPARE(db->rows("SELECT * FROM Positions"), (QStringList{"P1|President", "P2|Vice", "p'3|Empty", "  |President"}));
+        QCOMPARE(db->rows("SELECT * FROM Positions"),
+                 (QStringList{"P1|President", "P2|Vice", "p'3|Empty", "  |President"}));
 
         click(panel.cmdNewCand);
         frmAddCandidate &cand = Shell::Get<frmAddCandidate>();
@@ -107,11 +109,13 @@ private slots:
         QCOMPARE(press(cand.cmdOK), critical("Please choose a position!"));
         cand.cmbbxPosition->setCurrentIndex(2);
         QCOMPARE(press(cand.cmdOK), critical("Duplicate Candidate ID Found!", "Error!"));
-        QCOMPARE(cand.txtCandID->text() + cand.txtName->text() + cand.txtStudentID->text() + cand.cmbbxPosition->currentText(),
+        QCOMPARE(cand.txtCandID->text() + cand.txtName->text() + cand.txtStudentID->text() +
+                     cand.cmbbxPosition->currentText(),
                  "C'4Maria2023-1Empty");
         type(cand.txtCandID, "C9");
         QCOMPARE(press(cand.cmdOK), QStringList());
-        QCOMPARE(db->rows("SELECT * FROM CandInfo NATURAL JOIN CandVote WHERE CandID = 'C9'"), QStringList{"C9|Maria|2023-1|p'3|0"});
+        QCOMPARE(db->rows("SELECT * FROM CandInfo NATURAL JOIN CandVote WHERE CandID = 'C9'"),
+                 QStringList{"C9|Maria|2023-1|p'3|0"});
 
         // A failure on the tally's write takes the candidate's row back with it.
         click(panel.cmdNewCand);
@@ -153,7 +157,8 @@ private slots:
             confirmed(again.cmdDelPos);
         }
         // Each code takes the first tally row it names under the store's text equality.
-        QCOMPARE(wholeFile(), (QStringList{"P|P2|Vice", "P|p'3|Empty", "I|c'4|Di|S4|P2", "V|c'4|7", "V|C5|8", "V|NULL|1"}));
+        QCOMPARE(wholeFile(),
+                 (QStringList{"P|P2|Vice", "P|p'3|Empty", "I|c'4|Di|S4|P2", "V|c'4|7", "V|C5|8", "V|NULL|1"}));
         // A candidate without a tally is a failure too, and deletes nothing.
         db->exec("DELETE FROM CandVote WHERE CandID = 'c''4'");
         const QStringList broken = wholeFile();
@@ -209,7 +214,8 @@ private slots:
         frmCountVotes &results = Shell::Get<frmCountVotes>();
         // One position after another, each showing only its own ('l3' has no tally of its own).
         const QList<QStringList> expected{
-            {"P1", "President", "Bo" + QString(56, '-') + " 12", "Ann" + QString(62, '-') + " 5", "Cy" + QString(68, '-') + " 0"},
+            {"P1", "President", "Bo" + QString(56, '-') + " 12", "Ann" + QString(62, '-') + " 5",
+             "Cy" + QString(68, '-') + " 0"},
             {"P4", "Long", "Wide 40000", QString(50, 'N') + " 25", "Nine Char" + QString(49, '-') + " 12"},
             {"p'3", "Empty"}};
         QCOMPARE(expected[1][4].size(), 61);

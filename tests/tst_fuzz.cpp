@@ -14,15 +14,22 @@
 #include <sqlite3.h>
 
 const QStringList kPieces = {
-    "Select", "select", "SELECT", "*", "from", "From", "where", "Where", "Order", "by", "Desc", "Users", "Positions",
-    "CandInfo", "CandVote", "Administrators", "Username", "PosID", "CandID", "Numvotes", "=", "='", "'", "''", ";",
-    "--", "/*", "*/", "DROP", "TABLE", "OR", "1=1", "(", ")", ",", "UNION", "SELECT 1", "\"", "%", "_", "\\", " ",
-    "  ", "\n", "\t", "é", "Ä", "😀", "\u0301", "\u05D0"};
+    "Select",   "select", "SELECT", "*",        "from",      "From",     "where",    "Where",
+    "Order",    "by",     "Desc",   "Users",    "Positions", "CandInfo", "CandVote", "Administrators",
+    "Username", "PosID",  "CandID", "Numvotes", "=",         "='",       "'",        "''",
+    ";",        "--",     "/*",     "*/",       "DROP",      "TABLE",    "OR",       "1=1",
+    "(",        ")",      ",",      "UNION",    "SELECT 1",  "\"",       "%",        "_",
+    "\\",       " ",      "  ",     "\n",       "\t",        "é",        "Ä",        "😀",
+    "\u0301",   "\u05D0"};
 // Values for names and probes: quotes, patterns, and letters whose case folds unusually.
-const QStringList kValueAlphabet = {"a", "A", "b", "ä", "Ä", "'", "''", "\"", "%", "_", "\\", " ", ";", "--",
-                                    "x' OR '1'='1", "é", "E\u0301", "ß", "SS", "K", "\u212A", "😀", "\u05D0", "0"};
+const QStringList kValueAlphabet = {"a",       "A", "b",  "ä", "Ä",      "'",  "''",           "\"",
+                                    "%",       "_", "\\", " ", ";",      "--", "x' OR '1'='1", "é",
+                                    "E\u0301", "ß", "SS", "K", "\u212A", "😀",  "\u05D0",       "0"};
 
-static QString pick(QRandomGenerator &rng, const QStringList &list) { return list.at(int(rng.bounded(quint32(list.size())))); }
+static QString pick(QRandomGenerator &rng, const QStringList &list)
+{
+    return list.at(int(rng.bounded(quint32(list.size()))));
+}
 
 // Up to most pieces, spaced out now and then when asked.
 static QString randomText(QRandomGenerator &rng, const QStringList &from, quint32 most, bool spaced = false)
@@ -35,8 +42,8 @@ static QString randomText(QRandomGenerator &rng, const QStringList &from, quint3
 
 // The one query form: all fields of one table, at most one condition whose value
 // is bound rather than written into the text, at most one ordering.
-const QRegularExpression kQueryForm(QStringLiteral(
-    "^SELECT rowid, \\* FROM \"\\w+\"( WHERE textEq\\(\"\\w+\", \\?1\\))?( ORDER BY \"\\w+\" DESC, rowid| ORDER BY rowid)$"));
+const QRegularExpression kQueryForm(QStringLiteral("^SELECT rowid, \\* FROM \"\\w+\"( WHERE textEq\\(\"\\w+\", "
+                                                   "\\?1\\))?( ORDER BY \"\\w+\" DESC, rowid| ORDER BY rowid)$"));
 
 class FuzzTest : public QObject {
     Q_OBJECT
@@ -56,10 +63,13 @@ private slots:
         auto *dc = new store::RecordCursor(QStringLiteral("dcFuzz"), QStringLiteral("Users"), &owner);
         dc->setDatabaseName(db.file());
         QStringList run;
-        sqlite3_trace_v2(dc->connection().handle(), SQLITE_TRACE_STMT, [](unsigned, void *run, void *, void *sql) {
-            static_cast<QStringList *>(run)->append(QString::fromUtf8(static_cast<const char *>(sql)));
-            return 0;
-        }, &run);
+        sqlite3_trace_v2(
+            dc->connection().handle(), SQLITE_TRACE_STMT,
+            [](unsigned, void *run, void *, void *sql) {
+                static_cast<QStringList *>(run)->append(QString::fromUtf8(static_cast<const char *>(sql)));
+                return 0;
+            },
+            &run);
         for (int i = 0; i < 8000; ++i) {
             run.clear();
             if (rng.bounded(2u)) {
@@ -74,7 +84,8 @@ private slots:
                 }
             } else {
                 // The program's own form; half the values are stored names in another case.
-                const QString value = rng.bounded(2u) ? pick(rng, stored).toUpper() : randomText(rng, kValueAlphabet, 4);
+                const QString value =
+                    rng.bounded(2u) ? pick(rng, stored).toUpper() : randomText(rng, kValueAlphabet, 4);
                 dc->setRecordSource("Select * From Users where Username ='" + value + "'");
                 dc->Refresh();
                 QStringList found, expected;

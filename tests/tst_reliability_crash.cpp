@@ -86,7 +86,8 @@ private slots:
             }
             for (int a = 0; !voting && a < (round == 0 ? 12 : 6); ++a) {
                 const quint32 kind = round == 0 ? (a < 4 ? 0 : 5) : rng.bounded(10u);
-                const QStringList positions = planned.positions(), ids = planned.keys().filter(QRegularExpression("^C\\|"));
+                const QStringList positions = planned.positions(),
+                                  ids = planned.keys().filter(QRegularExpression("^C\\|"));
                 if (a == 0)
                     add("admin\tadmin\tsecret");
                 else if (kind < 2 || positions.isEmpty())
@@ -114,7 +115,8 @@ private slots:
             if (!wasKilled)
                 QCOMPARE(run.finish(), 0);
             if (round <= 1)
-                actionMicros[voting] = qMax<qint64>((QDateTime::currentMSecsSinceEpoch() - started) * 1000 / script.size(), 1000);
+                actionMicros[voting] =
+                    qMax<qint64>((QDateTime::currentMSecsSinceEpoch() - started) * 1000 / script.size(), 1000);
             for (const QString &shown : run.boxes())
                 QVERIFY2(shown == kWarning || shown == kThanks || shown.startsWith("Question\t"), qPrintable(shown));
             const QStringList done = run.acknowledged();
@@ -126,21 +128,24 @@ private slots:
                 acked.apply(line);
             Model withPending = acked;
             withPending.apply(script.value(done.size(), "none"));
-            for (const QString &row : db.rows(
-                     "SELECT 'P|' || PosID, PosName FROM Positions UNION ALL "
-                     "SELECT 'C|' || CandID, CandName || '|' || StudentNum || '|' || PosID FROM CandInfo UNION ALL "
-                     "SELECT 'T|' || CandID, NumVotes FROM CandVote UNION ALL SELECT 'U|' || Username, '' FROM Users WHERE HasVoted"))
+            for (const QString &row :
+                 db.rows("SELECT 'P|' || PosID, PosName FROM Positions UNION ALL "
+                         "SELECT 'C|' || CandID, CandName || '|' || StudentNum || '|' || PosID FROM CandInfo UNION ALL "
+                         "SELECT 'T|' || CandID, NumVotes FROM CandVote UNION ALL SELECT 'U|' || Username, '' FROM "
+                         "Users WHERE HasVoted"))
                 inFile.insert(row.section('|', 0, 1), row.section('|', 2));
             if (!wasKilled || inFile != withPending)
                 QCOMPARE(inFile.rows(), acked.rows());
             QCOMPARE(db.rows("PRAGMA integrity_check"), QStringList{"ok"});
             // No candidate without its one tally, and no position with more votes than
             // accounts let in.
-            QCOMPARE(db.rows("SELECT 'no tally ' || CandID FROM CandInfo WHERE CandID NOT IN (SELECT CandID FROM CandVote) "
-                             "UNION ALL SELECT 'two tallies ' || CandID FROM CandVote GROUP BY CandID HAVING count(*) > 1 "
-                             "UNION ALL SELECT 'too many votes ' || PosID FROM CandInfo JOIN CandVote USING (CandID) GROUP BY PosID "
-                             "HAVING sum(NumVotes) > (SELECT count(*) FROM Users WHERE HasVoted)"),
-                     QStringList());
+            QCOMPARE(
+                db.rows("SELECT 'no tally ' || CandID FROM CandInfo WHERE CandID NOT IN (SELECT CandID FROM CandVote) "
+                        "UNION ALL SELECT 'two tallies ' || CandID FROM CandVote GROUP BY CandID HAVING count(*) > 1 "
+                        "UNION ALL SELECT 'too many votes ' || PosID FROM CandInfo JOIN CandVote USING (CandID) GROUP "
+                        "BY PosID "
+                        "HAVING sum(NumVotes) > (SELECT count(*) FROM Users WHERE HasVoted)"),
+                QStringList());
             killed += wasKilled ? 1 : 0;
             pendingFound += inFile == acked ? 0 : 1;
             model = inFile;

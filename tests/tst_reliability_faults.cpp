@@ -48,7 +48,8 @@ private slots:
         // When set, the modes of the folder and the file, and the program runs as their owner.
         QTest::addColumn<QString>("modes");
         const QStringList none, login{"login\tv1\tpw1"}, vote{"vote\tPRES\tC1"}, admin{"admin\tadmin\tsecret"};
-        const QString cannotOpen = "Error 14: unable to open database file:", readOnly = ": attempt to write a readonly database";
+        const QString cannotOpen = "Error 14: unable to open database file:",
+                      readOnly = ": attempt to write a readonly database";
         QTest::newRow("missing") << none << login << cannotOpen << 14 << "";
         QTest::newRow("random bytes") << none << login << "Error 26: file is not a database" << 26 << "";
         QTest::newRow("table missing") << none << admin << "Error 1: no such table: CandInfo" << 1 << "";
@@ -74,12 +75,14 @@ private slots:
             // A file system just big enough for the program and its file, then filled to the last byte.
             mounted = folder += "/small";
             const qint64 size = QFile(driver).size() + QFile(file).size() + 256 * 1024;
-            if (!QDir().mkdir(folder) || ::mount("tmpfs", QFile::encodeName(folder), "tmpfs", 0, "size=" + QByteArray::number(size)) != 0)
+            if (!QDir().mkdir(folder) ||
+                ::mount("tmpfs", QFile::encodeName(folder), "tmpfs", 0, "size=" + QByteArray::number(size)) != 0)
                 QSKIP("no small file system can be made here (mounting needs privileges)");
             QVERIFY(QFile::copy(driver, folder + "/sessiondriver") && QFile::copy(file, folder + "/candpos4.mdb"));
             driver = folder + "/sessiondriver", file = folder + "/candpos4.mdb";
             QFile filler(folder + "/filler");
-            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && filler.write(QByteArray(size, 'f')) > 0);
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+                    filler.write(QByteArray(size, 'f')) > 0);
         }
         DriverRun run(driver);
         if (fault == "missing")
@@ -93,14 +96,18 @@ private slots:
         if (fault == "table missing")
             db->exec("DROP TABLE CandInfo");
         if (fault == "file-size limit") // a write past the limit fails instead of killing the process
-            run.p.setChildProcessModifier([] { rlimit limit{4096, 4096}; ::signal(SIGXFSZ, SIG_IGN), ::setrlimit(RLIMIT_FSIZE, &limit); });
+            run.p.setChildProcessModifier([] {
+                rlimit limit{4096, 4096};
+                ::signal(SIGXFSZ, SIG_IGN), ::setrlimit(RLIMIT_FSIZE, &limit);
+            });
         if (!modes.isEmpty()) { // root may write any file: as root, the program runs as nobody
             const passwd *nobody = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
             for (const auto &[path, mode] : {std::pair(folder, modes.left(3)), std::pair(file, modes.right(3))})
                 QVERIFY(::chmod(QFile::encodeName(path), mode.toUInt(nullptr, 8)) == 0 &&
                         (!nobody || ::chown(QFile::encodeName(path), nobody->pw_uid, nobody->pw_gid) == 0));
             if (nobody)
-                run.p.setChildProcessModifier([u = nobody->pw_uid, g = nobody->pw_gid] { ::setgid(g) || ::setuid(u) ? ::_exit(120) : void(); });
+                run.p.setChildProcessModifier(
+                    [u = nobody->pw_uid, g = nobody->pw_gid] { ::setgid(g) || ::setuid(u) ? ::_exit(120) : void(); });
         }
         run.start();
         run.send(before);
@@ -110,7 +117,10 @@ private slots:
         if (fault.endsWith("while running"))
             QVERIFY(fault.startsWith("removed") ? QFile::remove(file) : ::chmod(QFile::encodeName(file), 0444) == 0);
         // Read before locking: closing any handle on a file drops this process's locks on it.
-        auto contents = [&file] { QFile f(file); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(no file)"); };
+        auto contents = [&file] {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(no file)");
+        };
         const QByteArray kept = contents();
         const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
         sqlite3 *holder = nullptr; // another copy holding the file
@@ -136,7 +146,8 @@ private slots:
         QVERIFY(runs[0].start() && runs[1].start());
         QStringList scripts[2];
         for (int i = 10; i < 70; ++i) // every third voter, 20 in all, for C1
-            scripts[i % 2] << QStringLiteral("login\tv%1\tpw%1").arg(i) << QStringLiteral("vote\tPRES\tC%1").arg(i % 3 ? 2 : 1) << "done";
+            scripts[i % 2] << QStringLiteral("login\tv%1\tpw%1").arg(i)
+                           << QStringLiteral("vote\tPRES\tC%1").arg(i % 3 ? 2 : 1) << "done";
         for (int k : {0, 1})
             runs[k].send(scripts[k], true);
         for (int k : {0, 1})

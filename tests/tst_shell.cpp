@@ -65,7 +65,8 @@ private slots:
         db->exec("DROP TABLE Users");
         click(login.cmdOK);
         const QString boxes = shownBoxes().join('\n');
-        QVERIFY2(boxes.startsWith("Critical|Pollaris|Error 1: no such table") && !boxes.contains('\n'), qPrintable(boxes));
+        QVERIFY2(boxes.startsWith("Critical|Pollaris|Error 1: no such table") && !boxes.contains('\n'),
+                 qPrintable(boxes));
         QVERIFY(Shell::endedWith().value_or(0) != 0);
     }
 

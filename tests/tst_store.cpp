@@ -41,7 +41,11 @@ static void append(RecordCursor *dc, const QString &field, const QVariant &value
 
 static int errorOf(const std::function<void()> &action)
 {
-    try { action(); } catch (const store::StoreError &e) { return e.number(); }
+    try {
+        action();
+    } catch (const store::StoreError &e) {
+        return e.number();
+    }
     return 0;
 }
 
@@ -77,7 +81,8 @@ private slots:
         dc->Edit();
         dc->SetField(QStringLiteral("POSNAME"), QStringLiteral("O'Name"));
         dc->Update();
-        QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Positions WHERE PosName IS NOT NULL")), QStringList{"P3|O'Name"});
+        QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Positions WHERE PosName IS NOT NULL")),
+                 QStringList{"P3|O'Name"});
 
         // A delete moves on to the next row.
         dc->setRecordSource(all);
@@ -97,15 +102,18 @@ private slots:
 
     void equalityIgnoresCaseOfEveryLetterAndQuotesAreNeverSql()
     {
-        db->exec(QStringLiteral(
-            "INSERT INTO Users VALUES ('Ann Lee','s100','pw1',0),('Bo O''Brien','O''Brien','pw2',0),"
-            "('Ärger Ärgerlich','ärger','pw3',1),('Tricky','x'' OR ''1''=''1','pw4',0)"));
+        db->exec(
+            QStringLiteral("INSERT INTO Users VALUES ('Ann Lee','s100','pw1',0),('Bo O''Brien','O''Brien','pw2',0),"
+                           "('Ärger Ärgerlich','ärger','pw3',1),('Tricky','x'' OR ''1''=''1','pw4',0)"));
         RecordCursor *dc = cursor(QStringLiteral("Users"));
         const auto find = [&](const QString &v) {
-            return list(dc, "Select * From Users where Username ='" + v + "'", QStringLiteral("Name")); };
+            return list(dc, "Select * From Users where Username ='" + v + "'", QStringLiteral("Name"));
+        };
         // The classic injection finds only the account whose name is that very text.
-        for (const auto &[typed, name] : QList<QPair<QString, QString>>{
-                 {"S100", "Ann Lee"}, {"ÄRGER", "Ärger Ärgerlich"}, {"o'brien", "Bo O'Brien"}, {"x' OR '1'='1", "Tricky"}})
+        for (const auto &[typed, name] : QList<QPair<QString, QString>>{{"S100", "Ann Lee"},
+                                                                        {"ÄRGER", "Ärger Ärgerlich"},
+                                                                        {"o'brien", "Bo O'Brien"},
+                                                                        {"x' OR '1'='1", "Tricky"}})
             QCOMPARE(find(typed), QStringList{name});
         // No prefixes, no patterns, no second statement.
         for (const char *miss : {"s10", "s1%", "s_00", "'; DROP TABLE Users; --"})
@@ -115,10 +123,9 @@ private slots:
 
     void rangesBeyondSixteenBits()
     {
-        db->exec(QStringLiteral(
-            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 40000) "
-            "INSERT INTO Users SELECT 'Voter ' || i, 'u' || i, 'p', 0 FROM n;"
-            "INSERT INTO CandVote VALUES ('a',5),('b',12),('c',0),('d',12),('max',2147483647)"));
+        db->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 40000) "
+                                "INSERT INTO Users SELECT 'Voter ' || i, 'u' || i, 'p', 0 FROM n;"
+                                "INSERT INTO CandVote VALUES ('a',5),('b',12),('c',0),('d',12),('max',2147483647)"));
         RecordCursor *dc = cursor(QStringLiteral("Users"));
         // Exactly 40,000 rows, the last of them readable.
         QCOMPARE(list(dc, QStringLiteral("Select * from Users"), QStringLiteral("Username")).mid(39998),
@@ -128,7 +135,12 @@ private slots:
         const QString ranked = QStringLiteral("Select * From CandVote Order by Numvotes Desc");
         QCOMPARE(list(dc, ranked, QStringLiteral("NumVotes")), (QStringList{"2147483647", "12", "12", "5", "0"}));
         // The file refuses a tally beyond 32 bits rather than storing it.
-        QVERIFY(errorOf([&] { dc->MoveFirst(); dc->Edit(); dc->SetField(QStringLiteral("NumVotes"), 2147483648LL); dc->Update(); }));
+        QVERIFY(errorOf([&] {
+            dc->MoveFirst();
+            dc->Edit();
+            dc->SetField(QStringLiteral("NumVotes"), 2147483648LL);
+            dc->Update();
+        }));
         QCOMPARE(db->value(QStringLiteral("SELECT max(NumVotes) FROM CandVote")).toLongLong(), 2147483647LL);
     }
 

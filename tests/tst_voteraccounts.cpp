@@ -92,11 +92,13 @@ private slots:
         for (const QString taken : {"S100", "ÉMILE"}) {
             type(dialog.txtStudentID, taken);
             QCOMPARE(press(dialog.cmdOK), critical("Duplicate User Account Found!", "Error!"));
-            QCOMPARE(dialog.txtName->text() + dialog.txtStudentID->text() + dialog.txtPassword->text(), "  " + taken + " ");
+            QCOMPARE(dialog.txtName->text() + dialog.txtStudentID->text() + dialog.txtPassword->text(),
+                     "  " + taken + " ");
         }
         type(dialog.txtStudentID, " x' OR '1'='1");
         QCOMPARE(press(dialog.cmdOK), QStringList());
-        QCOMPARE(db->rows("SELECT * FROM Users"), (QStringList{"Old|s100|pw|1", "Ü|émile|pw|0", "  | x' OR '1'='1| |0"}));
+        QCOMPARE(db->rows("SELECT * FROM Users"),
+                 (QStringList{"Old|s100|pw|1", "Ü|émile|pw|0", "  | x' OR '1'='1| |0"}));
 
         // The list shows the new account; tabbing into it picks nothing, so Delete and Edit
         // still find nothing picked.
@@ -173,7 +175,8 @@ private slots:
         click(panel.cmdEditCand);
         db->exec("DELETE FROM Users WHERE Username = 'tw1'");
         type(edit.txtName, "Changed");
-        QCOMPARE(press(edit.cmdOK), critical("The user account \"tw1\" no longer exists. Nothing was saved.", "Error!"));
+        QCOMPARE(press(edit.cmdOK),
+                 critical("The user account \"tw1\" no longer exists. Nothing was saved.", "Error!"));
         QCOMPARE(db->rows("SELECT * FROM Users"), before.mid(2));
         QVERIFY(panel.isVisible() && !Shell::endedWith());
     }
@@ -185,11 +188,12 @@ private slots:
         frmAdminUsers &panel = openPanel();
         verifyListIsTheTable(panel);
         // Each change is made behind the panel's back, with the last entry picked.
-        for (const QString sql : {"INSERT INTO Users VALUES ('N','u40001','p',0)", "DELETE FROM Users WHERE rowid = 20000",
-                                  "UPDATE Users SET Username = 'renamed' WHERE rowid = 30000",
-                                  "UPDATE Users SET Username = 'u4' WHERE rowid = 5",
-                                  "DELETE FROM Users WHERE rowid = (SELECT min(rowid) FROM Users)",
-                                  "DELETE FROM Users WHERE rowid > 39990", "DELETE FROM Users"}) {
+        for (const QString sql :
+             {"INSERT INTO Users VALUES ('N','u40001','p',0)", "DELETE FROM Users WHERE rowid = 20000",
+              "UPDATE Users SET Username = 'renamed' WHERE rowid = 30000",
+              "UPDATE Users SET Username = 'u4' WHERE rowid = 5",
+              "DELETE FROM Users WHERE rowid = (SELECT min(rowid) FROM Users)", "DELETE FROM Users WHERE rowid > 39990",
+              "DELETE FROM Users"}) {
             panel.lstUser->setCurrentRow(panel.lstUser->count() - 1);
             db->exec(sql);
             panel.AdminUserDataLoad();

@@ -41,9 +41,9 @@ void clickEntry(QListWidget *list, int i, Qt::KeyboardModifiers mods = {})
 // No position chosen, and nothing listed or shown below it.
 bool noChoice(const frmVoter &v)
 {
-    return v.cmbbxPosition->currentIndex() == -1 && v.lstPosID->currentRow() == -1 && v.lstCandidate->count() == 0
-        && v.lstCandID->count() == 0 && v.lblCandName->text().isEmpty() && v.lblCandStudID->text().isEmpty()
-        && v.lblCandPosition->text().isEmpty();
+    return v.cmbbxPosition->currentIndex() == -1 && v.lstPosID->currentRow() == -1 && v.lstCandidate->count() == 0 &&
+           v.lstCandID->count() == 0 && v.lblCandName->text().isEmpty() && v.lblCandStudID->text().isEmpty() &&
+           v.lblCandPosition->text().isEmpty();
 }
 
 } // namespace
@@ -93,9 +93,10 @@ private slots:
 
     void logInRefusesInOrderAndFindsNamesByValueInAnyCase()
     {
-        db->exec("INSERT INTO Users VALUES ('Ann','2026001','vote1',0),('Bob','2026002','Vote2',1),('N','nopass',NULL,0),"
-                 "('A','abc123','Secret',0),('O','O''Brien','pw',0),('X','x'' OR ''1''=''1','inj',0),"
-                 "('E','élise','fr',0),('F','noflag','pw',NULL)");
+        db->exec(
+            "INSERT INTO Users VALUES ('Ann','2026001','vote1',0),('Bob','2026002','Vote2',1),('N','nopass',NULL,0),"
+            "('A','abc123','Secret',0),('O','O''Brien','pw',0),('X','x'' OR ''1''=''1','inj',0),"
+            "('E','élise','fr',0),('F','noflag','pw',NULL)");
         // Enter and Escape in a field do nothing, even with a good account typed.
         frmVoterLogIn &login = Shell::Show<frmVoterLogIn>();
         type(login.txtUsername, "2026001");
@@ -106,16 +107,29 @@ private slots:
                 QTest::keyClick(field, key);
         QCOMPARE(shownBoxes(), QStringList());
 
-        const struct { const char *user, *pass; QString expected; } attempts[] = {
+        const struct {
+            const char *user, *pass;
+            QString expected;
+        } attempts[] = {
             // A wrong name whatever the password; then a password in any other case, or none
             // at all (even for an account without one), before the voted check.
-            {"2026009", "vote1", kIncorrectUser}, {"", "", kIncorrectUser}, {" 2026001", "vote1", kIncorrectUser},
-            {"2026001", "VOTE1", kIncorrectPass}, {"2026001", "vote1 ", kIncorrectPass}, {"2026001", "", kIncorrectPass},
-            {"nopass", "", kIncorrectPass}, {"2026002", "vote2", kIncorrectPass}, {"2026002", "Vote2", kHasVoted},
+            {"2026009", "vote1", kIncorrectUser},
+            {"", "", kIncorrectUser},
+            {" 2026001", "vote1", kIncorrectUser},
+            {"2026001", "VOTE1", kIncorrectPass},
+            {"2026001", "vote1 ", kIncorrectPass},
+            {"2026001", "", kIncorrectPass},
+            {"nopass", "", kIncorrectPass},
+            {"2026002", "vote2", kIncorrectPass},
+            {"2026002", "Vote2", kHasVoted},
             // Names in another case, with quotes, or looking like SQL are only ever themselves.
-            {"ABC123", "Secret", kOnce}, {"ÉLISE", "fr", kOnce}, {"o'brien", "pw", kOnce},
-            {"nobody' OR '1'='1", "Secret", kIncorrectUser}, {"x' OR '1'='1", "Secret", kIncorrectPass},
-            {"X' or '1'='1", "inj", kOnce}, {"noflag", "pw", kOnce}, // no flag counts as not voted
+            {"ABC123", "Secret", kOnce},
+            {"ÉLISE", "fr", kOnce},
+            {"o'brien", "pw", kOnce},
+            {"nobody' OR '1'='1", "Secret", kIncorrectUser},
+            {"x' OR '1'='1", "Secret", kIncorrectPass},
+            {"X' or '1'='1", "inj", kOnce},
+            {"noflag", "pw", kOnce},         // no flag counts as not voted
             {"abc123", "Secret", kHasVoted}, // leaving without a vote does not give the account back
         };
         for (const auto &a : attempts) {
@@ -151,8 +165,8 @@ private slots:
         // The account is marked before the warning, and the ballot shown only after it.
         QString atWarning;
         Msg::setOnShow([&](const Msg::Shown &) {
-            atWarning = db->rows("SELECT HasVoted FROM Users ORDER BY rowid").join(',')
-                + (Shell::Exists(Shell::Slot::frmVoter) && Shell::Get<frmVoter>().isVisible() ? " shown" : "");
+            atWarning = db->rows("SELECT HasVoted FROM Users ORDER BY rowid").join(',') +
+                        (Shell::Exists(Shell::Slot::frmVoter) && Shell::Get<frmVoter>().isVisible() ? " shown" : "");
         });
         frmVoter &v = enterBallot("2026001", "vote1");
         Msg::setOnShow(nullptr);
@@ -177,7 +191,8 @@ private slots:
         QCOMPARE(v.lblCandName->text(), QStringLiteral("John Reyes"));
         v.cmbbxPosition->setCurrentIndex(1);
         QCOMPARE(entries(v.lstCandidate->model()), QStringList{"Liza Mendoza"});
-        QVERIFY(v.lstCandID->currentRow() == -1 && v.lblCandName->text().isEmpty() && v.lblCandStudID->text().isEmpty());
+        QVERIFY(v.lstCandID->currentRow() == -1 && v.lblCandName->text().isEmpty() &&
+                v.lblCandStudID->text().isEmpty());
         QApplication::setActiveWindow(&v);
         v.lstCandidate->setFocus(Qt::TabFocusReason);
         QVERIFY(v.lstCandidate->hasFocus() && v.lstCandidate->currentRow() == -1);

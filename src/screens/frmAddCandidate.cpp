@@ -19,8 +19,7 @@ frmAddCandidate::frmAddCandidate() : Screen(QStringLiteral("Add New Candidate"),
     txtName = Look::textField(this, QStringLiteral("txtName"), 50);
     Look::place(txtName, 1680, 300, 2760, 345);
 
-    lblStudentID = Look::label(this, QStringLiteral("lblStudentID"), QStringLiteral("Student ID"),
-                               Look::boldArial());
+    lblStudentID = Look::label(this, QStringLiteral("lblStudentID"), QStringLiteral("Student ID"), Look::boldArial());
     Look::place(lblStudentID, 240, 840, 1320, 285);
     txtStudentID = Look::textField(this, QStringLiteral("txtStudentID"), 20);
     Look::place(txtStudentID, 1680, 810, 2760, 345);

@@ -17,8 +17,7 @@ frmAddPos::frmAddPos() : Screen(QStringLiteral("Add New Position"), 4680, 3195)
 
     lbl2 = Look::label(this, QStringLiteral("lbl2"), QStringLiteral("Position ID"), Look::boldArial());
     Look::place(lbl2, 240, 1140, 1320, 285);
-    lbl3 = Look::label(this, QStringLiteral("lbl3"), QStringLiteral("Please enter a 1-5 character code "),
-                       QFont());
+    lbl3 = Look::label(this, QStringLiteral("lbl3"), QStringLiteral("Please enter a 1-5 character code "), QFont());
     Look::place(lbl3, 1680, 1155, 2760, 285);
     txtPosID = Look::textField(this, QStringLiteral("txtPosID"), 5);
     Look::place(txtPosID, 240, 1455, 1560, 345);

@@ -15,8 +15,8 @@ frmAddUser::frmAddUser() : Screen(QStringLiteral("Add User"), 4680, 3825)
     txtName = Look::textField(this, QStringLiteral("txtName"), 50);
     Look::place(txtName, 960, 360, 3375, 375);
 
-    lblStudUsername = Look::label(this, QStringLiteral("lblStudUsername"), QStringLiteral("Student ID/Username"),
-                                  Look::boldArial());
+    lblStudUsername =
+        Look::label(this, QStringLiteral("lblStudUsername"), QStringLiteral("Student ID/Username"), Look::boldArial());
     Look::place(lblStudUsername, 120, 1080, 1215, 735);
     txtStudentID = Look::textField(this, QStringLiteral("txtStudentID"), 20);
     Look::place(txtStudentID, 1440, 960, 2895, 375);

@@ -28,7 +28,8 @@ frmAdminStart::frmAdminStart() : Screen(QStringLiteral("Pollaris Administrator's
     Look::place(lblText1, 1320, 1440, 2535, 255);
     lblText2 = Look::label(this, QStringLiteral("lblText2"), QStringLiteral("Total Number of Candidates:"), bold);
     Look::place(lblText2, 1320, 2040, 2775, 255);
-    lblText3 = Look::label(this, QStringLiteral("lblText3"), QStringLiteral("Total Number of Voters Registered:"), bold);
+    lblText3 =
+        Look::label(this, QStringLiteral("lblText3"), QStringLiteral("Total Number of Voters Registered:"), bold);
     Look::place(lblText3, 1320, 2640, 3375, 255);
     cmdCandPos = Look::button(this, QStringLiteral("cmdCandPos"), QStringLiteral("Cand/Positions Panel"));
     Look::place(cmdCandPos, 3120, 4440, 1695, 375);

@@ -35,11 +35,11 @@ frmAdminUsers::frmAdminUsers() : Screen(QStringLiteral("Administrator's Panel (U
     lblDesignPanel2 = Look::band(this, QStringLiteral("lblDesignPanel2"));
     Look::place(lblDesignPanel2, 0, 6000, 8895, 1215);
 
-    lblListofUsers = Look::label(this, QStringLiteral("lblListofUsers"), QStringLiteral("List of Users"),
-                                 Look::boldArial());
+    lblListofUsers =
+        Look::label(this, QStringLiteral("lblListofUsers"), QStringLiteral("List of Users"), Look::boldArial());
     Look::place(lblListofUsers, 4440, 840, 2415, 255);
-    lblStudDetails = Look::label(this, QStringLiteral("lblStudDetails"), QStringLiteral("Student Details"),
-                                 Look::boldArial());
+    lblStudDetails =
+        Look::label(this, QStringLiteral("lblStudDetails"), QStringLiteral("Student Details"), Look::boldArial());
     Look::place(lblStudDetails, 240, 840, 1815, 255);
 
     lblName = whiteCaption(this, QStringLiteral("lblName"), QStringLiteral("Name"));
@@ -133,8 +133,8 @@ void frmAdminUsers::lstUser_Click(int index)
 {
     if (index < 0)
         return;
-    dcUserInfo->setRecordSource(QStringLiteral("Select * from Users where Username ='") +
-                                lstUser->item(index)->text() + QStringLiteral("'"));
+    dcUserInfo->setRecordSource(QStringLiteral("Select * from Users where Username ='") + lstUser->item(index)->text() +
+                                QStringLiteral("'"));
     dcUserInfo->Refresh();
     // The account may have gone since the list was built; show nothing then.
     if (dcUserInfo->EOF_()) {

@@ -18,8 +18,7 @@ frmEditCand::frmEditCand() : Screen(QStringLiteral("Edit Candidate Details"), 46
     txtName = Look::textField(this, QStringLiteral("txtName"), 50);
     Look::place(txtName, 1680, 300, 2760, 345);
 
-    lblStudentID = Look::label(this, QStringLiteral("lblStudentID"), QStringLiteral("Student ID"),
-                               Look::boldArial());
+    lblStudentID = Look::label(this, QStringLiteral("lblStudentID"), QStringLiteral("Student ID"), Look::boldArial());
     Look::place(lblStudentID, 240, 960, 1320, 285);
     txtStudentID = Look::textField(this, QStringLiteral("txtStudentID"), 20);
     Look::place(txtStudentID, 1680, 930, 2760, 345);

@@ -35,8 +35,7 @@ public:
     store::RecordCursor *dcPos;
 
     // CandPos is the code of the candidate's position, not its name.
-    void ShowCandDetails(const QString &CandName, const QString &StudID, const QString &CandPos,
-                         const QString &CandID);
+    void ShowCandDetails(const QString &CandName, const QString &StudID, const QString &CandPos, const QString &CandID);
     void PositionDataLoad();
     void cmbbxPosition_Click(int index);
     void cmdOK_Click();

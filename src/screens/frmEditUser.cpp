@@ -15,8 +15,8 @@ frmEditUser::frmEditUser() : Screen(QStringLiteral("Edit User Details"), 4680, 3
     txtName = Look::textField(this, QStringLiteral("txtName"), 50);
     Look::place(txtName, 960, 240, 3375, 375);
 
-    lblStudUsername = Look::label(this, QStringLiteral("lblStudUsername"), QStringLiteral("Student ID/Username"),
-                                  Look::boldArial());
+    lblStudUsername =
+        Look::label(this, QStringLiteral("lblStudUsername"), QStringLiteral("Student ID/Username"), Look::boldArial());
     Look::place(lblStudUsername, 120, 960, 1215, 735);
     // The user name is never changed, so it is shown, not offered for typing.
     lblStudID = Look::label(this, QStringLiteral("lblStudID"), QString(), Look::boldArial());

@@ -16,8 +16,7 @@ frmMain::frmMain() : Screen(QStringLiteral("Pollaris"), 7095, 3795)
 
     lblLogUser = new ClickableLabel(this, QStringLiteral("lblLogUser"), QStringLiteral("Voter Log In"));
     Look::place(lblLogUser, 120, 2640, 1695, 375);
-    lblLogAdmin = new ClickableLabel(this, QStringLiteral("lblLogAdmin"),
-                                     QStringLiteral("Administrator Log In"));
+    lblLogAdmin = new ClickableLabel(this, QStringLiteral("lblLogAdmin"), QStringLiteral("Administrator Log In"));
     Look::place(lblLogAdmin, 4680, 2640, 2295, 375);
     lblExit = new ClickableLabel(this, QStringLiteral("lblExit"), QStringLiteral("Exit"));
     Look::place(lblExit, 3120, 3360, 375, 375);

@@ -5,9 +5,9 @@
 #include "frmAdminStart.h"
 #include "frmCountVotes.h"
 #include "frmEditCand.h"
-#include "shell/ParallelList.h"
 #include "shell/Look.h"
 #include "shell/MessageBox.h"
+#include "shell/ParallelList.h"
 #include "store/Connection.h"
 #include "store/RecordCursor.h"
 #include "store/StoreError.h"
@@ -20,8 +20,7 @@
 #include <QPushButton>
 #include <QStringList>
 
-frmMainAdmin::frmMainAdmin()
-    : Screen(QStringLiteral("Administrator's Panel - Candidates and Positions"), 8880, 7245)
+frmMainAdmin::frmMainAdmin() : Screen(QStringLiteral("Administrator's Panel - Candidates and Positions"), 8880, 7245)
 {
     // Bands first, so that they lie behind the buttons they hold.
     lblDesignPanel1 = Look::band(this, QStringLiteral("lblDesignPanel1"));
@@ -43,8 +42,8 @@ frmMainAdmin::frmMainAdmin()
     lstPosID->setFocusPolicy(Qt::NoFocus);
     lstPosID->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    lblListofCand = Look::label(this, QStringLiteral("lblListofCand"), QStringLiteral("List of Candidates"),
-                                Look::boldArial());
+    lblListofCand =
+        Look::label(this, QStringLiteral("lblListofCand"), QStringLiteral("List of Candidates"), Look::boldArial());
     Look::place(lblListofCand, 4920, 840, 3000, 285);
     lstCandidate = Look::list(this, QStringLiteral("lstCandidate"));
     Look::place(lstCandidate, 4920, 1155, 3720, 4380);
@@ -56,20 +55,19 @@ frmMainAdmin::frmMainAdmin()
     cmdDelPos = Look::button(this, QStringLiteral("cmdDelPos"), QStringLiteral("Delete Position"));
     Look::place(cmdDelPos, 2505, 1845, 1935, 450);
 
-    lblCanDetails = Look::label(this, QStringLiteral("lblCanDetails"), QStringLiteral("Candidate Details"),
-                                Look::boldArial());
+    lblCanDetails =
+        Look::label(this, QStringLiteral("lblCanDetails"), QStringLiteral("Candidate Details"), Look::boldArial());
     Look::place(lblCanDetails, 240, 2580, 3000, 285);
     lblName = Look::label(this, QStringLiteral("lblName"), QStringLiteral("Name"), Look::arial(9.0));
     Look::place(lblName, 240, 3000, 3000, 255);
     lblCandName = Look::valueLabel(this, QStringLiteral("lblCandName"));
     Look::place(lblCandName, 240, 3270, 4200, 345);
-    lblStudentID = Look::label(this, QStringLiteral("lblStudentID"), QStringLiteral("Student ID"),
-                               Look::arial(9.0));
+    lblStudentID = Look::label(this, QStringLiteral("lblStudentID"), QStringLiteral("Student ID"), Look::arial(9.0));
     Look::place(lblStudentID, 240, 3780, 3000, 255);
     lblCandStudID = Look::valueLabel(this, QStringLiteral("lblCandStudID"));
     Look::place(lblCandStudID, 240, 4050, 4200, 345);
-    lblCPosition = Look::label(this, QStringLiteral("lblCPosition"), QStringLiteral("Position Running for:"),
-                               Look::arial(9.0));
+    lblCPosition =
+        Look::label(this, QStringLiteral("lblCPosition"), QStringLiteral("Position Running for:"), Look::arial(9.0));
     Look::place(lblCPosition, 240, 4560, 3000, 255);
     lblCandPosition = Look::valueLabel(this, QStringLiteral("lblCandPosition"));
     Look::place(lblCandPosition, 240, 4830, 4200, 345);
@@ -153,8 +151,7 @@ void frmMainAdmin::cmbbxPosition_Click(int index)
     lstPosID->setCurrentRow(index);
     const QString posId = lstPosID->item(index)->text();
 
-    dcCandInfo->setRecordSource(QStringLiteral("Select * from CandInfo where PosID ='") + posId +
-                                QStringLiteral("'"));
+    dcCandInfo->setRecordSource(QStringLiteral("Select * from CandInfo where PosID ='") + posId + QStringLiteral("'"));
     dcCandInfo->Refresh();
     if (dcCandInfo->BOF())
         return;
@@ -175,8 +172,7 @@ void frmMainAdmin::lstCandidate_Click(int row)
     lblCandStudID->setText(dcCandInfo2->FieldText(QStringLiteral("StudentNum")));
     const QString posId = dcCandInfo2->FieldText(QStringLiteral("PosID"));
 
-    dcPos2->setRecordSource(QStringLiteral("Select * from Positions where PosID ='") + posId +
-                            QStringLiteral("'"));
+    dcPos2->setRecordSource(QStringLiteral("Select * from Positions where PosID ='") + posId + QStringLiteral("'"));
     dcPos2->Refresh();
     lblCandPosition->setText(dcPos2->FieldText(QStringLiteral("PosName")));
 
@@ -227,7 +223,8 @@ void frmMainAdmin::RemoveFirstRows(store::RecordCursor *cursor, const QString &t
         cursor->MoveNext();
     }
     if (left > 0)
-        throw store::StoreError(store::NoCurrentRow, QStringLiteral("No current record (%1)").arg(cursor->objectName()));
+        throw store::StoreError(store::NoCurrentRow,
+                                QStringLiteral("No current record (%1)").arg(cursor->objectName()));
 }
 
 void frmMainAdmin::cmdDelPos_Click()

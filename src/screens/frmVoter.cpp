@@ -1,9 +1,9 @@
 #include "frmVoter.h"
 
 #include "frmMain.h"
-#include "shell/ParallelList.h"
 #include "shell/Look.h"
 #include "shell/MessageBox.h"
+#include "shell/ParallelList.h"
 #include "store/Connection.h"
 #include "store/RecordCursor.h"
 #include "store/StoreError.h"
@@ -26,14 +26,13 @@ frmVoter::frmVoter() : Screen(QStringLiteral("Pollaris"), 8820, 7335)
     lblWelcome->setPalette(welcome);
     Look::place(lblWelcome, 240, 165, 8340, 330);
 
-    lblPosition = Look::label(this, QStringLiteral("lblPosition"), QStringLiteral("Position"),
-                              Look::boldArial());
+    lblPosition = Look::label(this, QStringLiteral("lblPosition"), QStringLiteral("Position"), Look::boldArial());
     Look::place(lblPosition, 240, 840, 3000, 285);
     cmbbxPosition = Look::choice(this, QStringLiteral("cmbbxPosition"));
     Look::place(cmbbxPosition, 240, 1155, 4200, 345);
 
-    lblListofCand = Look::label(this, QStringLiteral("lblListofCand"),
-                                QStringLiteral("List of Candidates"), Look::boldArial());
+    lblListofCand =
+        Look::label(this, QStringLiteral("lblListofCand"), QStringLiteral("List of Candidates"), Look::boldArial());
     Look::place(lblListofCand, 4920, 840, 3000, 285);
     lstCandidate = Look::list(this, QStringLiteral("lstCandidate"));
     Look::place(lstCandidate, 4920, 1155, 3660, 4380);
@@ -41,8 +40,8 @@ frmVoter::frmVoter() : Screen(QStringLiteral("Pollaris"), 8820, 7335)
     lblDesignPanel3 = Look::band(this, QStringLiteral("lblDesignPanel3"));
     Look::place(lblDesignPanel3, 0, 1800, 4680, 180);
 
-    lblCanDetails = Look::label(this, QStringLiteral("lblCanDetails"),
-                                QStringLiteral("Candidate Details"), Look::boldArial());
+    lblCanDetails =
+        Look::label(this, QStringLiteral("lblCanDetails"), QStringLiteral("Candidate Details"), Look::boldArial());
     Look::place(lblCanDetails, 240, 2160, 3000, 285);
 
     lblName = Look::label(this, QStringLiteral("lblName"), QStringLiteral("Name"), Look::arial(9.0));
@@ -50,14 +49,13 @@ frmVoter::frmVoter() : Screen(QStringLiteral("Pollaris"), 8820, 7335)
     lblCandName = Look::valueLabel(this, QStringLiteral("lblCandName"));
     Look::place(lblCandName, 240, 2910, 4200, 345);
 
-    lblStudentID = Look::label(this, QStringLiteral("lblStudentID"), QStringLiteral("Student ID"),
-                               Look::arial(9.0));
+    lblStudentID = Look::label(this, QStringLiteral("lblStudentID"), QStringLiteral("Student ID"), Look::arial(9.0));
     Look::place(lblStudentID, 240, 3480, 3000, 255);
     lblCandStudID = Look::valueLabel(this, QStringLiteral("lblCandStudID"));
     Look::place(lblCandStudID, 240, 3750, 4200, 345);
 
-    lblCPosition = Look::label(this, QStringLiteral("lblCPosition"),
-                               QStringLiteral("Position Running for:"), Look::arial(9.0));
+    lblCPosition =
+        Look::label(this, QStringLiteral("lblCPosition"), QStringLiteral("Position Running for:"), Look::arial(9.0));
     Look::place(lblCPosition, 240, 4320, 3000, 255);
     lblCandPosition = Look::valueLabel(this, QStringLiteral("lblCandPosition"));
     Look::place(lblCandPosition, 240, 4590, 4200, 345);
@@ -132,8 +130,7 @@ void frmVoter::cmbbxPosition_Click(int index)
     lblCandStudID->setText(QString());
     lblCandPosition->setText(QString());
 
-    dcCandInfo->setRecordSource(QStringLiteral("Select * from CandInfo where PosID ='") + posId +
-                                QStringLiteral("'"));
+    dcCandInfo->setRecordSource(QStringLiteral("Select * from CandInfo where PosID ='") + posId + QStringLiteral("'"));
     dcCandInfo->Refresh();
     if (dcCandInfo->BOF())
         return;
@@ -154,8 +151,7 @@ void frmVoter::lstCandidate_Click(int row)
     lblCandStudID->setText(dcCandInfo2->FieldText(QStringLiteral("StudentNum")));
     const QString posId = dcCandInfo2->FieldText(QStringLiteral("PosID"));
 
-    dcPos2->setRecordSource(QStringLiteral("Select * from Positions where PosID ='") + posId +
-                            QStringLiteral("'"));
+    dcPos2->setRecordSource(QStringLiteral("Select * from Positions where PosID ='") + posId + QStringLiteral("'"));
     dcPos2->Refresh();
     lblCandPosition->setText(dcPos2->FieldText(QStringLiteral("PosName")));
 

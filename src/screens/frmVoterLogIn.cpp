@@ -12,14 +12,12 @@
 
 frmVoterLogIn::frmVoterLogIn() : Screen(QStringLiteral("Voter's Login"), 4680, 2355)
 {
-    lblUsername = Look::label(this, QStringLiteral("lblUsername"), QStringLiteral("Username"),
-                              Look::boldArial());
+    lblUsername = Look::label(this, QStringLiteral("lblUsername"), QStringLiteral("Username"), Look::boldArial());
     Look::place(lblUsername, 240, 375, 1215, 285);
     txtUsername = Look::textField(this, QStringLiteral("txtUsername"), 20);
     Look::place(txtUsername, 1560, 300, 2880, 375);
 
-    lblPassword = Look::label(this, QStringLiteral("lblPassword"), QStringLiteral("Password"),
-                              Look::boldArial());
+    lblPassword = Look::label(this, QStringLiteral("lblPassword"), QStringLiteral("Password"), Look::boldArial());
     Look::place(lblPassword, 240, 975, 1215, 285);
     txtPassword = Look::passwordField(this, QStringLiteral("txtPassword"), 20);
     Look::place(txtPassword, 1560, 900, 2880, 375);
@@ -54,8 +52,8 @@ void frmVoterLogIn::VoterTextClear()
 
 void frmVoterLogIn::cmdOK_Click()
 {
-    dcVoter->setRecordSource(QStringLiteral("Select * From Users where Username ='") +
-                             txtUsername->text() + QStringLiteral("'"));
+    dcVoter->setRecordSource(QStringLiteral("Select * From Users where Username ='") + txtUsername->text() +
+                             QStringLiteral("'"));
     dcVoter->Refresh();
     if (dcVoter->BOF() || dcVoter->EOF_()) {
         Msg::Refusal(QStringLiteral("Incorrect Username!"), QStringLiteral("Error!"));

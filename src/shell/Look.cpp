@@ -87,8 +87,7 @@ void place(QWidget *widget, int left, int top, int width, int height)
     } else if (auto *b = qobject_cast<QPushButton *>(widget)) {
         QFont font = b->font();
         const QString caption = QString(b->text()).remove(QLatin1Char('&'));
-        while (font.pointSizeF() > 6.5 &&
-               QFontMetrics(font).horizontalAdvance(caption) + 8 > area.width()) {
+        while (font.pointSizeF() > 6.5 && QFontMetrics(font).horizontalAdvance(caption) + 8 > area.width()) {
             font.setPointSizeF(font.pointSizeF() - 0.25);
             b->setFont(font);
         }
@@ -208,8 +207,7 @@ QListWidget *list(QWidget *parent, const QString &name)
 
 } // namespace Look
 
-ClickableLabel::ClickableLabel(QWidget *parent, const QString &name, const QString &text)
-    : QLabel(text, parent)
+ClickableLabel::ClickableLabel(QWidget *parent, const QString &name, const QString &text) : QLabel(text, parent)
 {
     setObjectName(name);
     setFont(Look::boldArial());

@@ -36,8 +36,7 @@ Answer show(Icon icon, const QString &text, const QString &title, bool yesNo)
     case Icon::Question: qtIcon = QMessageBox::Question; break;
     case Icon::Information: qtIcon = QMessageBox::Information; break;
     }
-    QMessageBox box(qtIcon, title, text,
-                    yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
+    QMessageBox box(qtIcon, title, text, yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
                     QApplication::activeWindow());
     // Texts may quote what was typed or read from the file: never markup.
     box.setTextFormat(Qt::PlainText);

@@ -27,10 +27,7 @@ struct Shown {
     Icon icon;
     QString title;
     QString text;
-    bool operator==(const Shown &o) const
-    {
-        return icon == o.icon && title == o.title && text == o.text;
-    }
+    bool operator==(const Shown &o) const { return icon == o.icon && title == o.title && text == o.text; }
 };
 
 // While recording, no box appears: each is recorded and answered at once, OK for

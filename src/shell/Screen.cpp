@@ -6,8 +6,7 @@
 
 #include <QCloseEvent>
 
-Screen::Screen(const QString &caption, int clientWidthTwips, int clientHeightTwips)
-    : QWidget(nullptr)
+Screen::Screen(const QString &caption, int clientWidthTwips, int clientHeightTwips) : QWidget(nullptr)
 {
     Look::window(this, caption, clientWidthTwips, clientHeightTwips);
 }

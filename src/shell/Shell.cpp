@@ -31,10 +31,7 @@ std::unique_ptr<Screen> &slot(Slot which) { return g_slots[size_t(which)]; }
 
 bool Exists(Slot which) { return bool(g_slots[size_t(which)]); }
 
-QString Path()
-{
-    return g_testMode ? g_testFolder : QCoreApplication::applicationDirPath();
-}
+QString Path() { return g_testMode ? g_testFolder : QCoreApplication::applicationDirPath(); }
 
 void End(int status)
 {

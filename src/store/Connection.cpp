@@ -76,8 +76,7 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
 
     sqlite3 *db = nullptr;
     // Each connection is used by the one user-interface thread only.
-    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         QString text = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close_v2(db);
@@ -88,8 +87,8 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
     // A second copy of the program may hold the file for a moment: wait for it
     // briefly, then report the lock as a failure.
     sqlite3_busy_timeout(db, 3000);
-    sqlite3_create_function_v2(db, "textEq", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                               textEq, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "textEq", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, textEq, nullptr, nullptr,
+                               nullptr);
     // The screens read whole tables again and again (a register of 100,000
     // voters): a page cache that can hold such a file (up to 32 MiB) saves
     // reading it anew through the system each time.
@@ -135,8 +134,7 @@ bool Connection::inTransaction() const { return m_db && !sqlite3_get_autocommit(
 
 void Connection::fail(int code) const
 {
-    throw StoreError(code, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db))
-                                : QString::fromUtf8(sqlite3_errstr(code)));
+    throw StoreError(code, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(code)));
 }
 
 void Connection::checkFile(bool writing) const
@@ -146,7 +144,8 @@ void Connection::checkFile(bool writing) const
     // no longer the one at its path, nor write one that may no longer be written.
     int moved = 0;
     if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved)
-        throw StoreError(SQLITE_CANTOPEN, QString::fromUtf8(sqlite3_errstr(SQLITE_CANTOPEN)) + QStringLiteral(": ") + m_path);
+        throw StoreError(SQLITE_CANTOPEN,
+                         QString::fromUtf8(sqlite3_errstr(SQLITE_CANTOPEN)) + QStringLiteral(": ") + m_path);
     if (writing && ::access(m_path.toUtf8().constData(), W_OK) != 0)
         throw StoreError(SQLITE_READONLY, QString::fromUtf8(sqlite3_errstr(SQLITE_READONLY)));
 }

@@ -58,8 +58,7 @@ struct DemoVoter {
     const char *password;
 };
 
-const DemoPosition kDemoPositions[] = {
-    {"PRES", "President"}, {"VP", "Vice President"}, {"SEC", "Secretary"}};
+const DemoPosition kDemoPositions[] = {{"PRES", "President"}, {"VP", "Vice President"}, {"SEC", "Secretary"}};
 const DemoCandidate kDemoCandidates[] = {
     {"C001", "Maria Santos", "2023-0141", "PRES"}, {"C002", "John Reyes", "2023-0458", "PRES"},
     {"C003", "Ana Cruz", "2024-0012", "VP"},       {"C004", "Paolo Garcia", "2024-0377", "VP"},
@@ -97,15 +96,13 @@ QString demoVoterList()
     return lines.join(QStringLiteral(", "));
 }
 
-void createElectionFile(const QString &path, const QString &adminName,
-                        const QString &adminPassword, bool demo)
+void createElectionFile(const QString &path, const QString &adminName, const QString &adminPassword, bool demo)
 {
     if (QFileInfo::exists(path))
         throw StoreError(SQLITE_CANTOPEN, QStringLiteral("The file already exists: %1").arg(path));
 
     sqlite3 *db = nullptr;
-    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     auto close = [&] { sqlite3_close_v2(db); };
     try {
         if (rc != SQLITE_OK)
@@ -124,15 +121,13 @@ void createElectionFile(const QString &path, const QString &adminName,
                        {QString::fromUtf8(p.id), QString::fromUtf8(p.name)});
             for (const auto &c : kDemoCandidates) {
                 insert(db, "INSERT INTO CandInfo (CandID, CandName, StudentNum, PosID) VALUES (?, ?, ?, ?)",
-                       {QString::fromUtf8(c.id), QString::fromUtf8(c.name),
-                        QString::fromUtf8(c.studentNum), QString::fromUtf8(c.posId)});
-                insert(db, "INSERT INTO CandVote (CandID, NumVotes) VALUES (?, 0)",
-                       {QString::fromUtf8(c.id)});
+                       {QString::fromUtf8(c.id), QString::fromUtf8(c.name), QString::fromUtf8(c.studentNum),
+                        QString::fromUtf8(c.posId)});
+                insert(db, "INSERT INTO CandVote (CandID, NumVotes) VALUES (?, 0)", {QString::fromUtf8(c.id)});
             }
             for (const auto &v : kDemoVoters)
                 insert(db, "INSERT INTO Users (Name, Username, Password, HasVoted) VALUES (?, ?, ?, 0)",
-                       {QString::fromUtf8(v.name), QString::fromUtf8(v.username),
-                        QString::fromUtf8(v.password)});
+                       {QString::fromUtf8(v.name), QString::fromUtf8(v.username), QString::fromUtf8(v.password)});
         }
         exec("COMMIT");
         close();

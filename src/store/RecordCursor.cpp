@@ -16,23 +16,20 @@ struct ParsedSource {
     QString table;
     QString conditionField; // empty: no condition
     QString conditionValue;
-    QString orderField;     // empty: rows in the order they were added
+    QString orderField; // empty: rows in the order they were added
 };
 
 ParsedSource parseRecordSource(const QString &source)
 {
     using RE = QRegularExpression;
     static const RE tableOnly(QStringLiteral("^(\\w+)$"));
-    static const RE selectAll(QStringLiteral("^select\\s+\\*\\s+from\\s+(\\w+)$"),
-                              RE::CaseInsensitiveOption);
+    static const RE selectAll(QStringLiteral("^select\\s+\\*\\s+from\\s+(\\w+)$"), RE::CaseInsensitiveOption);
     // The value is everything between "='" and the closing quote at the very end:
     // quotes inside it are part of the value.
-    static const RE selectWhere(
-        QStringLiteral("^select\\s+\\*\\s+from\\s+(\\w+)\\s+where\\s+(\\w+)\\s*=\\s*'(.*)'$"),
-        RE::CaseInsensitiveOption | RE::DotMatchesEverythingOption);
-    static const RE selectOrdered(
-        QStringLiteral("^select\\s+\\*\\s+from\\s+(\\w+)\\s+order\\s+by\\s+(\\w+)\\s+desc$"),
-        RE::CaseInsensitiveOption);
+    static const RE selectWhere(QStringLiteral("^select\\s+\\*\\s+from\\s+(\\w+)\\s+where\\s+(\\w+)\\s*=\\s*'(.*)'$"),
+                                RE::CaseInsensitiveOption | RE::DotMatchesEverythingOption);
+    static const RE selectOrdered(QStringLiteral("^select\\s+\\*\\s+from\\s+(\\w+)\\s+order\\s+by\\s+(\\w+)\\s+desc$"),
+                                  RE::CaseInsensitiveOption);
 
     ParsedSource parsed;
     if (auto m = tableOnly.match(source); m.hasMatch()) {
@@ -47,8 +44,7 @@ ParsedSource parseRecordSource(const QString &source)
         parsed.table = m.captured(1);
         parsed.orderField = m.captured(2);
     } else {
-        throw StoreError(BadRecordSource,
-                         QStringLiteral("Record source not understood: %1").arg(source));
+        throw StoreError(BadRecordSource, QStringLiteral("Record source not understood: %1").arg(source));
     }
     return parsed;
 }
@@ -62,20 +58,14 @@ void bindValue(sqlite3_stmt *stmt, int index, const QVariant &value)
         return;
     }
     switch (value.typeId()) {
-    case QMetaType::Bool:
-        sqlite3_bind_int(stmt, index, value.toBool() ? 1 : 0);
-        break;
+    case QMetaType::Bool: sqlite3_bind_int(stmt, index, value.toBool() ? 1 : 0); break;
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
     case QMetaType::ULongLong:
     case QMetaType::Short:
-    case QMetaType::UShort:
-        sqlite3_bind_int64(stmt, index, value.toLongLong());
-        break;
-    case QMetaType::Double:
-        sqlite3_bind_double(stmt, index, value.toDouble());
-        break;
+    case QMetaType::UShort: sqlite3_bind_int64(stmt, index, value.toLongLong()); break;
+    case QMetaType::Double: sqlite3_bind_double(stmt, index, value.toDouble()); break;
     default: {
         QByteArray text = value.toString().toUtf8();
         sqlite3_bind_text(stmt, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
@@ -155,16 +145,13 @@ void RecordCursor::Refresh()
             for (int c = 1; c < columnCount; ++c) {
                 Cell cell{sqlite3_column_type(s, c), 0, 0};
                 switch (cell.type) {
-                case SQLITE_INTEGER:
-                    cell.payload = sqlite3_column_int64(s, c);
-                    break;
+                case SQLITE_INTEGER: cell.payload = sqlite3_column_int64(s, c); break;
                 case SQLITE_FLOAT: {
                     double d = sqlite3_column_double(s, c);
                     std::memcpy(&cell.payload, &d, sizeof d);
                     break;
                 }
-                case SQLITE_NULL:
-                    break;
+                case SQLITE_NULL: break;
                 default: {
                     auto text = reinterpret_cast<const char *>(sqlite3_column_text(s, c));
                     cell.type = SQLITE_TEXT;
@@ -228,8 +215,7 @@ qint32 RecordCursor::RecordCount() const
 
 bool RecordCursor::hasCurrentRow() const
 {
-    return !m_bof && !m_eof && !m_currentDeleted && m_pos >= 0 &&
-           m_pos < rowCount();
+    return !m_bof && !m_eof && !m_currentDeleted && m_pos >= 0 && m_pos < rowCount();
 }
 
 void RecordCursor::requireCurrentRow() const
@@ -241,26 +227,21 @@ void RecordCursor::requireCurrentRow() const
 QVariant RecordCursor::cellValue(const Cell &cell) const
 {
     switch (cell.type) {
-    case SQLITE_INTEGER:
-        return QVariant(qlonglong(cell.payload));
+    case SQLITE_INTEGER: return QVariant(qlonglong(cell.payload));
     case SQLITE_FLOAT: {
         double d;
         std::memcpy(&d, &cell.payload, sizeof d);
         return QVariant(d);
     }
-    case SQLITE_TEXT:
-        return QVariant(QString::fromUtf8(m_texts.data() + cell.payload, cell.length));
-    default:
-        return QVariant();
+    case SQLITE_TEXT: return QVariant(QString::fromUtf8(m_texts.data() + cell.payload, cell.length));
+    default: return QVariant();
     }
 }
 
 void RecordCursor::bindCell(sqlite3_stmt *stmt, int index, const Cell &cell) const
 {
     switch (cell.type) {
-    case SQLITE_INTEGER:
-        sqlite3_bind_int64(stmt, index, cell.payload);
-        break;
+    case SQLITE_INTEGER: sqlite3_bind_int64(stmt, index, cell.payload); break;
     case SQLITE_FLOAT: {
         double d;
         std::memcpy(&d, &cell.payload, sizeof d);
@@ -270,8 +251,7 @@ void RecordCursor::bindCell(sqlite3_stmt *stmt, int index, const Cell &cell) con
     case SQLITE_TEXT:
         sqlite3_bind_text(stmt, index, m_texts.data() + cell.payload, cell.length, SQLITE_TRANSIENT);
         break;
-    default:
-        sqlite3_bind_null(stmt, index);
+    default: sqlite3_bind_null(stmt, index);
     }
 }
 
@@ -280,15 +260,13 @@ RecordCursor::Cell RecordCursor::storeValue(const QVariant &value)
     if (value.isNull())
         return Cell{SQLITE_NULL, 0, 0};
     switch (value.typeId()) {
-    case QMetaType::Bool:
-        return Cell{SQLITE_INTEGER, 0, value.toBool() ? 1 : 0};
+    case QMetaType::Bool: return Cell{SQLITE_INTEGER, 0, value.toBool() ? 1 : 0};
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
     case QMetaType::ULongLong:
     case QMetaType::Short:
-    case QMetaType::UShort:
-        return Cell{SQLITE_INTEGER, 0, value.toLongLong()};
+    case QMetaType::UShort: return Cell{SQLITE_INTEGER, 0, value.toLongLong()};
     case QMetaType::Double: {
         Cell cell{SQLITE_FLOAT, 0, 0};
         double d = value.toDouble();
@@ -334,14 +312,10 @@ QString RecordCursor::FieldText(const QString &name) const
     // The same text as the field's value would give, without making the value:
     // lists read one field of each of tens of thousands of rows.
     switch (cell.type) {
-    case SQLITE_TEXT:
-        return QString::fromUtf8(m_texts.data() + cell.payload, cell.length);
-    case SQLITE_INTEGER:
-        return QString::number(qlonglong(cell.payload));
-    case SQLITE_NULL:
-        return QString();
-    default:
-        return cellValue(cell).toString();
+    case SQLITE_TEXT: return QString::fromUtf8(m_texts.data() + cell.payload, cell.length);
+    case SQLITE_INTEGER: return QString::number(qlonglong(cell.payload));
+    case SQLITE_NULL: return QString();
+    default: return cellValue(cell).toString();
     }
 }
 
@@ -445,8 +419,7 @@ void RecordCursor::Delete()
     Connection::beforeWrite();
     stmt.step();
     if (sqlite3_changes(conn.handle()) != 1)
-        throw StoreError(RowVanished,
-                         QStringLiteral("The record was deleted by another user (%1)").arg(objectName()));
+        throw StoreError(RowVanished, QStringLiteral("The record was deleted by another user (%1)").arg(objectName()));
     m_rowids.erase(m_rowids.begin() + m_pos);
     const auto first = m_cells.begin() + m_pos * m_columns.size();
     m_cells.erase(first, first + m_columns.size());

@@ -10,8 +10,8 @@ namespace store {
 // number and text and ends the program.
 class StoreError : public std::runtime_error {
 public:
-    StoreError(int number, const QString &text)
-        : std::runtime_error(text.toStdString()), m_number(number), m_text(text) {}
+    StoreError(int number, const QString &text) : std::runtime_error(text.toStdString()), m_number(number), m_text(text)
+    {}
     int number() const { return m_number; }
     QString text() const { return m_text; }
 

@@ -94,8 +94,8 @@ int runBackup(const QStringList &args)
             cleanup.dismiss();
             return 1;
         }
-        int rc = sqlite3_open_v2(partial.toUtf8().constData(), &dest,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        int rc =
+            sqlite3_open_v2(partial.toUtf8().constData(), &dest, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         if (rc != SQLITE_OK) {
             failure = QString::fromUtf8(dest ? sqlite3_errmsg(dest) : sqlite3_errstr(rc));
         } else if (sqlite3_backup *backup = sqlite3_backup_init(dest, "main", source->handle(), "main")) {

@@ -23,9 +23,9 @@ constexpr int kMaxStudentId = 20;
 constexpr int kMaxPassword = 20;
 
 struct CsvRecord {
-    int line = 0;        // line of the file where the record starts
+    int line = 0; // line of the file where the record starts
     QStringList fields;
-    QString fault;       // set when the record itself is malformed
+    QString fault; // set when the record itself is malformed
 };
 
 // Splits a text into records as RFC 4180 describes them: fields separated by
@@ -40,7 +40,8 @@ QVector<CsvRecord> parseCsv(const QString &text)
     while (i < n) {
         CsvRecord record;
         record.line = line;
-        if (text.at(i) == QLatin1Char('\n') || (text.at(i) == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))) {
+        if (text.at(i) == QLatin1Char('\n') ||
+            (text.at(i) == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))) {
             i += text.at(i) == QLatin1Char('\r') ? 2 : 1;
             ++line;
             continue;
@@ -71,8 +72,8 @@ QVector<CsvRecord> parseCsv(const QString &text)
                 if (!closed && record.fault.isEmpty())
                     record.fault = QStringLiteral("a quoted field is not closed");
                 // Only a separator or the end of the record may follow the closing quote.
-                if (closed && i < n && text.at(i) != QLatin1Char(',') && text.at(i) != QLatin1Char('\n')
-                    && !(text.at(i) == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))) {
+                if (closed && i < n && text.at(i) != QLatin1Char(',') && text.at(i) != QLatin1Char('\n') &&
+                    !(text.at(i) == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))) {
                     if (record.fault.isEmpty())
                         record.fault = QStringLiteral("text after a closing quote");
                     while (i < n && text.at(i) != QLatin1Char(',') && text.at(i) != QLatin1Char('\n'))
@@ -170,7 +171,8 @@ int runImportVoters(const QStringList &args)
             ++faults;
         };
         if (records.first().fields.size() != 3 || !records.first().fault.isEmpty())
-            fault(records.first().line, QStringLiteral("the header row must have three fields: name, student ID, password"));
+            fault(records.first().line,
+                  QStringLiteral("the header row must have three fields: name, student ID, password"));
 
         QHash<QString, int> seen; // case-folded student ID -> line of its first row
         const QString kNames[3] = {QStringLiteral("name"), QStringLiteral("student ID"), QStringLiteral("password")};
@@ -182,8 +184,8 @@ int runImportVoters(const QStringList &args)
                 continue;
             }
             if (record.fields.size() != 3) {
-                fault(record.line, QStringLiteral("%1 fields, expected 3 (name, student ID, password)")
-                                       .arg(record.fields.size()));
+                fault(record.line,
+                      QStringLiteral("%1 fields, expected 3 (name, student ID, password)").arg(record.fields.size()));
                 continue;
             }
             bool good = true;
@@ -192,7 +194,8 @@ int runImportVoters(const QStringList &args)
                     fault(record.line, QStringLiteral("the %1 is empty").arg(kNames[f]));
                     good = false;
                 } else if (record.fields.at(f).size() > kLimits[f]) {
-                    fault(record.line, QStringLiteral("the %1 is longer than %2 characters").arg(kNames[f]).arg(kLimits[f]));
+                    fault(record.line,
+                          QStringLiteral("the %1 is longer than %2 characters").arg(kNames[f]).arg(kLimits[f]));
                     good = false;
                 }
             }
@@ -201,11 +204,13 @@ int runImportVoters(const QStringList &args)
             const QString id = record.fields.at(1);
             const QString key = id.toCaseFolded();
             if (seen.contains(key)) {
-                fault(record.line, QStringLiteral("student ID '%1' repeats the one on line %2").arg(id).arg(seen.value(key)));
+                fault(record.line,
+                      QStringLiteral("student ID '%1' repeats the one on line %2").arg(id).arg(seen.value(key)));
                 continue;
             }
             seen.insert(key, record.line);
-            dcUserInfo.setRecordSource(QStringLiteral("Select * from Users where Username ='") + id + QStringLiteral("'"));
+            dcUserInfo.setRecordSource(QStringLiteral("Select * from Users where Username ='") + id +
+                                       QStringLiteral("'"));
             dcUserInfo.Refresh();
             if (!dcUserInfo.EOF_())
                 fault(record.line, QStringLiteral("student ID '%1' is already registered").arg(id));

@@ -9,10 +9,7 @@
 
 namespace Commands {
 
-QString defaultElectionFile()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/candpos4.mdb");
-}
+QString defaultElectionFile() { return QCoreApplication::applicationDirPath() + QStringLiteral("/candpos4.mdb"); }
 
 namespace {
 // The administrator log-in takes at most 50 characters in each field: a longer
@@ -30,9 +27,10 @@ int runNew(const QStringList &args)
     QCommandLineOption adminOption(QStringLiteral("admin"),
                                    QStringLiteral("User name of the first administrator (asked when not given)."),
                                    QStringLiteral("NAME"));
-    QCommandLineOption passwordOption(QStringLiteral("password"),
-                                      QStringLiteral("Password of the first administrator (asked without echo when not given)."),
-                                      QStringLiteral("PASSWORD"));
+    QCommandLineOption passwordOption(
+        QStringLiteral("password"),
+        QStringLiteral("Password of the first administrator (asked without echo when not given)."),
+        QStringLiteral("PASSWORD"));
     QCommandLineOption demoOption(QStringLiteral("demo"),
                                   QStringLiteral("Fill a small sample election: positions, candidates and voters."));
     parser.addOptions({adminOption, passwordOption, demoOption});
@@ -84,8 +82,9 @@ int runNew(const QStringList &args)
         return 1;
     }
     if (admin.size() > kMaxAdminText || password.size() > kMaxAdminText) {
-        Console::err(QStringLiteral("pollaris-admin new: the administrator name and password take at most %1 characters\n")
-                         .arg(kMaxAdminText));
+        Console::err(
+            QStringLiteral("pollaris-admin new: the administrator name and password take at most %1 characters\n")
+                .arg(kMaxAdminText));
         return 1;
     }
 

@@ -34,8 +34,8 @@ QString resultLine(const QString &name, qint64 votes)
 // RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled.
 QString csvField(const QString &value)
 {
-    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"')) && !value.contains(QLatin1Char('\n'))
-        && !value.contains(QLatin1Char('\r')))
+    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"')) && !value.contains(QLatin1Char('\n')) &&
+        !value.contains(QLatin1Char('\r')))
         return value;
     QString quoted = value;
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
@@ -125,7 +125,8 @@ int runResults(const QStringList &args)
             // The position's candidates by their exact code; the first row of a
             // code wins, as in the results screen.
             QHash<QString, QString> names;
-            dcCandInfo.setRecordSource(QStringLiteral("Select * From CandInfo Where PosID ='") + posId + QStringLiteral("'"));
+            dcCandInfo.setRecordSource(QStringLiteral("Select * From CandInfo Where PosID ='") + posId +
+                                       QStringLiteral("'"));
             dcCandInfo.Refresh();
             while (!dcCandInfo.EOF_()) {
                 const QString candId = dcCandInfo.FieldText(QStringLiteral("CandID"));
