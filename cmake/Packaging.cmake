@@ -54,6 +54,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # fonts are not linked and must be named.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6widgets6 (>= 6.4), libsqlite3-0 (>= 3.37), qt6-qpa-plugins (>= 6.4), fonts-liberation")
+    "libqt6widgets6 (>= 6.4), libsqlite3-0 (>= 3.37), qt6-qpa-plugins (>= 6.4), fonts-liberation, fonts-noto-core, fonts-dejavu-core")
+# The results report prints names in every script: Chinese, Japanese and Korean
+# names and emoji need these.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, fonts-noto-color-emoji")
 set(CPACK_GENERATOR DEB)
 include(CPack)

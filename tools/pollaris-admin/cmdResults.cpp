@@ -1,22 +1,14 @@
 #include "Commands.h"
 #include "Console.h"
-#include "store/RecordCursor.h"
+#include "ElectionSnapshot.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QHash>
-#include <QObject>
-#include <QVector>
 
 namespace Commands {
 
 namespace {
-
-struct Tally {
-    QString candId;
-    qint64 votes;
-};
 
 // One line of the results screen: the name, a filler of dashes that pads the
 // line towards 70 characters less the tally, then the tally with its sign place
@@ -90,69 +82,35 @@ int runResults(const QStringList &args)
 
     QString text;
     try {
-        QObject owner;
-        store::RecordCursor dcPos(QStringLiteral("dcPos"), QStringLiteral("Positions"), &owner);
-        store::RecordCursor dcCandInfo(QStringLiteral("dcCandInfo"), QStringLiteral("CandInfo"), &owner);
-        store::RecordCursor dcCandVote(QStringLiteral("dcCandVote"), QStringLiteral("CandVote"), &owner);
-        for (store::RecordCursor *c : {&dcPos, &dcCandInfo, &dcCandVote})
-            c->setDatabaseName(file);
-
-        // Every tally once, most votes first, ties in the order they were added.
-        QVector<Tally> tallies;
-        dcCandVote.setRecordSource(QStringLiteral("Select * From CandVote Order by Numvotes Desc"));
-        dcCandVote.Refresh();
-        while (!dcCandVote.EOF_()) {
-            const QVariant votes = dcCandVote.Field(QStringLiteral("Numvotes"));
-            const QString candId = dcCandVote.FieldText(QStringLiteral("CandID"));
-            // A tally without a value is no number at all: say so rather than print 0.
-            if (votes.isNull()) {
-                Console::err(QStringLiteral("%1: the tally of candidate '%2' has no value\n").arg(me, candId));
-                return 1;
-            }
-            tallies.push_back({candId, votes.toLongLong()});
-            dcCandVote.MoveNext();
-        }
-
+        const ElectionSnapshot election = ElectionSnapshot::read(file, false);
         if (asCsv)
             text += csvRow({QStringLiteral("PosID"), QStringLiteral("PosName"), QStringLiteral("CandID"),
                             QStringLiteral("CandName"), QStringLiteral("NumVotes")});
-        dcPos.setRecordSource(QStringLiteral("Select * from Positions"));
-        dcPos.Refresh();
         bool first = true;
-        while (!dcPos.EOF_()) {
-            const QString posId = dcPos.FieldText(QStringLiteral("PosID"));
-            const QString posName = dcPos.FieldText(QStringLiteral("PosName"));
-            // The position's candidates by their exact code; the first row of a
-            // code wins, as in the results screen.
-            QHash<QString, QString> names;
-            dcCandInfo.setRecordSource(QStringLiteral("Select * From CandInfo Where PosID ='") + posId +
-                                       QStringLiteral("'"));
-            dcCandInfo.Refresh();
-            while (!dcCandInfo.EOF_()) {
-                const QString candId = dcCandInfo.FieldText(QStringLiteral("CandID"));
-                if (!candId.isEmpty() && !names.contains(candId))
-                    names.insert(candId, dcCandInfo.FieldText(QStringLiteral("CandName")));
-                dcCandInfo.MoveNext();
-            }
+        for (const PositionCount &position : election.positions) {
+            const QString &posId = position.posId;
+            const QString &posName = position.name;
             if (!asCsv) {
                 if (!first)
                     text += QLatin1Char('\n');
                 text += posName + QLatin1Char('\n');
             }
             first = false;
-            for (const Tally &t : tallies) {
-                const auto it = names.constFind(t.candId);
-                if (it == names.constEnd())
-                    continue;
+            for (const CandidateCount &t : position.ranked) {
                 if (asCsv)
-                    text += csvRow({posId, posName, t.candId, it.value(), QString::number(t.votes)});
+                    text += csvRow({posId, posName, t.candId, t.name, QString::number(t.votes)});
                 else
-                    text += resultLine(it.value(), t.votes) + QLatin1Char('\n');
+                    text += resultLine(t.name, t.votes) + QLatin1Char('\n');
             }
-            dcPos.MoveNext();
         }
+    } catch (const DamagedElection &e) {
+        Console::err(QStringLiteral("%1: the election file is damaged and was not counted: %2\n").arg(me, e.message()));
+        return 1;
     } catch (const store::StoreError &e) {
         Console::err(QStringLiteral("%1: %2 (error %3)\n").arg(me, e.text()).arg(e.number()));
+        return 1;
+    } catch (const std::runtime_error &e) {
+        Console::err(QStringLiteral("%1: %2\n").arg(me, QString::fromStdString(e.what())));
         return 1;
     }
     Console::out(text);

@@ -20,6 +20,8 @@ const Command kCommands[] = {
     {"import-voters", "register the voters listed in a CSV file", Commands::runImportVoters},
     {"results", "print the ranked results of every position", Commands::runResults},
     {"backup", "write a consistent copy of the election file", Commands::runBackup},
+    {"report", "write the results report (or the zero report) as a PDF", Commands::runReport},
+    {"status", "show the turnout and the votes cast so far", Commands::runStatus},
 };
 
 void usage()
@@ -37,7 +39,7 @@ void usage()
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    const auto app = Commands::makeApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pollaris-admin"));
     QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {

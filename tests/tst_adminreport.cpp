@@ -1,0 +1,278 @@
+// The committee's view of an election through pollaris-admin: the results report
+// read back from its PDF as a reader would, the status on election day, and the
+// refusal of a file whose tallies cannot be counted.
+
+#include "TestSupport.h"
+
+#include "screens/frmCountVotes.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <memory>
+
+struct Run {
+    int exitCode = -1;
+    QString out, err;
+};
+
+static Run run(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.closeWriteChannel();
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+static Run admin(const QStringList &args) { return run(qEnvironmentVariable("POLLARIS_ADMIN"), args); }
+
+// The text of a PDF as pdftotext gives it, in the form a reader searches it:
+// compatibility forms folded (ligatures, Arabic presentation forms), direction
+// marks dropped, runs of blanks one space.
+static QString pdfText(const QString &pdf, bool layout)
+{
+    QStringList args;
+    if (layout)
+        args << QStringLiteral("-layout");
+    QString text = run(QStringLiteral("pdftotext"), args << pdf << QStringLiteral("-")).out;
+    text = text.normalized(QString::NormalizationForm_KC);
+    text.remove(QRegularExpression(QStringLiteral("[\\x{200E}\\x{200F}\\x{202A}-\\x{202E}\\x{2066}-\\x{2069}]")));
+    text.replace(QRegularExpression(QStringLiteral("[ \\t]+")), QStringLiteral(" "));
+    return text;
+}
+
+static QStringList lines(const QString &text)
+{
+    QStringList out;
+    for (const QString &l : text.split(QLatin1Char('\n')))
+        if (!l.trimmed().isEmpty())
+            out << l.simplified();
+    return out;
+}
+
+static QString sha256(const QString &path)
+{
+    QFile f(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return f.open(QIODevice::ReadOnly) && hash.addData(&f) ? QString::fromLatin1(hash.result().toHex()) : QString();
+}
+
+static const char *const kLongName = "Maria Fernanda de los Santos Villanueva Ocampo III"; // 50 characters
+
+class AdminReportTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<ElectionFolder> db;
+
+    // A known election: 100,000 accounts of which 61,234 have logged in; a tie
+    // below the top, a tie at the top, a position without candidates, a name of
+    // 50 characters and names in Arabic and Chinese. Tallies were added in an
+    // order other than the candidates', so that the order of ties shows.
+    void knownElection()
+    {
+        db->exec(
+            QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000)"
+                " INSERT INTO Users SELECT 'Voter ' || i, 'u' || i, 'p' || i, i <= 61234 FROM n;"
+                "INSERT INTO Positions VALUES ('PRES', 'President'), ('VP', 'Vice President'), ('TRS', 'Treasurer'),"
+                " ('CLUB', 'Club 王 🎉 représentant');"
+                "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'PRES'), ('B', 'Bo Li', '2', 'pres'),"
+                " ('C', 'Carla Villanueva', '3', 'PRES'), ('D', 'Dee', '4', 'VP'), ('E', 'Émile Zola', '5', 'VP'),"
+                " ('F', 'Fay', '6', 'VP'), ('G', '%1', '7', 'CLUB'), ('H', 'محمد علي', '8', 'CLUB'),"
+                " ('I', '王小明', '9', 'CLUB');"
+                "INSERT INTO CandVote VALUES ('C', 12), ('B', 40), ('A', 12), ('F', 5), ('E', 30), ('D', 30),"
+                " ('I', 0), ('H', 3), ('G', 7);")
+                .arg(QLatin1String(kLongName)));
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(QFile::exists(qEnvironmentVariable("POLLARIS_ADMIN")), "POLLARIS_ADMIN not set"); }
+    void init() { db = std::make_unique<ElectionFolder>(); }
+
+    void reportShowsEveryFigureOfAKnownElection()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+            QSKIP("pdftotext and pdftoppm (poppler-utils) are needed to read the report back");
+        knownElection();
+        const QString before = sha256(db->file());
+        const QString pdf = db->folder() + QStringLiteral("/report.pdf");
+        const Run r = admin({"report", "--out", pdf, "--title", "Consejo 学生会 مجلس 🗳", db->file()});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(sha256(db->file()), before); // only read
+
+        const QString text = pdfText(pdf, false);
+        const QString flat = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        QVERIFY(flat.contains(QStringLiteral("Consejo 学生会 مجلس")));
+        QVERIFY(text.contains(QStringLiteral("Results report")));
+        QVERIFY(!text.contains(QStringLiteral("zero report"), Qt::CaseInsensitive));
+        QVERIFY(text.contains(before));
+        QVERIFY(text.contains(QDir(db->file()).absolutePath()));
+        QVERIFY(flat.contains(QLatin1String(kLongName)));
+
+        // Row by row, as printed: the rank, the name, the code, the votes and the share.
+        const QStringList rows = lines(pdfText(pdf, true));
+        const auto after = [&](const QString &first, int count) {
+            const qsizetype at = rows.indexOf(first);
+            return at < 0 ? QStringList() : rows.mid(at + 1, count);
+        };
+        QVERIFY(rows.contains(QStringLiteral("Club 王 représentant Code: CLUB"))); // the emoji is a picture
+        QVERIFY(rows.contains(QStringLiteral("Accounts registered 100,000")));
+        QVERIFY(rows.contains(QStringLiteral("Accounts that have logged in to vote 61,234 61.2%")));
+        QVERIFY(rows.contains(QStringLiteral("Accounts not yet logged in 38,766 38.8%")));
+        QCOMPARE(after(QStringLiteral("Votes cast in this position: 64"), 5),
+                 QStringList({"Rank Candidate Code Votes Share 0 to 100% of the votes", "1 Bo Li B 40 62.5%",
+                              "2 Carla Villanueva C 12 18.8%", "2 Ana Cruz A 12 18.8%", "Total 64 100.0%"}));
+        QCOMPARE(after(QStringLiteral("Votes cast in this position: 65"), 5),
+                 QStringList({"Tie at the top: 2 candidates have 30 votes each (Émile Zola, Dee).",
+                              "Rank Candidate Code Votes Share 0 to 100% of the votes", "1 Émile Zola E 30 46.2%",
+                              "1 Dee D 30 46.2%", "3 Fay F 5 7.7%"}));
+        QCOMPARE(after(QStringLiteral("Votes cast in this position: 0"), 1),
+                 QStringList({"No candidate stands for this position."}));
+        QVERIFY(rows.contains(QStringLiteral("2 محمد علي H 3 30.0%")));
+        QVERIFY(rows.contains(QStringLiteral("3 王小明 I 0 0.0%")));
+        QVERIFY(rows.contains(QStringLiteral("Total 10 100.0%")));
+        QCOMPARE(text.count(QStringLiteral("Tie at the top")), 1);
+        QCOMPARE(text.count(QStringLiteral("Signature")), 3);
+
+        // The same order as the results screen, ties included.
+        startProgramIn(db->folder());
+        frmCountVotes &screen = Shell::Show<frmCountVotes>();
+        screen.GetnDisplay(QStringLiteral("VP"));
+        QCOMPARE(screen.lstResults->item(0)->text().left(10), QStringLiteral("Émile Zola"));
+        screen.GetnDisplay(QStringLiteral("PRES"));
+        QCOMPARE(screen.lstResults->item(1)->text().left(16), QStringLiteral("Carla Villanueva"));
+        Shell::reset();
+
+        // Every page renders, says which it is, and carries its fonts.
+        const QRegularExpression pageOf(QStringLiteral("page (\\d+) of (\\d+)"));
+        QStringList numbers;
+        for (auto m = pageOf.globalMatch(text); m.hasNext();) {
+            const auto match = m.next();
+            numbers << match.captured(1) + QLatin1Char('/') + match.captured(2);
+        }
+        QVERIFY(!numbers.isEmpty());
+        const int pages = numbers.size();
+        for (int i = 1; i <= pages; ++i)
+            QCOMPARE(numbers.at(i - 1), QStringLiteral("%1/%2").arg(i).arg(pages));
+        QCOMPARE(run(QStringLiteral("pdftoppm"), {"-r", "24", "-png", pdf, db->folder() + "/page"}).exitCode, 0);
+        const QStringList images = QDir(db->folder()).entryList({"page-*.png"});
+        QCOMPARE(images.size(), pages);
+        for (const QString &image : images)
+            QVERIFY(QFileInfo(db->folder() + QLatin1Char('/') + image).size() > 1000);
+        const QStringList fonts = lines(run(QStringLiteral("pdffonts"), {pdf}).out).mid(2);
+        QVERIFY(!fonts.isEmpty());
+        for (const QString &font : fonts)
+            QVERIFY2(font.contains(QStringLiteral(" yes ")), qPrintable(font)); // embedded
+
+        // The report never writes over a file.
+        const QString written = sha256(pdf);
+        const Run again = admin({"report", "--out", pdf, db->file()});
+        QCOMPARE(again.exitCode, 1);
+        QVERIFY(again.err.contains(QStringLiteral("already exists")));
+        QCOMPARE(sha256(pdf), written);
+    }
+
+    void zeroReportOnlyWhileNothingIsCast()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext (poppler-utils) is needed to read the report back");
+        db->exec(QStringLiteral("INSERT INTO Users VALUES ('V1', 'u1', 'p', 0), ('V2', 'u2', 'p', 0);"
+                                "INSERT INTO Positions VALUES ('P', 'President');"
+                                "INSERT INTO CandInfo VALUES ('A', 'Ana', '1', 'P'), ('B', 'Bo', '2', 'P');"
+                                "INSERT INTO CandVote VALUES ('A', 0), ('B', 0);"));
+        // 1: a zero report, 0: a results report, -1: no report at all.
+        const auto zero = [&](const QString &name) {
+            const QString pdf = db->folder() + QLatin1Char('/') + name + QStringLiteral(".pdf");
+            if (admin({"report", "--out", pdf, db->file()}).exitCode != 0)
+                return -1;
+            const QString text = pdfText(pdf, false);
+            return text.contains(QStringLiteral("Zero report")) ? 1 : text.contains("Results report") ? 0 : -1;
+        };
+        QCOMPARE(zero(QStringLiteral("before")), 1);
+        db->exec(QStringLiteral("UPDATE Users SET HasVoted = 1 WHERE Username = 'u1'"));
+        QCOMPARE(zero(QStringLiteral("logged-in")), 0);
+        db->exec(QStringLiteral("UPDATE Users SET HasVoted = 0; UPDATE CandVote SET NumVotes = 1 WHERE CandID = 'B'"));
+        QCOMPARE(zero(QStringLiteral("one-vote")), 0);
+        QVERIFY(!pdfText(db->folder() + QStringLiteral("/one-vote.pdf"), false).contains(QStringLiteral("Tie")));
+    }
+
+    void statusShowsTurnoutAndTotalsOnly()
+    {
+        knownElection();
+        const Run once = admin({"status", db->file()});
+        QCOMPARE(once.exitCode, 0);
+        const QStringList shown = lines(once.out);
+        QVERIFY(shown.contains(QStringLiteral("Accounts registered: 100,000")));
+        QVERIFY(shown.contains(QStringLiteral("Logged in to vote: 61,234 (61.2%)")));
+        QVERIFY(shown.contains(QStringLiteral("Not yet logged in: 38,766 (38.8%)")));
+        for (const char *line : {"PRES 64 President", "VP 65 Vice President", "TRS 0 Treasurer"})
+            QVERIFY2(once.out.simplified().contains(QLatin1String(line)), line);
+        // No candidate and no voter is named.
+        for (const char *name : {"Bo Li", "Dee", "u1", "Voter 1"})
+            QVERIFY2(!once.out.contains(QLatin1String(name)), name);
+
+        // Watching: a new block after each pause, with what changed in between.
+        QProcess watch;
+        watch.start(qEnvironmentVariable("POLLARIS_ADMIN"), {"status", "--watch", "1", db->file()});
+        QString seen;
+        QTRY_VERIFY_WITH_TIMEOUT((seen += QString::fromUtf8(watch.readAllStandardOutput())).contains("61,234"), 30000);
+        db->exec(QStringLiteral("UPDATE Users SET HasVoted = 1 WHERE Username = 'u99999'"));
+        QTRY_VERIFY_WITH_TIMEOUT((seen += QString::fromUtf8(watch.readAllStandardOutput())).contains("61,235"), 30000);
+        watch.kill();
+        watch.waitForFinished();
+        QVERIFY(!seen.contains(QLatin1Char('\033'))); // not a terminal: plain blocks
+        QVERIFY(seen.count(QStringLiteral("Accounts registered")) >= 2);
+    }
+
+    void damagedTalliesAreRefusedByEveryCommand_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("message");
+        const QString ana = QStringLiteral("candidate 'A' (Ana Cruz)");
+        QTest::newRow("text") << "UPDATE CandVote SET NumVotes = 'abc' WHERE CandID = 'A'"
+                              << "the tally of " + ana + " is the text 'abc', not a whole number of votes";
+        QTest::newRow("digits as text") << "UPDATE CandVote SET NumVotes = '9' WHERE CandID = 'A'"
+                                        << "the tally of " + ana + " is the text '9', not a whole number of votes";
+        QTest::newRow("fraction") << "UPDATE CandVote SET NumVotes = 3.7 WHERE CandID = 'A'"
+                                  << "the tally of " + ana + " is the number 3.7, not a whole number of votes";
+        QTest::newRow("too large") << "UPDATE CandVote SET NumVotes = 3000000000 WHERE CandID = 'A'"
+                                   << "the tally of " + ana + " is 3000000000, beyond what a tally can hold";
+        QTest::newRow("empty") << "UPDATE CandVote SET NumVotes = NULL WHERE CandID = 'A'"
+                               << "the tally of " + ana + " is empty, not a whole number of votes";
+        QTest::newRow("no tally") << "DELETE FROM CandVote WHERE CandID = 'A'" << ana + " has no tally";
+        QTest::newRow("two tallies") << "INSERT INTO CandVote VALUES ('A', 1)" << ana + " has 2 tallies";
+    }
+
+    void damagedTalliesAreRefusedByEveryCommand()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, message);
+        // A tally table as other tools write it: no type and no check on the count.
+        db->exec(QStringLiteral("DROP TABLE CandVote; CREATE TABLE CandVote (CandID, NumVotes);"
+                                "INSERT INTO Positions VALUES ('P', 'President');"
+                                "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'P'), ('B', 'Bo', '2', 'P');"
+                                "INSERT INTO CandVote VALUES ('A', 7), ('B', 10);"));
+        const QString pdf = db->folder() + QStringLiteral("/report.pdf");
+        QCOMPARE(admin({"results", db->file()}).exitCode, 0);
+        db->exec(damage);
+        const QString before = sha256(db->file());
+        for (const QStringList &command : {QStringList{"results"}, QStringList{"results", "--csv"},
+                                           QStringList{"report", "--out", pdf}, QStringList{"status"}}) {
+            const Run r = admin(QStringList(command) << db->file());
+            QVERIFY2(r.exitCode == 1, qPrintable(command.join(' ')));
+            QVERIFY2(r.out.isEmpty(), qPrintable(r.out));
+            QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        }
+        QVERIFY(!QFile::exists(pdf));
+        QCOMPARE(sha256(db->file()), before);
+    }
+};
+
+POLLARIS_TEST_MAIN(AdminReportTest)
+#include "tst_adminreport.moc"
