@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "Console.h"
+#include "Csv.h"
 #include "store/RecordCursor.h"
 #include "store/StoreError.h"
 
@@ -31,25 +32,6 @@ QString resultLine(const QString &name, qint64 votes)
     return line;
 }
 
-// RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled.
-QString csvField(const QString &value)
-{
-    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"')) && !value.contains(QLatin1Char('\n')) &&
-        !value.contains(QLatin1Char('\r')))
-        return value;
-    QString quoted = value;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-QString csvRow(const QStringList &fields)
-{
-    QStringList out;
-    for (const QString &f : fields)
-        out << csvField(f);
-    return out.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-}
-
 } // namespace
 
 int runResults(const QStringList &args)
@@ -62,7 +44,10 @@ int runResults(const QStringList &args)
     parser.addHelpOption();
     QCommandLineOption csvOption(QStringLiteral("csv"),
                                  QStringLiteral("Print CSV instead: one row per candidate (position code, position "
-                                                "name, candidate code, name, votes) after a header row."));
+                                                "name, candidate code, name, votes) after a header row. A text that "
+                                                "begins with =, +, -, @, a tab or a carriage return is written with a "
+                                                "leading ' so that a spreadsheet shows it as text and never runs it "
+                                                "as a formula."));
     parser.addOption(csvOption);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
@@ -114,8 +99,8 @@ int runResults(const QStringList &args)
         }
 
         if (asCsv)
-            text += csvRow({QStringLiteral("PosID"), QStringLiteral("PosName"), QStringLiteral("CandID"),
-                            QStringLiteral("CandName"), QStringLiteral("NumVotes")});
+            text += Csv::row({QStringLiteral("PosID"), QStringLiteral("PosName"), QStringLiteral("CandID"),
+                              QStringLiteral("CandName"), QStringLiteral("NumVotes")});
         dcPos.setRecordSource(QStringLiteral("Select * from Positions"));
         dcPos.Refresh();
         bool first = true;
@@ -145,7 +130,8 @@ int runResults(const QStringList &args)
                 if (it == names.constEnd())
                     continue;
                 if (asCsv)
-                    text += csvRow({posId, posName, t.candId, it.value(), QString::number(t.votes)});
+                    text += Csv::row({Csv::text(posId), Csv::text(posName), Csv::text(t.candId), Csv::text(it.value()),
+                                      Csv::number(t.votes)});
                 else
                     text += resultLine(it.value(), t.votes) + QLatin1Char('\n');
             }
