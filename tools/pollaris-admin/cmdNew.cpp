@@ -29,11 +29,16 @@ int runNew(const QStringList &args)
                                    QStringLiteral("NAME"));
     QCommandLineOption passwordOption(
         QStringLiteral("password"),
-        QStringLiteral("Password of the first administrator (asked without echo when not given)."),
+        QStringLiteral("Password of the first administrator (asked without echo when not given). Other users of "
+                       "this computer can read it in the list of processes: prefer --password-stdin."),
         QStringLiteral("PASSWORD"));
+    QCommandLineOption passwordStdinOption(
+        QStringLiteral("password-stdin"),
+        QStringLiteral("Read the password of the first administrator as one line from standard input "
+                       "(needs --admin)."));
     QCommandLineOption demoOption(QStringLiteral("demo"),
                                   QStringLiteral("Fill a small sample election: positions, candidates and voters."));
-    parser.addOptions({adminOption, passwordOption, demoOption});
+    parser.addOptions({adminOption, passwordOption, passwordStdinOption, demoOption});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The file to create (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
@@ -57,13 +62,28 @@ int runNew(const QStringList &args)
         return 1;
     }
 
+    const bool passwordFromStdin = parser.isSet(passwordStdinOption);
+    if (passwordFromStdin && (parser.isSet(passwordOption) || !parser.isSet(adminOption))) {
+        Console::err(QStringLiteral("pollaris-admin new: --password-stdin takes the place of --password and needs "
+                                    "--admin NAME\n"));
+        return 2;
+    }
+    if (parser.isSet(passwordOption))
+        Console::err(QStringLiteral("pollaris-admin new: warning: a password given with --password can be read by "
+                                    "other users of this computer in the list of processes; use --password-stdin\n"));
+
     QString admin = parser.value(adminOption);
     if (!parser.isSet(adminOption) && !Console::prompt(QStringLiteral("Administrator user name: "), admin)) {
         Console::err(QStringLiteral("pollaris-admin new: no administrator name given\n"));
         return 1;
     }
     QString password = parser.value(passwordOption);
-    if (!parser.isSet(passwordOption)) {
+    if (passwordFromStdin) {
+        if (!Console::readLine(password)) {
+            Console::err(QStringLiteral("pollaris-admin new: no password on standard input\n"));
+            return 1;
+        }
+    } else if (!parser.isSet(passwordOption)) {
         if (!Console::prompt(QStringLiteral("Administrator password: "), password, true)) {
             Console::err(QStringLiteral("pollaris-admin new: no password given\n"));
             return 1;
