@@ -64,7 +64,7 @@ QString copyInto(const QString &partial, store::Connection &source, bool &holdsV
             holdsVotes = true; // a file that cannot say is treated as one that does
         }
     } catch (const store::StoreError &e) {
-        failure = QStringLiteral("%1 (error %2)").arg(e.text()).arg(e.number());
+        failure = QStringLiteral("writing the copy %1: %2 (error %3)").arg(partial, e.text()).arg(e.number());
     }
     QFile::remove(partial + QStringLiteral("-journal"));
     return failure;
@@ -118,7 +118,7 @@ int runBackup(const QStringList &args)
         std::shared_ptr<store::Connection> source = store::Connection::open(file);
         failure = NewFile::create(copy, [&](const QString &partial) { return copyInto(partial, *source, holdsVotes); });
     } catch (const store::StoreError &e) {
-        failure = QStringLiteral("%1 (error %2)").arg(e.text()).arg(e.number());
+        failure = QStringLiteral("%1: %2 (error %3)").arg(file, e.text()).arg(e.number());
     }
     if (!failure.isEmpty()) {
         Console::err(QStringLiteral("%1: %2\n").arg(me, failure));

@@ -74,36 +74,43 @@ int runNew(const QStringList &args)
 
     QString admin = parser.value(adminOption);
     if (!parser.isSet(adminOption) && !Console::prompt(QStringLiteral("Administrator user name: "), admin)) {
-        Console::err(QStringLiteral("pollaris-admin new: no administrator name given\n"));
+        Console::err(
+            QStringLiteral("pollaris-admin new: %1: no administrator name given; nothing was created\n").arg(file));
         return 1;
     }
     QString password = parser.value(passwordOption);
     if (passwordFromStdin) {
         if (!Console::readLine(password)) {
-            Console::err(QStringLiteral("pollaris-admin new: no password on standard input\n"));
+            Console::err(QStringLiteral("pollaris-admin new: %1: no password on standard input; nothing was created\n")
+                             .arg(file));
             return 1;
         }
     } else if (!parser.isSet(passwordOption)) {
         if (!Console::prompt(QStringLiteral("Administrator password: "), password, true)) {
-            Console::err(QStringLiteral("pollaris-admin new: no password given\n"));
+            Console::err(QStringLiteral("pollaris-admin new: %1: no password given; nothing was created\n").arg(file));
             return 1;
         }
         if (Console::isTerminal()) {
             QString again;
             Console::prompt(QStringLiteral("Repeat the password: "), again, true);
             if (again != password) {
-                Console::err(QStringLiteral("pollaris-admin new: the two passwords differ\n"));
+                Console::err(QStringLiteral("pollaris-admin new: %1: the two passwords differ; nothing was created\n")
+                                 .arg(file));
                 return 1;
             }
         }
     }
     if (admin.isEmpty()) {
-        Console::err(QStringLiteral("pollaris-admin new: the administrator name must not be empty\n"));
+        Console::err(
+            QStringLiteral("pollaris-admin new: %1: the administrator name must not be empty; nothing was created\n")
+                .arg(file));
         return 1;
     }
     if (admin.size() > kMaxAdminText || password.size() > kMaxAdminText) {
         Console::err(
-            QStringLiteral("pollaris-admin new: the administrator name and password take at most %1 characters\n")
+            QStringLiteral("pollaris-admin new: %1: the administrator name and password take at most %2 characters; "
+                           "nothing was created\n")
+                .arg(file)
                 .arg(kMaxAdminText));
         return 1;
     }
