@@ -52,6 +52,11 @@ private slots:
         Run r = admin({"new", "--admin", "x", "--password", "y", db->file()});
         QVERIFY(r.exitCode > 0 && r.err.contains(QStringLiteral("already exists")));
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"admin|secret"});
+        // Nor does it follow a link, even one to nowhere.
+        QVERIFY(QFile::link(db->folder() + "/pointed.mdb", db->folder() + "/link.mdb"));
+        r = admin({"new", "--admin", "x", "--password", "y", db->folder() + "/link.mdb"});
+        QVERIFY2(r.exitCode > 0 && r.err.contains("/link.mdb is a symbolic link"), qPrintable(r.err));
+        QVERIFY(!QFile::exists(db->folder() + "/pointed.mdb"));
 
         QVERIFY(QFile::remove(db->file()));
         QCOMPARE(admin({"new", "--admin", "boss", "--password", "pw", db->file()}).exitCode, 0);

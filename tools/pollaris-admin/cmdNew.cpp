@@ -1,11 +1,12 @@
 #include "Commands.h"
 #include "Console.h"
+#include "NewFile.h"
 #include "store/ElectionFile.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
+#include <QFile>
 
 namespace Commands {
 
@@ -57,8 +58,8 @@ int runNew(const QStringList &args)
         return 2;
     }
     const QString file = positional.isEmpty() ? defaultElectionFile() : positional.first();
-    if (QFileInfo::exists(file)) {
-        Console::err(QStringLiteral("pollaris-admin new: %1 already exists; it was left untouched\n").arg(file));
+    if (const QString why = NewFile::refusal(file); !why.isEmpty()) {
+        Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(why));
         return 1;
     }
 
@@ -115,12 +116,19 @@ int runNew(const QStringList &args)
         return 1;
     }
 
-    try {
-        store::createElectionFile(file, admin, password, parser.isSet(demoOption));
-    } catch (const store::StoreError &e) {
-        Console::err(QStringLiteral("pollaris-admin new: cannot create %1: %2 (error %3)\n")
-                         .arg(file, e.text())
-                         .arg(e.number()));
+    // Made whole under a temporary name, then put in place without replacing
+    // anything that appeared meanwhile.
+    const QString failure = NewFile::create(file, [&](const QString &partial) {
+        QFile::remove(partial); // the file is made afresh by the engine
+        try {
+            store::createElectionFile(partial, admin, password, parser.isSet(demoOption));
+        } catch (const store::StoreError &e) {
+            return QStringLiteral("cannot create %1: %2 (error %3)").arg(file, e.text()).arg(e.number());
+        }
+        return QString();
+    });
+    if (!failure.isEmpty()) {
+        Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(failure));
         return 1;
     }
     Console::out(QStringLiteral("Created %1 with administrator '%2'.\n").arg(file, admin));
