@@ -501,7 +501,7 @@ QString addDoomedPosition(RawFile &raw, int candidates)
     raw.exec("BEGIN");
     raw.run("INSERT INTO Positions (PosID, PosName) VALUES (?, ?)", {code, QStringLiteral("Doomed %1").arg(n)});
     for (int c = 0; c < candidates; ++c) {
-        const QString id = QStringLiteral("D%1").arg(n * 1000 + c, 7, 10, QLatin1Char('0'));
+        const QString id = QStringLiteral("D%1").arg(qint64(n) * 100000 + c, 9, 10, QLatin1Char('0'));
         raw.run("INSERT INTO CandInfo (CandID, CandName, StudentNum, PosID) VALUES (?, ?, ?, ?)",
                 {id, QStringLiteral("Doomed candidate %1").arg(c), QStringLiteral("2025-9%1").arg(c), code});
         raw.run("INSERT INTO CandVote (CandID, NumVotes) VALUES (?, ?)", {id, c});
@@ -828,7 +828,7 @@ void registerAll()
     all.push_back(RegisterBenchmark(("frmAddUser::cmdOK_Click/duplicate:0" + users).c_str(),
                                     [](benchmark::State &s) { AddUser_cmdOK_Click(s, false); }));
     all.push_back(RegisterBenchmark(("frmMainAdmin::MainAdminDataLoad" + positions).c_str(), MainAdminDataLoad));
-    for (int n : {50, 500})
+    for (int n : {50, 500, 2000, 8000, 32000})
         all.push_back(RegisterBenchmark(
             ("frmMainAdmin::cmdDelPos_Click/candidates:" + std::to_string(n) + candidatesAmong).c_str(),
             [n](benchmark::State &s) { MainAdmin_cmdDelPos_Click(s, n); }));

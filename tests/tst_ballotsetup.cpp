@@ -231,6 +231,28 @@ private slots:
         QCOMPARE(frmCountVotes::ResultLine("a", 2147483647), "a 2147483647");
         QCOMPARE(frmCountVotes::ResultLine("neg", -3), "neg" + QString(70, '-') + "-3");
     }
+
+    // A tally written by other means as text or as a fraction is no count: the results
+    // end the program as the ballot does, and show no line.
+    void aTallyThatIsNoWholeNumberIsATypeMismatch_data()
+    {
+        QTest::addColumn<QString>("tally");
+        QTest::newRow("text") << "'abc'";
+        QTest::newRow("digits as text") << "'9'";
+        QTest::newRow("fraction") << "3.7";
+    }
+    void aTallyThatIsNoWholeNumberIsATypeMismatch()
+    {
+        QFETCH(QString, tally);
+        db->exec("DROP TABLE CandVote; CREATE TABLE CandVote (CandID TEXT, NumVotes);"
+                 "INSERT INTO CandVote VALUES ('C1', 7), ('C2', " +
+                 tally + "), ('C3', 10), ('c''4', 'x')");
+        frmMainAdmin &panel = openPanel();
+        pick(panel, "P1", {}, panel.cmdCount);
+        QCOMPARE(shownBoxes(), critical("Error 13: Type mismatch"));
+        QVERIFY(Shell::endedWith().value_or(0) != 0);
+        QCOMPARE(Shell::Get<frmCountVotes>().lstResults->count(), 0);
+    }
 };
 
 POLLARIS_TEST_MAIN(BallotSetupTest)

@@ -53,9 +53,11 @@ private slots:
         QTest::newRow("missing") << none << login << cannotOpen << 14 << "";
         QTest::newRow("random bytes") << none << login << "Error 26: file is not a database" << 26 << "";
         QTest::newRow("table missing") << none << admin << "Error 1: no such table: CandInfo" << 1 << "";
-        QTest::newRow("not writable") << none << login << "Error 8" + readOnly << 8 << "755 444";
+        // Each names what cannot be written: the file, or the folder where the journal goes.
+        QTest::newRow("not writable") << none << login << "Error 8" + readOnly + ": /" << 8 << "755 444";
         // No journal can be made beside the file, so no write could be undone.
-        QTest::newRow("folder not writable") << none << login << "Error 1544" + readOnly << 8 << "555 644";
+        QTest::newRow("folder not writable")
+            << none << login << "Error 1544" + readOnly + ": the folder /" << 8 << "555 644";
         QTest::newRow("removed while running") << login + QStringList{"done"} << admin << cannotOpen << 14 << "";
         QTest::newRow("read-only while running") << login << vote << "Error 8" + readOnly << 8 << "755 644";
         QTest::newRow("disk full") << none << login << "Error 13: database or disk is full" << 13 << "";
@@ -133,6 +135,8 @@ private slots:
         // The box was the last thing: the action that met the fault never finished.
         QCOMPARE(run.boxes().filter(QRegularExpression("^Critical")).size(), 1);
         QVERIFY2(run.lines().last().startsWith("box\tCritical\tPollaris\t" + expected), qPrintable(run.lines().last()));
+        if (expected.endsWith(": the folder /"))
+            QVERIFY2(run.lines().last().contains(folder + " cannot be written"), qPrintable(run.lines().last()));
         QCOMPARE(run.acknowledged(), before);
         QCOMPARE(contents(), kept);
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), files);

@@ -97,7 +97,26 @@ private slots:
         QCOMPARE(QDir(db->folder()).entryList(QDir::Files), QStringList{"candpos4.mdb"});
         QCOMPARE(db->value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
         owner = std::make_unique<QObject>();
-        QCOMPARE(list(cursor(QStringLiteral("Positions")), all, QStringLiteral("PosID")), (QStringList{"P3", "P2"}));
+        dc = cursor(QStringLiteral("Positions"));
+        QCOMPARE(list(dc, all, QStringLiteral("PosID")), (QStringList{"P3", "P2"}));
+
+        // Deleted rows are passed over by every move and left out of the count.
+        append(dc, QStringLiteral("PosID"), QStringLiteral("P4"));
+        dc->Refresh();
+        dc->MoveLast();
+        dc->Delete();
+        dc->MoveFirst();
+        dc->Delete();
+        QCOMPARE(dc->RecordCount(), 1);
+        dc->MoveLast();
+        QCOMPARE(dc->FieldText(QStringLiteral("PosID")), QStringLiteral("P2"));
+        dc->MoveFirst();
+        QCOMPARE(dc->FieldText(QStringLiteral("PosID")), QStringLiteral("P2"));
+        dc->Delete();
+        dc->MoveNext();
+        QVERIFY(dc->EOF_() && dc->RecordCount() == 0);
+        QCOMPARE(errorOf([dc] { dc->MoveLast(); }), int(store::NoCurrentRow));
+        QCOMPARE(db->count(QStringLiteral("Positions")), 0);
     }
 
     void equalityIgnoresCaseOfEveryLetterAndQuotesAreNeverSql()

@@ -240,18 +240,31 @@ private slots:
     {
         QTest::addColumn<int>("entry");
         QTest::addColumn<QString>("boxStart");
-        QTest::newRow("no value") << 0 << box(Msg::Icon::Critical, "Pollaris", "Error 94: Invalid use of Null");
-        QTest::newRow("full") << 2 << "Critical|Pollaris|";
-        QTest::newRow("no row") << 3 << box(Msg::Icon::Critical, "Pollaris", "Error 3021:");
+        QTest::addColumn<QString>("lastTally"); // written by other means, in a table that keeps any type
+        const QString mismatch = box(Msg::Icon::Critical, "Pollaris", "Error 13: Type mismatch");
+        QTest::newRow("no value") << 0 << box(Msg::Icon::Critical, "Pollaris", "Error 94: Invalid use of Null") << "";
+        QTest::newRow("full") << 2 << "Critical|Pollaris|"
+                              << "";
+        QTest::newRow("no row") << 3 << box(Msg::Icon::Critical, "Pollaris", "Error 3021:") << "";
+        QTest::newRow("text") << 3 << mismatch << "'abc'";
+        QTest::newRow("digits as text") << 3 << mismatch << "'9'";
+        QTest::newRow("fraction") << 3 << mismatch << "3.7";
     }
     void aTallyThatCannotTakeTheVoteIsLeftAsItIs()
     {
         QFETCH(int, entry);
         QFETCH(QString, boxStart);
+        QFETCH(QString, lastTally);
+        db->exec("DROP TABLE CandVote; CREATE TABLE CandVote (CandID TEXT, NumVotes)");
         db->exec("INSERT INTO Positions VALUES ('PRES','President')");
         db->exec("INSERT INTO CandInfo VALUES ('C1','Maria','1','PRES'),('C2','John','2','PRES'),"
                  "('C3','Ana','3','PRES'),('C4','Paolo','4','PRES')");
         db->exec("INSERT INTO CandVote VALUES ('C1',NULL),('C2',2147483646),('C3',2147483647)");
+        QStringList before = L("C1|NULL,C2|2147483646,C3|2147483647");
+        if (!lastTally.isEmpty()) {
+            db->exec("INSERT INTO CandVote VALUES ('C4'," + lastTally + ")");
+            before << "C4|" + QString(lastTally).remove('\'');
+        }
         db->exec("INSERT INTO Users VALUES ('Carla','2026001','vote1',0)");
         frmVoter &v = enterBallot("2026001", "vote1");
         v.cmbbxPosition->setCurrentIndex(0);
@@ -259,7 +272,7 @@ private slots:
         click(v.cmdVote);
         const QString boxes = shownBoxes().join('\n');
         QVERIFY2(boxes.startsWith(boxStart) && !boxes.contains('\n'), qPrintable(boxes));
-        QCOMPARE(tallies(), L("C1|NULL,C2|2147483646,C3|2147483647"));
+        QCOMPARE(tallies(), before);
         QCOMPARE(Shell::endedWith().has_value(), entry != 2);
         if (Shell::endedWith())
             return Shell::reset();

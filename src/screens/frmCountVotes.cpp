@@ -85,9 +85,13 @@ void frmCountVotes::GetnDisplay(const QString &CandPosID)
         const auto found = nameOf.constFind(dcCandVote->FieldText(QStringLiteral("CandID")));
         if (found != nameOf.constEnd()) {
             const QVariant votes = dcCandVote->Field(QStringLiteral("Numvotes"));
-            // A tally without a value cannot be shown as any number.
+            // A tally without a value cannot be shown as any number, and one that the
+            // engine holds as text or as a fraction (written by other means) is no
+            // count: shown, it would be ranked and lined up wrongly.
             if (votes.isNull())
                 throw store::StoreError(94, QStringLiteral("Invalid use of Null"));
+            if (votes.typeId() != QMetaType::LongLong)
+                throw store::StoreError(13, QStringLiteral("Type mismatch"));
             lines << ResultLine(found.value(), votes.toLongLong());
         }
         dcCandVote->MoveNext();

@@ -180,10 +180,11 @@ void frmVoter::cmdVote_Click()
         const QVariant tally = dcCandVote->Field(QStringLiteral("Numvotes"));
         if (tally.isNull())
             throw store::StoreError(94, QStringLiteral("Invalid use of Null"));
-        bool isNumber = false;
-        const qint64 v = tally.toLongLong(&isNumber);
-        if (!isNumber)
+        // Only a whole number is a count: a text, even of digits, or a fraction
+        // written by other means would be turned into a tally nobody cast.
+        if (tally.typeId() != QMetaType::LongLong)
             throw store::StoreError(13, QStringLiteral("Type mismatch"));
+        const qint64 v = tally.toLongLong();
         // A full tally must stay as it is rather than wrap round.
         full = v >= std::numeric_limits<qint32>::max();
         if (!full) {

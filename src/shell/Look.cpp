@@ -15,7 +15,10 @@ namespace {
 
 // A field that cuts a pasted text at its limit may cut a character of two code
 // units (an emoji) in half; the half left over would be stored as a character
-// nobody typed, so it goes, and the field keeps whole characters only.
+// nobody typed, so it goes, and the field keeps whole characters only. Control
+// characters (a NUL, a tab, a line break, an escape) come only from a paste and
+// would be stored unseen, cutting the value short for other readers of the file:
+// they go too, and the rest of the paste stays.
 class WholeCharacters final : public QValidator {
 public:
     using QValidator::QValidator;
@@ -24,7 +27,7 @@ public:
         for (int i = 0; i < input.size(); ++i) {
             if (input.at(i).isHighSurrogate() && i + 1 < input.size() && input.at(i + 1).isLowSurrogate()) {
                 ++i;
-            } else if (input.at(i).isSurrogate()) {
+            } else if (input.at(i).isSurrogate() || input.at(i).category() == QChar::Other_Control) {
                 input.remove(i, 1);
                 if (pos > i)
                     --pos;

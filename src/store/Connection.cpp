@@ -2,6 +2,7 @@
 
 #include "StoreError.h"
 
+#include <QFileInfo>
 #include <QHash>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -65,6 +66,15 @@ QString readPragma(sqlite3 *db, const char *sql)
     if (rc != SQLITE_ROW && rc != SQLITE_DONE && rc != SQLITE_OK)
         throw StoreError(rc, QString::fromUtf8(sqlite3_errmsg(db)));
     return value;
+}
+
+// The engine says only "attempt to write a readonly database" when it cannot
+// make its journal beside the file: say which folder is in the way.
+QString readonlyFolder(const QString &path)
+{
+    return QString::fromUtf8(sqlite3_errstr(SQLITE_READONLY_DIRECTORY)) +
+           QStringLiteral(": the folder %1 cannot be written (the journal of each save is kept there beside %2)")
+               .arg(QFileInfo(path).absolutePath(), QFileInfo(path).fileName());
 }
 
 } // namespace
@@ -134,6 +144,8 @@ bool Connection::inTransaction() const { return m_db && !sqlite3_get_autocommit(
 
 void Connection::fail(int code) const
 {
+    if (code == SQLITE_READONLY_DIRECTORY)
+        throw StoreError(code, readonlyFolder(m_path));
     throw StoreError(code, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(code)));
 }
 
@@ -146,8 +158,13 @@ void Connection::checkFile(bool writing) const
     if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved)
         throw StoreError(SQLITE_CANTOPEN,
                          QString::fromUtf8(sqlite3_errstr(SQLITE_CANTOPEN)) + QStringLiteral(": ") + m_path);
-    if (writing && ::access(m_path.toUtf8().constData(), W_OK) != 0)
-        throw StoreError(SQLITE_READONLY, QString::fromUtf8(sqlite3_errstr(SQLITE_READONLY)));
+    if (!writing)
+        return;
+    if (::access(m_path.toUtf8().constData(), W_OK) != 0)
+        throw StoreError(SQLITE_READONLY,
+                         QString::fromUtf8(sqlite3_errstr(SQLITE_READONLY)) + QStringLiteral(": ") + m_path);
+    if (::access(QFileInfo(m_path).absolutePath().toUtf8().constData(), W_OK) != 0)
+        throw StoreError(SQLITE_READONLY_DIRECTORY, readonlyFolder(m_path));
 }
 
 void Connection::failWriteAfter(int n) { g_writesUntilFault = n; }

@@ -132,6 +132,10 @@ void RecordCursor::Refresh()
     m_rowids.clear();
     m_cells.clear();
     m_texts.clear();
+    m_deleted.clear();
+    m_deletedCount = 0;
+    m_first = 0;
+    m_last = -1;
     m_refreshed = true;
     m_mode = EditMode::None;
     m_buffer.clear();
@@ -169,6 +173,8 @@ void RecordCursor::Refresh()
         m_texts.clear();
         throw;
     }
+    m_deleted.assign(m_rowids.size(), false);
+    m_last = rowCount() - 1;
     if (!m_rowids.empty()) {
         m_pos = 0;
         m_bof = m_eof = false;
@@ -177,17 +183,17 @@ void RecordCursor::Refresh()
 
 void RecordCursor::MoveFirst()
 {
-    if (m_rowids.empty())
+    if (m_first > m_last)
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
-    m_pos = 0;
+    m_pos = m_first;
     m_bof = m_eof = m_currentDeleted = false;
 }
 
 void RecordCursor::MoveLast()
 {
-    if (m_rowids.empty())
+    if (m_first > m_last)
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
-    m_pos = rowCount() - 1;
+    m_pos = m_last;
     m_bof = m_eof = m_currentDeleted = false;
 }
 
@@ -195,10 +201,9 @@ void RecordCursor::MoveNext()
 {
     if (m_eof)
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
-    if (m_bof)
-        m_pos = 0;
-    else if (!m_currentDeleted)
-        ++m_pos;
+    // A deleted current row keeps its place: the next row is the one behind it.
+    m_pos = m_bof ? 0 : m_pos + 1;
+    skipDeleted();
     m_bof = m_currentDeleted = false;
     if (m_pos >= rowCount()) {
         m_pos = rowCount();
@@ -206,16 +211,23 @@ void RecordCursor::MoveNext()
     }
 }
 
+void RecordCursor::skipDeleted()
+{
+    while (m_pos < rowCount() && m_deleted[size_t(m_pos)])
+        ++m_pos;
+}
+
 qint32 RecordCursor::RecordCount() const
 {
-    if (m_rowids.size() > size_t(std::numeric_limits<qint32>::max()))
+    const qsizetype rows = rowCount() - m_deletedCount;
+    if (rows > std::numeric_limits<qint32>::max())
         throw StoreError(ValueOutOfRange, QStringLiteral("Too many rows"));
-    return qint32(m_rowids.size());
+    return qint32(rows);
 }
 
 bool RecordCursor::hasCurrentRow() const
 {
-    return !m_bof && !m_eof && !m_currentDeleted && m_pos >= 0 && m_pos < rowCount();
+    return !m_bof && !m_eof && !m_currentDeleted && m_pos >= 0 && m_pos < rowCount() && !m_deleted[size_t(m_pos)];
 }
 
 void RecordCursor::requireCurrentRow() const
@@ -420,9 +432,12 @@ void RecordCursor::Delete()
     stmt.step();
     if (sqlite3_changes(conn.handle()) != 1)
         throw StoreError(RowVanished, QStringLiteral("The record was deleted by another user (%1)").arg(objectName()));
-    m_rowids.erase(m_rowids.begin() + m_pos);
-    const auto first = m_cells.begin() + m_pos * m_columns.size();
-    m_cells.erase(first, first + m_columns.size());
+    m_deleted[size_t(m_pos)] = true;
+    ++m_deletedCount;
+    while (m_first <= m_last && m_deleted[size_t(m_first)])
+        ++m_first;
+    while (m_last >= m_first && m_deleted[size_t(m_last)])
+        --m_last;
     m_currentDeleted = true;
     m_mode = EditMode::None;
     m_buffer.clear();

@@ -75,7 +75,11 @@ private:
     int columnIndex(const QString &name) const;
     void requireCurrentRow() const;
     bool hasCurrentRow() const;
+    // Rows read, deleted ones included: a deleted row keeps its place, marked,
+    // until the next Refresh, so that a run of deletes costs no moving of the rows
+    // behind each one.
     qsizetype rowCount() const { return qsizetype(m_rowids.size()); }
+    void skipDeleted();
     QVariant cellValue(const Cell &cell) const;
     Cell storeValue(const QVariant &value);
     void bindCell(sqlite3_stmt *stmt, int index, const Cell &cell) const;
@@ -89,7 +93,10 @@ private:
     std::vector<qint64> m_rowids;
     std::vector<Cell> m_cells; // row-major, m_columns.size() cells a row
     std::string m_texts;
-    mutable QString m_lastField; // the field name last looked up, and its column
+    std::vector<bool> m_deleted; // one mark a row
+    qsizetype m_deletedCount = 0;
+    qsizetype m_first = 0, m_last = -1; // the first and last rows not deleted
+    mutable QString m_lastField;        // the field name last looked up, and its column
     mutable int m_lastColumn = -1;
     qsizetype m_pos = -1;
     bool m_bof = true;

@@ -34,4 +34,15 @@ bool prompt(const QString &question, QString &answer, bool hidden)
     return ok;
 }
 
+bool readLine(QString &line)
+{
+    std::string text;
+    if (!std::getline(std::cin, text))
+        return false;
+    if (!text.empty() && text.back() == '\r')
+        text.pop_back();
+    line = QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
+    return true;
+}
+
 } // namespace Console

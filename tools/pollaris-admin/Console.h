@@ -10,4 +10,7 @@ void err(const QString &text);
 // and when standard input is a terminal. False at end of input.
 bool prompt(const QString &question, QString &answer, bool hidden = false);
 bool isTerminal();
+// Reads one line from standard input, without its line break (LF or CRLF). False
+// when there is no line at all.
+bool readLine(QString &line);
 } // namespace Console

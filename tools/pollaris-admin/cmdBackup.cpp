@@ -1,13 +1,12 @@
 #include "Commands.h"
 #include "Console.h"
+#include "NewFile.h"
 #include "store/Connection.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <sqlite3.h>
 
 namespace Commands {
@@ -18,18 +17,57 @@ namespace {
 constexpr int kBusyRetries = 500;
 constexpr int kBusyPauseMs = 20;
 
-QString integrityOf(sqlite3 *db)
+QString firstColumn(store::Connection &db, const QString &sql)
 {
-    sqlite3_stmt *stmt = nullptr;
+    store::Statement stmt(db, sql);
     QString result;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(stmt) == SQLITE_ROW)
-            result += QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
-    } else {
-        result = QString::fromUtf8(sqlite3_errmsg(db));
-    }
-    sqlite3_finalize(stmt);
+    while (stmt.step())
+        result += QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt.get(), 0)));
     return result;
+}
+
+// Copies every page of the source into the empty file at partial and checks the
+// copy. Returns what went wrong, or an empty text; holdsVotes tells whether the
+// copy shows any ballot cast or any voter who has logged in.
+QString copyInto(const QString &partial, store::Connection &source, bool &holdsVotes)
+{
+    QString failure;
+    try {
+        std::shared_ptr<store::Connection> dest = store::Connection::open(partial);
+        sqlite3_backup *backup = sqlite3_backup_init(dest->handle(), "main", source.handle(), "main");
+        if (!backup)
+            dest->fail(sqlite3_extended_errcode(dest->handle()));
+        // All pages in one step: the source is read under one shared lock, so
+        // the copy is one moment of the file even while votes are written.
+        int rc = SQLITE_OK;
+        int tries = 0;
+        do {
+            rc = sqlite3_backup_step(backup, -1);
+            if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+                sqlite3_sleep(kBusyPauseMs);
+        } while ((rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && ++tries < kBusyRetries);
+        sqlite3_backup_finish(backup);
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+            return QStringLiteral("%1 stayed locked by the program; try again").arg(source.path());
+        if (rc != SQLITE_DONE)
+            return QStringLiteral("copying %1: %2 (error %3)")
+                .arg(source.path(), QString::fromUtf8(sqlite3_errstr(rc)))
+                .arg(rc);
+        const QString check = firstColumn(*dest, QStringLiteral("PRAGMA integrity_check"));
+        if (check != QLatin1String("ok"))
+            return QStringLiteral("the copy of %1 failed its integrity check: %2").arg(source.path(), check);
+        try {
+            holdsVotes = firstColumn(*dest, QStringLiteral("SELECT EXISTS (SELECT 1 FROM CandVote WHERE NumVotes <> 0)"
+                                                           " OR EXISTS (SELECT 1 FROM Users WHERE HasVoted)")) ==
+                         QLatin1String("1");
+        } catch (const store::StoreError &) {
+            holdsVotes = true; // a file that cannot say is treated as one that does
+        }
+    } catch (const store::StoreError &e) {
+        failure = QStringLiteral("writing the copy %1: %2 (error %3)").arg(partial, e.text()).arg(e.number());
+    }
+    QFile::remove(partial + QStringLiteral("-journal"));
+    return failure;
 }
 
 } // namespace
@@ -39,8 +77,11 @@ int runBackup(const QStringList &args)
     const QString me = QStringLiteral("pollaris-admin backup");
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Write a consistent copy of the election file, safe while the program is running\n"
-                       "and votes are being cast. An existing COPY is never overwritten."));
+        QStringLiteral("Write a consistent copy of the election file, also while the program is running and\n"
+                       "votes are being cast. The copy is a new file: an existing COPY, a folder or a link is\n"
+                       "refused, and nothing is ever overwritten. Once voting has begun, a copy holds the\n"
+                       "ballots cast so far, and two copies compared give back every ballot cast between\n"
+                       "them: keep every copy as secret as the election itself."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("COPY"), QStringLiteral("The copy to write; it must not exist yet."));
     parser.addPositionalArgument(QStringLiteral("FILE"),
@@ -66,74 +107,29 @@ int runBackup(const QStringList &args)
         Console::err(QStringLiteral("%1: no election file %2\n").arg(me, file));
         return 1;
     }
-    if (QFileInfo::exists(copy)) {
-        Console::err(QStringLiteral("%1: %2 already exists; it was left untouched\n").arg(me, copy));
+    if (const QString why = NewFile::refusal(copy); !why.isEmpty()) {
+        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
         return 1;
     }
-    if (QFileInfo(copy).absoluteFilePath() == QFileInfo(file).absoluteFilePath()) {
-        Console::err(QStringLiteral("%1: the copy must be another file\n").arg(me));
-        return 2;
-    }
 
-    // The copy is written under a passing name beside its place and renamed
-    // only when it is whole and checked, so that a failure leaves no half copy
-    // and an existing file is never replaced.
-    const QString partial = copy + QStringLiteral(".partial-%1").arg(QCoreApplication::applicationPid());
-    sqlite3 *dest = nullptr;
-    auto cleanup = qScopeGuard([&] {
-        if (dest)
-            sqlite3_close_v2(dest);
-        QFile::remove(partial);
-        QFile::remove(partial + QStringLiteral("-journal"));
-    });
+    bool holdsVotes = false;
     QString failure;
     try {
         std::shared_ptr<store::Connection> source = store::Connection::open(file);
-        if (QFileInfo::exists(partial)) {
-            Console::err(QStringLiteral("%1: %2 is in the way\n").arg(me, partial));
-            cleanup.dismiss();
-            return 1;
-        }
-        int rc =
-            sqlite3_open_v2(partial.toUtf8().constData(), &dest, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        if (rc != SQLITE_OK) {
-            failure = QString::fromUtf8(dest ? sqlite3_errmsg(dest) : sqlite3_errstr(rc));
-        } else if (sqlite3_backup *backup = sqlite3_backup_init(dest, "main", source->handle(), "main")) {
-            // All pages in one step: the source is read under one shared lock, so
-            // the copy is one moment of the file even while votes are written.
-            int tries = 0;
-            do {
-                rc = sqlite3_backup_step(backup, -1);
-                if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
-                    sqlite3_sleep(kBusyPauseMs);
-            } while ((rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && ++tries < kBusyRetries);
-            sqlite3_backup_finish(backup);
-            rc = rc == SQLITE_DONE ? sqlite3_errcode(dest) : rc;
-            if (rc != SQLITE_OK)
-                failure = rc == SQLITE_BUSY || rc == SQLITE_LOCKED
-                              ? QStringLiteral("the election file stayed locked; try again")
-                              : QString::fromUtf8(sqlite3_errstr(rc));
-        } else {
-            failure = QString::fromUtf8(sqlite3_errmsg(dest));
-        }
+        failure = NewFile::create(copy, [&](const QString &partial) { return copyInto(partial, *source, holdsVotes); });
     } catch (const store::StoreError &e) {
-        failure = QStringLiteral("%1 (error %2)").arg(e.text()).arg(e.number());
+        failure = QStringLiteral("%1: %2 (error %3)").arg(file, e.text()).arg(e.number());
     }
-    if (failure.isEmpty()) {
-        const QString check = integrityOf(dest);
-        if (check != QLatin1String("ok"))
-            failure = QStringLiteral("the copy failed its integrity check: ") + check;
-    }
-    if (failure.isEmpty() && sqlite3_close_v2(dest) != SQLITE_OK)
-        failure = QStringLiteral("cannot close the copy");
-    dest = nullptr;
-    if (failure.isEmpty() && !QFile::rename(partial, copy))
-        failure = QStringLiteral("cannot put the copy at %1").arg(copy);
     if (!failure.isEmpty()) {
         Console::err(QStringLiteral("%1: %2\n").arg(me, failure));
         return 1;
     }
     Console::out(QStringLiteral("Copied %1 to %2.\n").arg(file, copy));
+    if (holdsVotes)
+        Console::out(QStringLiteral(
+            "The election file already holds votes. This copy shows the ballots cast up to now, and compared\n"
+            "with an earlier or later copy it gives back every ballot cast between the two: keep it as secret\n"
+            "as the election itself, where only the election's administrators can read it.\n"));
     return 0;
 }
 

@@ -1,11 +1,12 @@
 #include "Commands.h"
 #include "Console.h"
+#include "NewFile.h"
 #include "store/ElectionFile.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
+#include <QFile>
 
 namespace Commands {
 
@@ -29,11 +30,16 @@ int runNew(const QStringList &args)
                                    QStringLiteral("NAME"));
     QCommandLineOption passwordOption(
         QStringLiteral("password"),
-        QStringLiteral("Password of the first administrator (asked without echo when not given)."),
+        QStringLiteral("Password of the first administrator (asked without echo when not given). Other users of "
+                       "this computer can read it in the list of processes: prefer --password-stdin."),
         QStringLiteral("PASSWORD"));
+    QCommandLineOption passwordStdinOption(
+        QStringLiteral("password-stdin"),
+        QStringLiteral("Read the password of the first administrator as one line from standard input "
+                       "(needs --admin)."));
     QCommandLineOption demoOption(QStringLiteral("demo"),
                                   QStringLiteral("Fill a small sample election: positions, candidates and voters."));
-    parser.addOptions({adminOption, passwordOption, demoOption});
+    parser.addOptions({adminOption, passwordOption, passwordStdinOption, demoOption});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The file to create (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
@@ -52,48 +58,77 @@ int runNew(const QStringList &args)
         return 2;
     }
     const QString file = positional.isEmpty() ? defaultElectionFile() : positional.first();
-    if (QFileInfo::exists(file)) {
-        Console::err(QStringLiteral("pollaris-admin new: %1 already exists; it was left untouched\n").arg(file));
+    if (const QString why = NewFile::refusal(file); !why.isEmpty()) {
+        Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(why));
         return 1;
     }
 
+    const bool passwordFromStdin = parser.isSet(passwordStdinOption);
+    if (passwordFromStdin && (parser.isSet(passwordOption) || !parser.isSet(adminOption))) {
+        Console::err(QStringLiteral("pollaris-admin new: --password-stdin takes the place of --password and needs "
+                                    "--admin NAME\n"));
+        return 2;
+    }
+    if (parser.isSet(passwordOption))
+        Console::err(QStringLiteral("pollaris-admin new: warning: a password given with --password can be read by "
+                                    "other users of this computer in the list of processes; use --password-stdin\n"));
+
     QString admin = parser.value(adminOption);
     if (!parser.isSet(adminOption) && !Console::prompt(QStringLiteral("Administrator user name: "), admin)) {
-        Console::err(QStringLiteral("pollaris-admin new: no administrator name given\n"));
+        Console::err(
+            QStringLiteral("pollaris-admin new: %1: no administrator name given; nothing was created\n").arg(file));
         return 1;
     }
     QString password = parser.value(passwordOption);
-    if (!parser.isSet(passwordOption)) {
+    if (passwordFromStdin) {
+        if (!Console::readLine(password)) {
+            Console::err(QStringLiteral("pollaris-admin new: %1: no password on standard input; nothing was created\n")
+                             .arg(file));
+            return 1;
+        }
+    } else if (!parser.isSet(passwordOption)) {
         if (!Console::prompt(QStringLiteral("Administrator password: "), password, true)) {
-            Console::err(QStringLiteral("pollaris-admin new: no password given\n"));
+            Console::err(QStringLiteral("pollaris-admin new: %1: no password given; nothing was created\n").arg(file));
             return 1;
         }
         if (Console::isTerminal()) {
             QString again;
             Console::prompt(QStringLiteral("Repeat the password: "), again, true);
             if (again != password) {
-                Console::err(QStringLiteral("pollaris-admin new: the two passwords differ\n"));
+                Console::err(QStringLiteral("pollaris-admin new: %1: the two passwords differ; nothing was created\n")
+                                 .arg(file));
                 return 1;
             }
         }
     }
     if (admin.isEmpty()) {
-        Console::err(QStringLiteral("pollaris-admin new: the administrator name must not be empty\n"));
+        Console::err(
+            QStringLiteral("pollaris-admin new: %1: the administrator name must not be empty; nothing was created\n")
+                .arg(file));
         return 1;
     }
     if (admin.size() > kMaxAdminText || password.size() > kMaxAdminText) {
         Console::err(
-            QStringLiteral("pollaris-admin new: the administrator name and password take at most %1 characters\n")
+            QStringLiteral("pollaris-admin new: %1: the administrator name and password take at most %2 characters; "
+                           "nothing was created\n")
+                .arg(file)
                 .arg(kMaxAdminText));
         return 1;
     }
 
-    try {
-        store::createElectionFile(file, admin, password, parser.isSet(demoOption));
-    } catch (const store::StoreError &e) {
-        Console::err(QStringLiteral("pollaris-admin new: cannot create %1: %2 (error %3)\n")
-                         .arg(file, e.text())
-                         .arg(e.number()));
+    // Made whole under a temporary name, then put in place without replacing
+    // anything that appeared meanwhile.
+    const QString failure = NewFile::create(file, [&](const QString &partial) {
+        QFile::remove(partial); // the file is made afresh by the engine
+        try {
+            store::createElectionFile(partial, admin, password, parser.isSet(demoOption));
+        } catch (const store::StoreError &e) {
+            return QStringLiteral("cannot create %1: %2 (error %3)").arg(file, e.text()).arg(e.number());
+        }
+        return QString();
+    });
+    if (!failure.isEmpty()) {
+        Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(failure));
         return 1;
     }
     Console::out(QStringLiteral("Created %1 with administrator '%2'.\n").arg(file, admin));

@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "Console.h"
+#include "Csv.h"
 #include "ElectionSnapshot.h"
 #include "store/StoreError.h"
 
@@ -23,25 +24,6 @@ QString resultLine(const QString &name, qint64 votes)
     return line;
 }
 
-// RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled.
-QString csvField(const QString &value)
-{
-    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"')) && !value.contains(QLatin1Char('\n')) &&
-        !value.contains(QLatin1Char('\r')))
-        return value;
-    QString quoted = value;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-QString csvRow(const QStringList &fields)
-{
-    QStringList out;
-    for (const QString &f : fields)
-        out << csvField(f);
-    return out.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-}
-
 } // namespace
 
 int runResults(const QStringList &args)
@@ -54,7 +36,10 @@ int runResults(const QStringList &args)
     parser.addHelpOption();
     QCommandLineOption csvOption(QStringLiteral("csv"),
                                  QStringLiteral("Print CSV instead: one row per candidate (position code, position "
-                                                "name, candidate code, name, votes) after a header row."));
+                                                "name, candidate code, name, votes) after a header row. A text that "
+                                                "begins with =, +, -, @, a tab or a carriage return is written with a "
+                                                "leading ' so that a spreadsheet shows it as text and never runs it "
+                                                "as a formula."));
     parser.addOption(csvOption);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
@@ -84,8 +69,8 @@ int runResults(const QStringList &args)
     try {
         const ElectionSnapshot election = ElectionSnapshot::read(file, false);
         if (asCsv)
-            text += csvRow({QStringLiteral("PosID"), QStringLiteral("PosName"), QStringLiteral("CandID"),
-                            QStringLiteral("CandName"), QStringLiteral("NumVotes")});
+            text += Csv::row({QStringLiteral("PosID"), QStringLiteral("PosName"), QStringLiteral("CandID"),
+                              QStringLiteral("CandName"), QStringLiteral("NumVotes")});
         bool first = true;
         for (const PositionCount &position : election.positions) {
             const QString &posId = position.posId;
@@ -98,19 +83,21 @@ int runResults(const QStringList &args)
             first = false;
             for (const CandidateCount &t : position.ranked) {
                 if (asCsv)
-                    text += csvRow({posId, posName, t.candId, t.name, QString::number(t.votes)});
+                    text += Csv::row({Csv::text(posId), Csv::text(posName), Csv::text(t.candId), Csv::text(t.name),
+                                      Csv::number(t.votes)});
                 else
                     text += resultLine(t.name, t.votes) + QLatin1Char('\n');
             }
         }
     } catch (const DamagedElection &e) {
-        Console::err(QStringLiteral("%1: the election file is damaged and was not counted: %2\n").arg(me, e.message()));
+        Console::err(
+            QStringLiteral("%1: the election file %2 is damaged and was not counted: %3\n").arg(me, file, e.message()));
         return 1;
     } catch (const store::StoreError &e) {
-        Console::err(QStringLiteral("%1: %2 (error %3)\n").arg(me, e.text()).arg(e.number()));
+        Console::err(QStringLiteral("%1: %2: %3 (error %4)\n").arg(me, file, e.text()).arg(e.number()));
         return 1;
     } catch (const std::runtime_error &e) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, QString::fromStdString(e.what())));
+        Console::err(QStringLiteral("%1: %2: %3\n").arg(me, file, QString::fromStdString(e.what())));
         return 1;
     }
     Console::out(text);
