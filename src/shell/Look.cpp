@@ -1,11 +1,17 @@
 #include "Look.h"
 
+#include "Accessibility.h"
+
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QValidator>
 #include <QtMath>
 
@@ -65,6 +71,28 @@ protected:
         if (flags & QItemSelectionModel::Deselect)
             flags = QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
         return flags;
+    }
+};
+
+// Enter on a push button that has the focus presses it, as Space does. The
+// buttons are never a window's default button, so Enter in a field still does
+// nothing.
+class EnterPresses final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            auto *key = static_cast<QKeyEvent *>(event);
+            auto *button = qobject_cast<QPushButton *>(watched);
+            if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+                if (!key->isAutoRepeat())
+                    button->click();
+                return true;
+            }
+        }
+        return false;
     }
 };
 
@@ -140,6 +168,7 @@ QLabel *band(QWidget *parent, const QString &name)
     QPalette palette = l->palette();
     palette.setColor(QPalette::Window, kDarkBlue);
     l->setPalette(palette);
+    Accessibility::setDecorative(l);
     return l;
 }
 
@@ -185,6 +214,8 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &caption
     b->setObjectName(name);
     b->setAutoDefault(false);
     b->setDefault(false);
+    static EnterPresses *const enterPresses = new EnterPresses(QCoreApplication::instance());
+    b->installEventFilter(enterPresses);
     return b;
 }
 
@@ -205,6 +236,13 @@ QListWidget *list(QWidget *parent, const QString &name)
     return l;
 }
 
+void caption(QLabel *caption, QWidget *control)
+{
+    caption->setBuddy(control);
+    if (!qobject_cast<QLabel *>(control))
+        control->setAccessibleName(caption->text());
+}
+
 } // namespace Look
 
 ClickableLabel::ClickableLabel(QWidget *parent, const QString &name, const QString &text) : QLabel(text, parent)
@@ -215,12 +253,39 @@ ClickableLabel::ClickableLabel(QWidget *parent, const QString &name, const QStri
     palette.setColor(QPalette::WindowText, Look::kLinkBlue);
     setPalette(palette);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab only: a click acts at once and needs no focus.
+    setFocusPolicy(Qt::TabFocus);
 }
+
+void ClickableLabel::click() { emit clicked(); }
 
 void ClickableLabel::mouseReleaseEvent(QMouseEvent *event)
 {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        emit clicked();
+        click();
+}
+
+void ClickableLabel::keyPressEvent(QKeyEvent *event)
+{
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space)) {
+        if (!event->isAutoRepeat())
+            click();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void ClickableLabel::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    if (!hasFocus())
+        return;
+    // A frame round the text, dark enough to stand out on the yellow background.
+    const QRect text =
+        style()->itemTextRect(fontMetrics(), contentsRect(), int(alignment()), isEnabled(), this->text());
+    QPainter painter(this);
+    painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    painter.drawRect(text.adjusted(-3, -2, 2, 1).intersected(rect().adjusted(0, 0, -1, -1)));
 }
