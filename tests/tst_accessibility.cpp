@@ -1,0 +1,336 @@
+// What a screen reader is told about every screen, read through Qt's own
+// accessibility interface, and the keyboard's way through the main menu and the
+// push buttons, against a real election file.
+
+#include "TestSupport.h"
+
+#include "screens/frmAddCandidate.h"
+#include "screens/frmAddPos.h"
+#include "screens/frmAddUser.h"
+#include "screens/frmAdminLogIn.h"
+#include "screens/frmAdminStart.h"
+#include "screens/frmAdminUsers.h"
+#include "screens/frmChangeAdminPW.h"
+#include "screens/frmCountVotes.h"
+#include "screens/frmEditCand.h"
+#include "screens/frmEditUser.h"
+#include "screens/frmMain.h"
+#include "screens/frmMainAdmin.h"
+#include "screens/frmVoter.h"
+#include "screens/frmVoterLogIn.h"
+#include "shell/Look.h"
+#include "shell/modGlobalVar.h"
+
+#include <QAccessible>
+#include <QtWidgets>
+#include <memory>
+
+namespace {
+
+QAccessibleInterface *iface(QObject *object) { return QAccessible::queryAccessibleInterface(object); }
+
+QString name(QAccessibleInterface *i) { return i ? i->text(QAccessible::Name) : QString(); }
+
+QString role(QAccessibleInterface *i)
+{
+    switch (i->role()) {
+    case QAccessible::Window: return QStringLiteral("frame");
+    case QAccessible::StaticText: return QStringLiteral("label");
+    case QAccessible::EditableText:
+        return i->state().passwordEdit ? QStringLiteral("password") : QStringLiteral("field");
+    case QAccessible::List: return QStringLiteral("list");
+    case QAccessible::ComboBox: return QStringLiteral("choice");
+    case QAccessible::Button: return QStringLiteral("button");
+    case QAccessible::Link: return QStringLiteral("link");
+    case QAccessible::Graphic: return QStringLiteral("picture");
+    default: return QString::number(i->role());
+    }
+}
+
+QStringList actions(QAccessibleInterface *i)
+{
+    return i && i->actionInterface() ? i->actionInterface()->actionNames() : QStringList();
+}
+
+// The caption a control is labelled by, if any.
+QString labelledBy(QAccessibleInterface *i)
+{
+    const auto labels = i->relations(QAccessible::Label);
+    return labels.isEmpty() ? QString() : name(labels.first().first);
+}
+
+// Every name a screen reader can reach below an interface, entries of lists included.
+QStringList allNames(QAccessibleInterface *i)
+{
+    QStringList names;
+    for (int c = 0; c < i->childCount(); ++c) {
+        QAccessibleInterface *child = i->child(c);
+        names << name(child) << allNames(child);
+    }
+    return names;
+}
+
+} // namespace
+
+class AccessibilityTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<ElectionFolder> db;
+
+    // What a screen reader meets on a screen: its frame, then each control a user
+    // can see, as "role name", with the actions of buttons and links.
+    QStringList read(Screen &screen)
+    {
+        QAccessibleInterface *frame = iface(&screen);
+        QStringList out;
+        out << role(frame) + u' ' + name(frame);
+        for (int c = 0; c < frame->childCount(); ++c) {
+            QAccessibleInterface *child = frame->child(c);
+            QString line = role(child) + u' ' + name(child);
+            if (child->role() == QAccessible::Button || child->role() == QAccessible::Link)
+                line += QStringLiteral(" [%1]").arg(actions(child).join(u','));
+            out << line;
+            // Every field and list is named by the caption that labels it, or by a
+            // name of its own where no caption stands beside it. A choice names its
+            // chosen entry, as choices do on this desktop, and is labelled by its caption.
+            const QString caption = labelledBy(child);
+            if ((child->role() == QAccessible::EditableText || child->role() == QAccessible::List) &&
+                !caption.isEmpty() && name(child) != caption)
+                out << QStringLiteral("  named '%1', captioned '%2'").arg(name(child), caption);
+            if (child->role() == QAccessible::ComboBox && caption.isEmpty())
+                out << QStringLiteral("  no caption");
+            if (name(child).isEmpty())
+                out << QStringLiteral("  no name");
+        }
+        return out;
+    }
+    template <class T> QStringList readShown(const std::function<void(T &)> &fill = {})
+    {
+        T &screen = Shell::Show<T>();
+        if (fill)
+            fill(screen);
+        const QStringList out = read(screen);
+        screen.Hide();
+        return out;
+    }
+
+private slots:
+    void init()
+    {
+        db = std::make_unique<ElectionFolder>();
+        startProgramIn(db->folder());
+        db->exec("INSERT INTO Positions VALUES ('PRES','President'),('VP','Vice President');"
+                 "INSERT INTO CandInfo VALUES ('C001','Maria Santos','2023-0141','PRES'),"
+                 "('C002','John Reyes','2023-0458','PRES'),('C003','Ana Cruz','2024-0012','VP');"
+                 "INSERT INTO CandVote VALUES ('C001',12),('C002',1),('C003',0);"
+                 "INSERT INTO Users VALUES ('Carla Villanueva','2026001','vote1',0)");
+        modGlobalVar::AdminUser = QStringLiteral("admin");
+    }
+    void cleanup()
+    {
+        QCOMPARE(shownBoxes(), QStringList());
+        Shell::reset();
+    }
+
+    void everyScreenIsAFrameOfNamedControlsWithoutItsHiddenCodes()
+    {
+        const QList<QPair<QString, QStringList>> screens = {
+            {"main menu", readShown<frmMain>()},
+            {"voter log-in", readShown<frmVoterLogIn>()},
+            {"administrator log-in", readShown<frmAdminLogIn>()},
+            {"administrator's panel", readShown<frmAdminStart>()},
+            {"change password", readShown<frmChangeAdminPW>([](frmChangeAdminPW &c) { c.AdminEditLoad(); })},
+            {"candidates and positions", readShown<frmMainAdmin>()},
+            {"add position", readShown<frmAddPos>()},
+            {"add candidate", readShown<frmAddCandidate>()},
+            {"edit candidate", readShown<frmEditCand>()},
+            {"voter accounts", readShown<frmAdminUsers>()},
+            {"add voter", readShown<frmAddUser>()},
+            {"edit voter", readShown<frmEditUser>()},
+            {"results", readShown<frmCountVotes>([](frmCountVotes &r) { r.GetnDisplay("PRES"); })},
+        };
+        const QList<QStringList> expected = {
+            {"frame Pollaris", "picture Pollaris, Student Election System", "link Voter Log In [Press,SetFocus]",
+             "link Administrator Log In [Press,SetFocus]", "link Exit [Press,SetFocus]"},
+            {"frame Voter's Login", "label Username", "field Username", "label Password", "password Password",
+             "button OK [Press,SetFocus]", "button Cancel [Press,SetFocus]"},
+            {"frame Administrator Log In", "label Username", "label Password", "field Username", "password Password",
+             "button OK [Press,SetFocus]", "button Cancel [Press,SetFocus]"},
+            {"frame Pollaris Administrator's Panel", "label Welcome, Administrator", "label Current System Statistics:",
+             "label Total Number of Positions:", "label Total Number of Candidates:",
+             "label Total Number of Voters Registered:", "button Cand/Positions Panel [Press,SetFocus]",
+             "button Users Panel [Press,SetFocus]", "label Total Number of Positions: 2",
+             "label Total Number of Candidates: 3", "label Total Number of Voters Registered: 1",
+             "button Log Out [Press,SetFocus]", "button Change Admin Password [Press,SetFocus]"},
+            {"frame Change Admin Password", "label Username", "label Username: admin", "label New Password",
+             "label Repeat the Password", "password New Password", "password Repeat the Password",
+             "button OK [Press,SetFocus]", "button Cancel [Press,SetFocus]"},
+            {"frame Administrator's Panel - Candidates and Positions",
+             "label Position",
+             "choice Position",
+             "list Position ID",
+             "label List of Candidates",
+             "list List of Candidates",
+             "button Add Position [Press,SetFocus]",
+             "button Delete Position [Press,SetFocus]",
+             "label Candidate Details",
+             "label Name",
+             "label Name",
+             "label Student ID",
+             "label Student ID",
+             "label Position Running for:",
+             "label Position Running for:",
+             "button Add Candidate [Press,SetFocus]",
+             "button Delete Candidate [Press,SetFocus]",
+             "button Count Votes [Press,SetFocus]",
+             "button Edit Candidate Details [Press,SetFocus]",
+             "button Back to Main [Press,SetFocus]"},
+            {"frame Add New Position", "label Position Name", "field Position Name", "label Position ID",
+             "label Please enter a 1-5 character code ", "field Position ID", "button OK [Press,SetFocus]",
+             "button Cancel [Press,SetFocus]"},
+            {"frame Add New Candidate", "label Name", "field Name", "label Student ID", "field Student ID",
+             "label CandidateID", "field CandidateID",
+             "label Please use a unique character code with a max of 8 characters. Take note that this unique ID is "
+             "FINAL.",
+             "label Position", "choice Position", "button OK [Press,SetFocus]", "button Cancel [Press,SetFocus]"},
+            {"frame Edit Candidate Details", "label Name", "field Name", "label Student ID", "field Student ID",
+             "label CandidateID", "label CandidateID", "label Position", "choice Position",
+             "button OK [Press,SetFocus]", "button Cancel [Press,SetFocus]"},
+            {"frame Administrator's Panel (Users)", "label List of Users", "label Student Details", "label Name",
+             "label Username", "label Password", "label Name", "label Username", "label Password", "list List of Users",
+             "button Add User [Press,SetFocus]", "button Edit User Details [Press,SetFocus]",
+             "button Back to Main [Press,SetFocus]", "button Delete User [Press,SetFocus]"},
+            {"frame Add User", "label Name", "field Name", "label Student ID/Username", "field Student ID/Username",
+             "label Please take note that the username is the student ID", "label Password", "field Password",
+             "label at max 20 characters only", "button OK [Press,SetFocus]", "button Cancel [Press,SetFocus]"},
+            {"frame Edit User Details", "label Name", "field Name", "label Student ID/Username",
+             "label Student ID/Username", "label Please take note that the username is the student ID",
+             "label Password", "field Password", "label at max 20 characters only", "button OK [Press,SetFocus]",
+             "button Cancel [Press,SetFocus]"},
+            {"frame Voting Results", "label Voting Results for President", "list Voting Results for President",
+             "button OK [Press,SetFocus]"},
+        };
+        for (int s = 0; s < screens.size(); ++s)
+            QVERIFY2(screens[s].second == expected[s],
+                     qPrintable(screens[s].first + ":\n  " + screens[s].second.join("\n  ")));
+
+        // The hints under the codes are told with their fields.
+        QCOMPARE(Shell::Get<frmAddPos>().txtPosID->accessibleDescription(), "Please enter a 1-5 character code ");
+        QVERIFY(iface(Shell::Get<frmAddCandidate>().txtCandID)
+                    ->text(QAccessible::Description)
+                    .endsWith("this unique ID is FINAL."));
+    }
+
+    void theBallotReadsNamesDetailsAndGreetingButNeverACode()
+    {
+        click(Shell::Show<frmMain>().lblLogUser);
+        type(Shell::Get<frmVoterLogIn>().txtUsername, "2026001");
+        type(Shell::Get<frmVoterLogIn>().txtPassword, "vote1");
+        click(Shell::Get<frmVoterLogIn>().cmdOK);
+        QCOMPARE(shownBoxes().size(), 1);
+        frmVoter &v = Shell::Get<frmVoter>();
+        v.cmbbxPosition->setCurrentIndex(0);
+        v.lstCandidate->setCurrentRow(0);
+
+        QCOMPARE(read(v), QStringList({"frame Pollaris", "label Welcome, 2026001", "label Position", "choice President",
+                                       "label List of Candidates", "list List of Candidates", "label Candidate Details",
+                                       "label Name", "label Name: Maria Santos", "label Student ID",
+                                       "label Student ID: 2023-0141",
+                                       "label Position Running for:", "label Position Running for: President",
+                                       "button Vote [Press,SetFocus]", "button Done [Press,SetFocus]"}));
+        // The choice names its entry; its caption labels it.
+        QCOMPARE(labelledBy(iface(v.cmbbxPosition)), "Position");
+        QCOMPARE(name(iface(v.lstCandidate)->child(1)), "John Reyes");
+
+        // The hidden code lists are nowhere a screen reader can reach: not as
+        // children of the frame, not by their entries.
+        const QStringList names = allNames(iface(&v));
+        for (const char *code : {"PRES", "VP", "C001", "C002"})
+            QVERIFY2(!names.contains(code), code);
+        QVERIFY(names.contains("Maria Santos") && names.contains("Vice President"));
+        QCOMPARE(iface(&v)->indexOfChild(iface(v.lstCandID)), -1);
+        QCOMPARE(iface(&v)->indexOfChild(iface(v.lstPosID)), -1);
+    }
+
+    void resultLinesAreReadAsNameAndVotes()
+    {
+        frmCountVotes &results = Shell::Show<frmCountVotes>();
+        results.GetnDisplay("PRES");
+        QAccessibleInterface *list = iface(results.lstResults);
+        QCOMPARE(name(list), "Voting Results for President");
+        QStringList lines;
+        for (int i = 0; i < list->childCount(); ++i)
+            lines << name(list->child(i));
+        QCOMPARE(lines, QStringList({"Maria Santos, 12 votes", "John Reyes, 1 vote"}));
+        // The screen itself still shows the dashed lines.
+        QVERIFY(results.lstResults->item(0)->text().startsWith("Maria Santos---"));
+    }
+
+    void theMainMenuAndTheButtonsWorkFromTheKeyboard()
+    {
+        frmMain &menu = Shell::Show<frmMain>();
+        QApplication::setActiveWindow(&menu);
+        // The three actions take the focus with Tab, in their order on the screen.
+        QTRY_COMPARE(QApplication::focusWidget(), menu.lblLogUser);
+        QVERIFY(iface(menu.lblLogUser)->state().focused);
+        QTest::keyClick(&menu, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), menu.lblLogAdmin);
+        QTest::keyClick(&menu, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), menu.lblExit);
+
+        // Space on an action acts; Enter on a focused push button presses it,
+        // the keypad's Enter too.
+        menu.lblLogAdmin->setFocus();
+        QTest::keyClick(menu.lblLogAdmin, Qt::Key_Space);
+        frmAdminLogIn &admin = Shell::Get<frmAdminLogIn>();
+        QVERIFY(admin.isVisible() && !menu.isVisible());
+        QTest::keyClick(admin.cmdCancel, Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(menu.isVisible() && !admin.isVisible());
+
+        QTest::keyClick(menu.lblLogUser, Qt::Key_Return);
+        frmVoterLogIn &login = Shell::Get<frmVoterLogIn>();
+        QVERIFY(login.isVisible());
+        type(login.txtUsername, "2026001");
+        type(login.txtPassword, "vote1");
+        QTest::keyClick(login.cmdOK, Qt::Key_Return);
+        QCOMPARE(shownBoxes(),
+                 QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
+        QCOMPARE(db->value("SELECT HasVoted FROM Users WHERE Username='2026001'").toInt(), 1);
+        QTest::keyClick(Shell::Get<frmVoter>().cmdDone, Qt::Key_Return);
+        QCOMPARE(shownBoxes(),
+                 QStringList{box(Msg::Icon::Information, "Your vote has been added", "Thank you for voting!")});
+        QVERIFY(menu.isVisible());
+
+        // A screen reader's press on a link is a click on it.
+        iface(menu.lblLogUser)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(login.isVisible() && !menu.isVisible());
+        QCOMPARE(login.txtUsername->text(), QString());
+        iface(login.cmdCancel)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        iface(menu.lblExit)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(Shell::endedWith(), std::optional<int>(0));
+    }
+
+    void focusIsDrawnOnAClickableLabel()
+    {
+        frmMain &menu = Shell::Show<frmMain>();
+        QApplication::setActiveWindow(&menu);
+        menu.lblExit->setFocus();
+        QTRY_VERIFY(menu.lblExit->hasFocus());
+        const QImage focused = menu.lblExit->grab().toImage();
+        menu.lblLogUser->setFocus();
+        QTRY_VERIFY(!menu.lblExit->hasFocus());
+        const QImage unfocused = menu.lblExit->grab().toImage();
+        // The frame is drawn in black, which the label never shows otherwise.
+        auto blackPixels = [](const QImage &image) {
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    n += image.pixelColor(x, y) == QColor(Qt::black);
+            return n;
+        };
+        QCOMPARE(blackPixels(unfocused), 0);
+        QVERIFY(blackPixels(focused) > 20);
+    }
+};
+
+POLLARIS_TEST_MAIN(AccessibilityTest)
+#include "tst_accessibility.moc"
