@@ -309,26 +309,46 @@ private slots:
         QCOMPARE(Shell::endedWith(), std::optional<int>(0));
     }
 
-    void focusIsDrawnOnAClickableLabel()
+    void theFocusIsFramedOnEveryKindOfControl()
     {
-        frmMain &menu = Shell::Show<frmMain>();
-        QApplication::setActiveWindow(&menu);
-        menu.lblExit->setFocus();
-        QTRY_VERIFY(menu.lblExit->hasFocus());
-        const QImage focused = menu.lblExit->grab().toImage();
-        menu.lblLogUser->setFocus();
-        QTRY_VERIFY(!menu.lblExit->hasFocus());
-        const QImage unfocused = menu.lblExit->grab().toImage();
-        // The frame is drawn in black, which the label never shows otherwise.
-        auto blackPixels = [](const QImage &image) {
+        // Black pixels on and round a control, as the window shows it.
+        auto black = [](QWidget *w) {
+            const QImage image = w->window()->grab().toImage();
+            const QRect area = QRect(w->mapTo(w->window(), QPoint(0, 0)), w->size()).adjusted(-4, -4, 4, 4);
             int n = 0;
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    n += image.pixelColor(x, y) == QColor(Qt::black);
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    n += image.valid(x, y) && image.pixelColor(x, y) == QColor(Qt::black);
             return n;
         };
-        QCOMPARE(blackPixels(unfocused), 0);
-        QVERIFY(blackPixels(focused) > 20);
+        auto framed = [&](QWidget *control, QWidget *other) {
+            other->setFocus();
+            const int before = black(control);
+            control->setFocus();
+            const int after = black(control);
+            // A frame at least as long as the shorter side of the text or control, twice.
+            return after - before > 40
+                       ? QString()
+                       : QStringLiteral("%1: %2 -> %3").arg(control->objectName()).arg(before).arg(after);
+        };
+        frmMain &menu = Shell::Show<frmMain>();
+        QApplication::setActiveWindow(&menu);
+        QTRY_VERIFY(menu.lblLogUser->hasFocus());
+        QCOMPARE(framed(menu.lblExit, menu.lblLogUser), QString());
+        // The first focus of a screen shows at once, before any key is pressed.
+        frmVoterLogIn &login = Shell::Show<frmVoterLogIn>();
+        QApplication::setActiveWindow(&login);
+        QTRY_VERIFY(login.cmdCancel->hasFocus());
+        const int shown = black(login.cmdCancel);
+        login.cmdOK->setFocus();
+        QVERIFY(black(login.cmdCancel) < shown - 40);
+        QCOMPARE(framed(login.txtUsername, login.cmdOK), QString());
+        // On the ballot the buttons sit on a dark band, a list and a choice on yellow.
+        frmVoter &ballot = Shell::Show<frmVoter>();
+        QApplication::setActiveWindow(&ballot);
+        QCOMPARE(framed(ballot.lstCandidate, ballot.cmdDone), QString());
+        QCOMPARE(framed(ballot.cmbbxPosition, ballot.cmdDone), QString());
+        QCOMPARE(framed(ballot.cmdVote, ballot.cmbbxPosition), QString());
     }
 };
 

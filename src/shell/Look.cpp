@@ -2,8 +2,8 @@
 
 #include "Accessibility.h"
 
+#include <QApplication>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -96,6 +96,48 @@ public:
     }
 };
 
+// The keyboard focus, drawn as a frame round the control that holds it: black
+// inside, white outside, so that it shows on the yellow background and on the
+// dark blue bands alike; round the text of a clickable label. One per screen,
+// over its controls; it takes no clicks.
+class FocusFrame final : public QWidget {
+public:
+    explicit FocusFrame(QWidget *screen) : QWidget(screen)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        Accessibility::setDecorative(this);
+        hide();
+        connect(qApp, &QApplication::focusChanged, this, &FocusFrame::follow);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setPen(QPen(Qt::white, 1));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        painter.setPen(QPen(Qt::black, 2));
+        painter.drawRect(QRectF(rect()).adjusted(2, 2, -2, -2));
+    }
+
+private:
+    void follow(QWidget *, QWidget *now)
+    {
+        if (!now || now == parentWidget() || now->window() != parentWidget()) {
+            hide();
+            return;
+        }
+        QRect area = now->rect();
+        if (auto *link = qobject_cast<ClickableLabel *>(now))
+            area = link->style()->itemTextRect(link->fontMetrics(), link->contentsRect(), int(link->alignment()), true,
+                                               link->text());
+        setGeometry(QRect(now->mapTo(parentWidget(), area.topLeft()), area.size()).adjusted(-4, -4, 4, 4));
+        raise();
+        show();
+    }
+};
+
 } // namespace
 
 int tw(int twips) { return qRound(twips / 15.0); }
@@ -131,6 +173,7 @@ void window(QWidget *screen, const QString &caption, int clientWidth, int client
     QPalette palette = screen->palette();
     palette.setColor(QPalette::Window, kYellow);
     screen->setPalette(palette);
+    new FocusFrame(screen);
 }
 
 QFont boldArial(qreal points)
@@ -214,7 +257,7 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &caption
     b->setObjectName(name);
     b->setAutoDefault(false);
     b->setDefault(false);
-    static EnterPresses *const enterPresses = new EnterPresses(QCoreApplication::instance());
+    static EnterPresses *const enterPresses = new EnterPresses(qApp);
     b->installEventFilter(enterPresses);
     return b;
 }
@@ -275,17 +318,4 @@ void ClickableLabel::keyPressEvent(QKeyEvent *event)
         return;
     }
     QLabel::keyPressEvent(event);
-}
-
-void ClickableLabel::paintEvent(QPaintEvent *event)
-{
-    QLabel::paintEvent(event);
-    if (!hasFocus())
-        return;
-    // A frame round the text, dark enough to stand out on the yellow background.
-    const QRect text =
-        style()->itemTextRect(fontMetrics(), contentsRect(), int(alignment()), isEnabled(), this->text());
-    QPainter painter(this);
-    painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
-    painter.drawRect(text.adjusted(-3, -2, 2, 1).intersected(rect().adjusted(0, 0, -1, -1)));
 }

@@ -53,7 +53,7 @@ void caption(QLabel *caption, QWidget *control);
 } // namespace Look
 
 // A label that acts as a link: a single click on its text is the action. It
-// also takes the keyboard focus with Tab, shows it with a frame round its text,
+// also takes the keyboard focus with Tab, shown with a frame round its text,
 // and acts on Enter or Space.
 class ClickableLabel final : public QLabel {
     Q_OBJECT
@@ -69,5 +69,4 @@ signals:
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
 };
