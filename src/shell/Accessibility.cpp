@@ -1,11 +1,11 @@
 #include "Accessibility.h"
 
 #include "Look.h"
-#include "Screen.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QLabel>
+#include <QPointer>
 
 namespace Accessibility {
 
@@ -81,17 +81,17 @@ public:
     {
         if (t != QAccessible::Name || !widget()->accessibleName().isEmpty())
             return QAccessibleWidget::text(t);
-        QString caption = m_caption->text();
+        QString caption = m_caption ? m_caption->text() : QString();
         const QString value = static_cast<QLabel *>(widget())->text().trimmed();
-        if (value.isEmpty())
-            return caption;
+        if (value.isEmpty() || caption.isEmpty())
+            return caption.isEmpty() ? value : caption;
         if (!caption.endsWith(QLatin1Char(':')))
             caption += QLatin1Char(':');
         return caption + QLatin1Char(' ') + value;
     }
 
 private:
-    QLabel *m_caption;
+    QPointer<QLabel> m_caption;
 };
 
 // The caption whose buddy is this label, if any.
