@@ -2,7 +2,7 @@
 
 Run by keyboard_road.sh inside a private D-Bus session on a virtual display:
     keyboard_road.py PROGRAM ELECTION_FILE
-Prints, step by step, what has the focus (what a screen reader announces), and
+Prints what has the focus after each key (what a screen reader announces) and
 fails on the first thing a blind voter could not hear or do.
 """
 import os
@@ -14,7 +14,6 @@ import time
 import pyatspi
 
 program, election = sys.argv[1], sys.argv[2]
-CODES = {"PRES", "VP", "SEC", "C001", "C002", "C003", "C004", "C005", "C006"}
 
 
 class Failure(Exception):
@@ -46,14 +45,13 @@ def has(acc, state):
 
 
 def children(acc):
-    return [acc.getChildAtIndex(i) for i in range(acc.childCount)]
+    return [c for c in (acc.getChildAtIndex(i) for i in range(acc.childCount)) if c is not None]
 
 
 def descendants(acc):
     for child in children(acc):
-        if child is not None:
-            yield child
-            yield from descendants(child)
+        yield child
+        yield from descendants(child)
 
 
 def label_of(acc):
@@ -72,69 +70,53 @@ def actions(acc):
 
 
 def spoken(acc):
-    """Roughly what Orca says for an object: its label, name and role."""
-    words = [label_of(acc), acc.name, acc.getRoleName()]
-    if acc.description:
-        words.append(acc.description)
-    return " / ".join(w for w in words if w)
+    """Roughly what Orca says for an object: its label, name, role and description."""
+    return " / ".join(w for w in (label_of(acc), acc.name, acc.getRoleName(), acc.description) if w)
 
 
-def find_app():
-    desktop = pyatspi.Registry.getDesktop(0)
-    for app in children(desktop):
-        if app is not None and app.name.lower() == "pollaris":
-            return app
-    return None
+def find(root, role, name=None, label=None):
+    return next((acc for acc in descendants(root) if acc.getRoleName() == role and name in (None, acc.name) and
+                 label in (None, label_of(acc))), None)
 
 
-def window(app, role, name):
-    """The showing top-level window of that role and name."""
-    for w in children(app):
-        if w is not None and w.getRoleName() == role and w.name == name and has(w, pyatspi.STATE_SHOWING):
-            return w
-    return None
+def window(app, role, name, holding=None):
+    """The showing top-level window of that role and name (holding that text)."""
+    return next((w for w in children(app) if w.getRoleName() == role and w.name == name and
+                 has(w, pyatspi.STATE_SHOWING) and (holding is None or any(
+                     acc.name == holding for acc in descendants(w)))), None)
 
 
 def focused(app):
     """The object with the keyboard focus. A list marks its current entry as
-    focused even while the focus is elsewhere; that entry counts only while its
+    focused even while the focus is elsewhere; the entry counts only while its
     list has the focus, and then stands for the list."""
-    found = []
-    for w in children(app):
-        if w is not None and has(w, pyatspi.STATE_SHOWING):
-            found += [acc for acc in descendants(w) if has(acc, pyatspi.STATE_FOCUSED)]
+    found = [acc for w in children(app) if has(w, pyatspi.STATE_SHOWING) for acc in descendants(w)
+             if has(acc, pyatspi.STATE_FOCUSED)]
     entries = [acc for acc in found if acc.getRoleName() == "list item" and acc.parent in found]
-    if entries:
-        return entries[0]
     others = [acc for acc in found if acc.getRoleName() != "list item"]
-    return others[0] if others else None
+    return (entries + others + [None])[0]
 
 
-def dump(acc, depth=0):
-    print("    " + "  " * depth + spoken(acc) + (" [actions: %s]" % ", ".join(actions(acc)) if actions(acc) else ""))
-    for child in children(acc):
-        if child is not None and child.getRoleName() != "list item":
-            dump(child, depth + 1)
+def show(title, root):
+    print(title)
+    for acc in descendants(root):
+        if acc.getRoleName() != "list item":
+            print("    " + spoken(acc) + ("  [actions: %s]" % ", ".join(actions(acc)) if actions(acc) else ""))
 
 
-def xdo(*args):
-    subprocess.run(["xdotool", *args], check=True, stdout=subprocess.DEVNULL)
-
-
-def keys(caption, *names):
+def press(caption, *keys):
     """Real key presses into the showing window of that caption."""
     ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % caption],
                          capture_output=True, text=True).stdout.split()
     check(ids, "no visible window '%s'" % caption)
-    xdo("windowfocus", "--sync", ids[-1])
-    for name in names:
-        if name.startswith("type:"):
-            xdo("type", "--delay", "40", name[5:])
-        else:
-            xdo("key", "--clearmodifiers", name)
+    subprocess.run(["xdotool", "windowfocus", "--sync", ids[-1]], check=True)
+    for key in keys:
+        command = ["type", "--delay", "40", key[5:]] if key.startswith("type:") else ["key", "--clearmodifiers", key]
+        subprocess.run(["xdotool", *command], check=True)
 
 
-def expect_focus(app, role, name, step):
+def expect(app, role, name, after):
+    """Waits for the focus to reach that object and prints what Orca reads."""
     def probe():
         acc = focused(app)
         return acc if acc is not None and acc.getRoleName() == role and acc.name == name else None
@@ -142,105 +124,80 @@ def expect_focus(app, role, name, step):
         acc = wait_for("the focus on %s '%s'" % (role, name), probe)
     except Failure as failure:
         now = focused(app)
-        raise Failure("%s after '%s'; the focus is on %s" % (failure, step, spoken(now) if now else "nothing"))
-    print("%-40s Orca: %s" % (step, spoken(acc)))
+        raise Failure("%s after %s; the focus is on %s" % (failure, after, spoken(now) if now else "nothing"))
+    print("%-36s Orca: %s" % (after, spoken(acc)))
     return acc
 
 
-def by(root, role, name=None, label=None):
-    for acc in descendants(root):
-        if acc.getRoleName() == role and (name is None or acc.name == name) and (
-                label is None or label_of(acc) == label):
-            return acc
-    return None
+def alert(app, title, text, after):
+    box = wait_for("the box '%s'" % text, lambda: window(app, "alert", title, holding=text))
+    print("%-36s Orca: %s / %s" % (after, spoken(box), text))
 
 
 def road(app):
-    menu = wait_for("the main menu", lambda: window(app, "frame", "Pollaris"))
-    print("Main menu, as exposed:")
-    dump(menu)
+    menu = wait_for("the main menu", lambda: window(app, "frame", "Pollaris", holding="Exit"))
+    show("Main menu over AT-SPI:", menu)
     for name in ("Voter Log In", "Administrator Log In", "Exit"):
-        link = by(menu, "link", name)
-        check(link is not None, "main menu: no link '%s'" % name)
-        check("press" in actions(link), "main menu: link '%s' has no press action" % name)
-        check(has(link, pyatspi.STATE_FOCUSABLE), "main menu: link '%s' cannot take the focus" % name)
-    check(by(menu, "filler") is None, "main menu: an unnamed filler")
-
-    keys("Pollaris")
-    expect_focus(app, "link", "Voter Log In", "main menu shown")
-    keys("Pollaris", "Return")
+        link = find(menu, "link", name)
+        check(link and "press" in actions(link) and has(link, pyatspi.STATE_FOCUSABLE),
+              "main menu: '%s' is no focusable link with a press action" % name)
+    press("Pollaris")
+    expect(app, "link", "Voter Log In", "main menu shown")
+    press("Pollaris", "Return")
 
     login = wait_for("the voter log-in", lambda: window(app, "frame", "Voter's Login"))
-    print("Voter log-in, as exposed:")
-    dump(login)
-    check(by(login, "text", "Username") is not None, "log-in: no text field named Username")
-    check(by(login, "password text", "Password") is not None, "log-in: no password field named Password")
-    expect_focus(app, "push button", "Cancel", "log-in shown")
-    keys("Voter's Login", "shift+Tab")
-    expect_focus(app, "text", "Username", "Shift+Tab")
-    keys("Voter's Login", "type:2026001", "shift+Tab")
-    expect_focus(app, "password text", "Password", "typed 2026001, Shift+Tab")
-    keys("Voter's Login", "type:vote1", "shift+Tab")
-    expect_focus(app, "push button", "OK", "typed the password, Shift+Tab")
-    keys("Voter's Login", "Return")
+    show("Voter log-in over AT-SPI:", login)
+    expect(app, "push button", "Cancel", "Enter: log-in shown")
+    press("Voter's Login", "shift+Tab")
+    expect(app, "text", "Username", "Shift+Tab")
+    press("Voter's Login", "type:2026001", "shift+Tab")
+    expect(app, "password text", "Password", "typed 2026001, Shift+Tab")
+    press("Voter's Login", "type:vote1", "shift+Tab")
+    expect(app, "push button", "OK", "typed vote1, Shift+Tab")
+    press("Voter's Login", "Return")
+    alert(app, "Pollaris", "Warning! Users can only login once", "Enter")
+    press("Pollaris", "Return")
 
-    warning = wait_for("the warning box", lambda: window(app, "alert", "Pollaris"))
-    check(by(warning, "label", "Warning! Users can only login once") is not None, "warning box: text not exposed")
-    print("%-40s Orca: %s / %s" % ("Enter on OK", spoken(warning), "Warning! Users can only login once"))
-    with sqlite3.connect(election) as db:
-        check(db.execute("SELECT HasVoted FROM Users WHERE Username='2026001'").fetchone()[0] == 1,
-              "HasVoted not set while the warning is open")
-    keys("Pollaris", "Return")
-
-    ballot = wait_for("the ballot", lambda: (lambda w: w if w is not None and by(w, "label", "Welcome, 2026001")
-                                             else None)(window(app, "frame", "Pollaris")))
-    print("Ballot, as exposed:")
-    dump(ballot)
-    leaked = [acc.name for acc in descendants(ballot) if acc.name in CODES]
-    check(not leaked, "ballot: hidden codes exposed: %s" % leaked)
-    check(by(ballot, "list", "List of Candidates") is not None, "ballot: candidate list has no name")
-    check(by(ballot, "combo box", label="Position") is not None, "ballot: position choice not labelled")
-    expect_focus(app, "push button", "Done", "ballot shown")
-    keys("Pollaris", "shift+Tab")
-    expect_focus(app, "combo box", "Position", "Shift+Tab")
-    keys("Pollaris", "Down")
-    position = expect_focus(app, "combo box", "President", "Down: a position chosen").name
-    keys("Pollaris", "shift+Tab")
-    expect_focus(app, "list", "List of Candidates", "Shift+Tab")
-    keys("Pollaris", "Down")
-    details = wait_for("the candidate's details", lambda: next(
-        (acc for acc in descendants(ballot) if acc.getRoleName() == "label" and acc.name.startswith("Name: ")), None))
-    entry = expect_focus(app, "list item", details.name[len("Name: "):], "Down: a candidate selected")
+    ballot = wait_for("the ballot", lambda: window(app, "frame", "Pollaris", holding="Welcome, 2026001"))
+    show("Ballot over AT-SPI:", ballot)
+    codes = {"PRES", "VP", "SEC", "C001", "C002", "C003", "C004", "C005", "C006"}
+    check(not [acc.name for acc in descendants(ballot) if acc.name in codes], "ballot: hidden codes exposed")
+    expect(app, "push button", "Done", "Enter: ballot shown")
+    press("Pollaris", "shift+Tab")
+    expect(app, "combo box", "Position", "Shift+Tab")
+    check(label_of(focused(app)) == "Position", "ballot: position choice not labelled by its caption")
+    press("Pollaris", "Down")
+    position = expect(app, "combo box", "President", "Down").name
+    press("Pollaris", "shift+Tab")
+    expect(app, "list", "List of Candidates", "Shift+Tab")
+    press("Pollaris", "Down")
+    details = wait_for("the candidate's details", lambda: find(ballot, "label", "Position Running for: " + position))
+    candidate = expect(app, "list item", "Maria Santos", "Down").name
     for acc in descendants(ballot):
         if acc.getRoleName() == "label" and ": " in acc.name:
-            print("%-40s       (details) %s" % ("", acc.name))
-    candidate = entry.name
-    check(by(ballot, "label", "Position Running for: " + position) is not None, "ballot: position detail not read")
-    keys("Pollaris", "shift+Tab")
-    expect_focus(app, "push button", "Vote", "Shift+Tab")
-    keys("Pollaris", "Return")
-    wait_for("the voted position to leave the choice", lambda: by(ballot, "label", "Name") and by(
+            print("%-36s       details: %s" % ("", acc.name))
+    press("Pollaris", "shift+Tab")
+    expect(app, "push button", "Vote", "Shift+Tab")
+    press("Pollaris", "Return")
+    wait_for("the voted position to leave the choice", lambda: details.name == "Position Running for:" and find(
         ballot, "combo box", label="Position").getChildAtIndex(0).childCount == 2)
-    keys("Pollaris", "shift+Tab")
-    expect_focus(app, "push button", "Done", "Enter on Vote, Shift+Tab")
-    keys("Pollaris", "Return")
-
-    thanks = wait_for("the thank-you box", lambda: window(app, "alert", "Your vote has been added"))
-    check(by(thanks, "label", "Thank you for voting!") is not None, "thank-you box: text not exposed")
-    print("%-40s Orca: %s / %s" % ("Enter on Done", spoken(thanks), "Thank you for voting!"))
-    keys("Your vote has been added", "Return")
-    menu = wait_for("the main menu again", lambda: window(app, "frame", "Pollaris") if window(
-        app, "frame", "Pollaris") and by(window(app, "frame", "Pollaris"), "link", "Exit") else None)
-    print("%-40s Orca: %s" % ("Enter on OK", spoken(menu)))
+    press("Pollaris", "shift+Tab")
+    expect(app, "push button", "Done", "Enter: voted; Shift+Tab")
+    press("Pollaris", "Return")
+    alert(app, "Your vote has been added", "Thank you for voting!", "Enter")
+    press("Your vote has been added", "Return")
+    menu = wait_for("the main menu again", lambda: window(app, "frame", "Pollaris", holding="Exit"))
+    print("%-36s Orca: %s" % ("Enter", spoken(menu)))
     return candidate
 
 
 def main():
     env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
-    log = open(os.path.join(os.path.dirname(election), "pollaris.log"), "w")
-    app_process = subprocess.Popen([program], env=env, stdout=log, stderr=subprocess.STDOUT)
+    log = open(os.path.join(os.path.dirname(election), "pollaris.log"), "w+")
+    process = subprocess.Popen([program], env=env, stdout=log, stderr=subprocess.STDOUT)
     try:
-        app = wait_for("the program on the accessibility bus", find_app)
+        app = wait_for("the program on the accessibility bus", lambda: next(
+            (a for a in children(pyatspi.Registry.getDesktop(0)) if a.name.lower() == "pollaris"), None))
         candidate = road(app)
 
         with sqlite3.connect(election) as db:
@@ -248,27 +205,25 @@ def main():
             tallies = dict(db.execute("SELECT CandName, NumVotes FROM CandInfo JOIN CandVote USING (CandID)"))
         print("In the file: HasVoted of 2026001 =", voted, "; tallies:", tallies)
         check(voted == 1, "HasVoted not set")
-        check(tallies.get(candidate) == 1, "the vote for %s was not counted" % candidate)
-        check(sum(tallies.values()) == 1, "votes other than the one cast")
+        check(tallies[candidate] == 1 and sum(tallies.values()) == 1, "not exactly the one vote cast")
 
-        # The main menu's actions work through the screen reader's own action, too.
-        pyatspi_exit = by(window(app, "frame", "Pollaris"), "link", "Exit")
+        # The screen reader's own press on a main menu action works too.
+        exit_link = find(window(app, "frame", "Pollaris", holding="Exit"), "link", "Exit")
         try:
-            pyatspi_exit.queryAction().doAction(actions(pyatspi_exit).index("press"))
-        except Exception:  # the program ends before it can answer
+            exit_link.queryAction().doAction(actions(exit_link).index("press"))
+        except Exception:  # the program ends before it answers
             pass
-        check(app_process.wait(timeout=30) == 0, "Exit through its action did not end the program cleanly")
-        print("Exit pressed through AT-SPI: the program ended with status 0")
+        check(process.wait(timeout=30) == 0, "Exit pressed over AT-SPI did not end the program cleanly")
+        print("Exit pressed over AT-SPI: the program ended with status 0")
         return 0
     except Failure as failure:
-        print("FAIL:", failure)
-        log.flush()
-        print(open(log.name).read())
+        log.seek(0)
+        print("FAIL:", failure, "\nThe program's output:\n" + log.read())
         return 1
     finally:
-        if app_process.poll() is None:
-            app_process.kill()
-            app_process.wait()
+        if process.poll() is None:
+            process.kill()
+            process.wait()
 
 
 sys.exit(main())
