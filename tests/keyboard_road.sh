@@ -5,23 +5,29 @@
 #   keyboard_road.sh BINDIR     (BINDIR holds pollaris and pollaris-admin)
 # Exits 77 (skipped) when the display, the bus or the AT-SPI bindings are missing.
 set -euo pipefail
-bindir=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3
-
 for tool in Xvfb xdotool dbus-run-session; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
 done
 [ -x /usr/libexec/at-spi-bus-launcher ] || { echo "skipped: at-spi2-core is missing"; exit 77; }
 "$python" -c 'import pyatspi' 2>/dev/null || { echo "skipped: python3-pyatspi is missing"; exit 77; }
 
+bindir=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 xvfb=""
+session=""
+# Also when the test is stopped. The session runs in a process group of its own,
+# which holds the driver, the program, both buses and the accessibility
+# registry, even those that outlive the session's end.
 cleanup() {
+    set +e
+    [ -n "$session" ] && kill -TERM -- "-$session" 2>/dev/null
     [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT
 
 # The program reads the election file beside itself.
 cp "$bindir/pollaris" "$work/"
@@ -32,7 +38,7 @@ for n in $(shuf -i 20-90); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
     Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
     xvfb=$!
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1 && break
         kill -0 "$xvfb" 2>/dev/null || break
         sleep 0.1
@@ -42,10 +48,13 @@ for n in $(shuf -i 20-90); do
         export DISPLAY=":$n"
         break
     fi
-    kill "$xvfb" 2>/dev/null || true
+    kill -KILL "$xvfb" 2>/dev/null
+    wait "$xvfb" 2>/dev/null || true
     xvfb=""
 done
 [ -n "$xvfb" ] || { echo "no free display for Xvfb"; exit 1; }
 
-# The bus and the accessibility bus it starts end with the session.
-dbus-run-session -- "$python" "$here/keyboard_road.py" "$work/pollaris" "$work/candpos4.mdb"
+# A private session bus; the accessibility bus is started on it when first asked for.
+setsid dbus-run-session -- "$python" "$here/keyboard_road.py" "$work/pollaris" "$work/candpos4.mdb" &
+session=$!
+wait "$session"
