@@ -47,6 +47,12 @@ frmAddCandidate::frmAddCandidate() : Screen(QStringLiteral("Add New Candidate"),
     cmdCancel = Look::button(this, QStringLiteral("cmdCancel"), QStringLiteral("&Cancel"));
     Look::place(cmdCancel, 2745, 3540, 1335, 435);
 
+    Look::caption(lblName, txtName);
+    Look::caption(lblStudentID, txtStudentID);
+    Look::caption(lblCandID, txtCandID);
+    txtCandID->setAccessibleDescription(Label2->text());
+    Look::caption(lblPosition, cmbbxPosition);
+
     dcCheckCand = new store::RecordCursor(QStringLiteral("dcCheckCand"), QStringLiteral("CandInfo"), this);
     dcAddCand = new store::RecordCursor(QStringLiteral("dcAddCand"), QStringLiteral("CandInfo"), this);
     dcAddCandVote = new store::RecordCursor(QStringLiteral("dcAddCandVote"), QStringLiteral("CandVote"), this);

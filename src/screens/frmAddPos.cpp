@@ -27,6 +27,10 @@ frmAddPos::frmAddPos() : Screen(QStringLiteral("Add New Position"), 4680, 3195)
     cmdCancel = Look::button(this, QStringLiteral("cmdCancel"), QStringLiteral("&Cancel"));
     Look::place(cmdCancel, 2745, 2400, 1335, 435);
 
+    Look::caption(lbl1, txtPosName);
+    Look::caption(lbl2, txtPosID);
+    txtPosID->setAccessibleDescription(lbl3->text());
+
     dcCheckPosID = new store::RecordCursor(QStringLiteral("dcCheckPosID"), QStringLiteral("Positions"), this);
     dcAddPos = new store::RecordCursor(QStringLiteral("dcAddPos"), QStringLiteral("Positions"), this);
 

@@ -37,6 +37,12 @@ frmAddUser::frmAddUser() : Screen(QStringLiteral("Add User"), 4680, 3825)
     cmdCancel = Look::button(this, QStringLiteral("cmdCancel"), QStringLiteral("&Cancel"));
     Look::place(cmdCancel, 2760, 3120, 1695, 375);
 
+    Look::caption(lblName, txtName);
+    Look::caption(lblStudUsername, txtStudentID);
+    txtStudentID->setAccessibleDescription(Label2->text());
+    Look::caption(lblPassword, txtPassword);
+    txtPassword->setAccessibleDescription(lbl->text());
+
     dcUserInfo = new store::RecordCursor(QStringLiteral("dcUserInfo"), QStringLiteral("Users"), this);
 
     connect(cmdOK, &QPushButton::clicked, this, &frmAddUser::cmdOK_Click);

@@ -25,6 +25,8 @@ frmAdminLogIn::frmAdminLogIn() : Screen(QStringLiteral("Administrator Log In"), 
     Look::place(cmdOK, 240, 1800, 1695, 375);
     cmdCancel = Look::button(this, QStringLiteral("cmdCancel"), QStringLiteral("C&ancel"));
     Look::place(cmdCancel, 2640, 1800, 1695, 375);
+    Look::caption(lblUsername, txtUsername);
+    Look::caption(lblPassword, txtPassword);
     dcAdmin = new store::RecordCursor(QStringLiteral("dcAdmin"), QStringLiteral("Administrators"), this);
 
     setTabOrder(txtUsername, txtPassword);

@@ -45,6 +45,9 @@ frmAdminStart::frmAdminStart() : Screen(QStringLiteral("Pollaris Administrator's
     Look::place(cmdLogOut, 5760, 4440, 1695, 375);
     cmdEditProf = Look::button(this, QStringLiteral("cmdEditProf"), QStringLiteral("Change Admin Password"));
     Look::place(cmdEditProf, 240, 4440, 1695, 435);
+    Look::caption(lblText1, lblPos);
+    Look::caption(lblText2, lblCand);
+    Look::caption(lblText3, lblUser);
     dcPos = new store::RecordCursor(QStringLiteral("dcPos"), QStringLiteral("Positions"), this);
     dcCand = new store::RecordCursor(QStringLiteral("dcCand"), QStringLiteral("CandInfo"), this);
     dcUser = new store::RecordCursor(QStringLiteral("dcUser"), QStringLiteral("Users"), this);

@@ -68,6 +68,11 @@ frmAdminUsers::frmAdminUsers() : Screen(QStringLiteral("Administrator's Panel (U
     cmdDelUser = Look::button(this, QStringLiteral("cmdDelUser"), QStringLiteral("Delete User"));
     Look::place(cmdDelUser, 2280, 6120, 1695, 375);
 
+    Look::caption(lblListofUsers, lstUser);
+    Look::caption(lblName, lblStudName);
+    Look::caption(lblUsername, lblStudUsername);
+    Look::caption(lblPassword, lblStudPassword);
+
     dcUserInfo = new store::RecordCursor(QStringLiteral("dcUserInfo"), QStringLiteral("Users"), this);
 
     QWidget::setTabOrder(cmdDelUser, cmdBack);

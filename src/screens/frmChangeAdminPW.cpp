@@ -29,6 +29,9 @@ frmChangeAdminPW::frmChangeAdminPW() : Screen(QStringLiteral("Change Admin Passw
     Look::place(cmdOK, 240, 2760, 1695, 375);
     cmdCancel = Look::button(this, QStringLiteral("cmdCancel"), QStringLiteral("C&ancel"));
     Look::place(cmdCancel, 2640, 2760, 1695, 375);
+    Look::caption(lblUsername, lblAdminUsername);
+    Look::caption(lblPassword, txtPassword1);
+    Look::caption(lblPassword2, txtPassword2);
     dcAdmin = new store::RecordCursor(QStringLiteral("dcAdmin"), QStringLiteral("Administrators"), this);
 
     setTabOrder(txtPassword1, txtPassword2);

@@ -48,11 +48,18 @@ QString frmCountVotes::ResultLine(const QString &name, qint64 votes)
     return name + QString(filler > 0 ? qsizetype(filler) : 0, QLatin1Char('-')) + tally;
 }
 
+QString frmCountVotes::SpokenLine(const QString &name, qint64 votes)
+{
+    return name + QStringLiteral(", ") + QString::number(votes) +
+           (votes == 1 ? QStringLiteral(" vote") : QStringLiteral(" votes"));
+}
+
 void frmCountVotes::GetnDisplay(const QString &CandPosID)
 {
     dcPos->setRecordSource(QStringLiteral("Select * From Positions where PosID ='") + CandPosID + QStringLiteral("'"));
     dcPos->Refresh();
     lblTitle->setText(QStringLiteral("Voting Results for ") + dcPos->FieldText(QStringLiteral("PosName")));
+    lstResults->setAccessibleName(lblTitle->text());
     dcCandInfo->setRecordSource(QStringLiteral("Select * From CandInfo Where PosID ='") + CandPosID +
                                 QStringLiteral("'"));
     dcCandInfo->Refresh();
@@ -79,7 +86,7 @@ void frmCountVotes::GetnDisplay(const QString &CandPosID)
         dcCandInfo->MoveNext();
     }
     // One line for each tally row of the position's candidates, in rank order.
-    QStringList lines;
+    QStringList lines, spoken;
     const qint32 tallies = dcCandVote->RecordCount();
     for (qint32 i = 0; i < tallies; ++i) {
         const auto found = nameOf.constFind(dcCandVote->FieldText(QStringLiteral("CandID")));
@@ -93,11 +100,15 @@ void frmCountVotes::GetnDisplay(const QString &CandPosID)
             if (votes.typeId() != QMetaType::LongLong)
                 throw store::StoreError(13, QStringLiteral("Type mismatch"));
             lines << ResultLine(found.value(), votes.toLongLong());
+            spoken << SpokenLine(found.value(), votes.toLongLong());
         }
         dcCandVote->MoveNext();
     }
     lstResults->setUpdatesEnabled(false);
     lstResults->addItems(lines);
+    // A screen reader reads each line as "name, 12 votes", not the dashes.
+    for (int i = 0; i < spoken.size(); ++i)
+        lstResults->item(i)->setData(Qt::AccessibleTextRole, spoken.at(i));
     lstResults->setUpdatesEnabled(true);
 }
 

@@ -31,6 +31,8 @@ public:
     // One line of the results: the name, dashes to fill up to 70 less the name's
     // length less the tally, and the tally with the place of its sign.
     static QString ResultLine(const QString &name, qint64 votes);
+    // The same line as a screen reader reads it: "Maria Santos, 12 votes".
+    static QString SpokenLine(const QString &name, qint64 votes);
 
 protected:
     void Form_Load() override;

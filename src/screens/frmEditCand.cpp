@@ -40,6 +40,11 @@ frmEditCand::frmEditCand() : Screen(QStringLiteral("Edit Candidate Details"), 46
     cmdCancel = Look::button(this, QStringLiteral("cmdCancel"), QStringLiteral("&Cancel"));
     Look::place(cmdCancel, 2745, 3540, 1335, 435);
 
+    Look::caption(lblName, txtName);
+    Look::caption(lblStudentID, txtStudentID);
+    Look::caption(lblCandID, lblCandidateID);
+    Look::caption(lblPosition, cmbbxPosition);
+
     dcCandInfo = new store::RecordCursor(QStringLiteral("dcCandInfo"), QStringLiteral("CandInfo"), this);
     dcPos = new store::RecordCursor(QStringLiteral("dcPos"), QStringLiteral("Positions"), this);
 

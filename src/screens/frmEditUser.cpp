@@ -37,6 +37,11 @@ frmEditUser::frmEditUser() : Screen(QStringLiteral("Edit User Details"), 4680, 3
     cmdCancel = Look::button(this, QStringLiteral("cmdCancel"), QStringLiteral("&Cancel"));
     Look::place(cmdCancel, 2760, 3000, 1695, 375);
 
+    Look::caption(lblName, txtName);
+    Look::caption(lblStudUsername, lblStudID);
+    Look::caption(lblPassword, txtPassword);
+    txtPassword->setAccessibleDescription(lbl->text());
+
     dcUserInfo = new store::RecordCursor(QStringLiteral("dcUserInfo"), QStringLiteral("Users"), this);
 
     connect(cmdOK, &QPushButton::clicked, this, &frmEditUser::cmdOK_Click);

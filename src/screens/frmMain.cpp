@@ -13,6 +13,7 @@ frmMain::frmMain() : Screen(QStringLiteral("Pollaris"), 7095, 3795)
     picTitleBar->setPixmap(QPixmap(QStringLiteral(":/title.png")));
     picTitleBar->setScaledContents(true);
     Look::place(picTitleBar, -120, -240, 10215, 2295);
+    picTitleBar->setAccessibleName(QStringLiteral("Pollaris, Student Election System"));
 
     lblLogUser = new ClickableLabel(this, QStringLiteral("lblLogUser"), QStringLiteral("Voter Log In"));
     Look::place(lblLogUser, 120, 2640, 1695, 375);

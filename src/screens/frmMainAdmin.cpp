@@ -83,6 +83,13 @@ frmMainAdmin::frmMainAdmin() : Screen(QStringLiteral("Administrator's Panel - Ca
     cmdBack = Look::button(this, QStringLiteral("cmdBack"), QStringLiteral("Back to Main"));
     Look::place(cmdBack, 6640, 6585, 2000, 495);
 
+    Look::caption(lblPosition, cmbbxPosition);
+    Look::caption(lblListofCand, lstCandidate);
+    lstPosID->setAccessibleName(QStringLiteral("Position ID"));
+    Look::caption(lblName, lblCandName);
+    Look::caption(lblStudentID, lblCandStudID);
+    Look::caption(lblCPosition, lblCandPosition);
+
     dcPos = new store::RecordCursor(QStringLiteral("dcPos"), QStringLiteral("Positions"), this);
     dcCandInfo = new store::RecordCursor(QStringLiteral("dcCandInfo"), QStringLiteral("CandInfo"), this);
     dcCandInfo2 = new store::RecordCursor(QStringLiteral("dcCandInfo2"), QStringLiteral("CandInfo"), this);

@@ -72,6 +72,12 @@ frmVoter::frmVoter() : Screen(QStringLiteral("Pollaris"), 8820, 7335)
     lstCandID = Look::list(this, QStringLiteral("lstCandID"));
     lstCandID->hide();
 
+    Look::caption(lblPosition, cmbbxPosition);
+    Look::caption(lblListofCand, lstCandidate);
+    Look::caption(lblName, lblCandName);
+    Look::caption(lblStudentID, lblCandStudID);
+    Look::caption(lblCPosition, lblCandPosition);
+
     dcPos = new store::RecordCursor(QStringLiteral("dcPos"), QStringLiteral("Positions"), this);
     dcCandInfo = new store::RecordCursor(QStringLiteral("dcCandInfo"), QStringLiteral("CandInfo"), this);
     dcCandInfo2 = new store::RecordCursor(QStringLiteral("dcCandInfo2"), QStringLiteral("CandInfo"), this);

@@ -27,6 +27,9 @@ frmVoterLogIn::frmVoterLogIn() : Screen(QStringLiteral("Voter's Login"), 4680, 2
     cmdCancel = Look::button(this, QStringLiteral("cmdCancel"), QStringLiteral("C&ancel"));
     Look::place(cmdCancel, 2520, 1620, 1215, 450);
 
+    Look::caption(lblUsername, txtUsername);
+    Look::caption(lblPassword, txtPassword);
+
     dcVoter = new store::RecordCursor(QStringLiteral("dcVoter"), QStringLiteral("Users"), this);
 
     QWidget::setTabOrder(cmdCancel, cmdOK);

@@ -1,11 +1,17 @@
 #include "Look.h"
 
+#include "Accessibility.h"
+
+#include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QValidator>
 #include <QtMath>
 
@@ -71,6 +77,70 @@ protected:
     }
 };
 
+// Enter on a push button that has the focus presses it, as Space does. The
+// buttons are never a window's default button, so Enter in a field still does
+// nothing.
+class EnterPresses final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            auto *key = static_cast<QKeyEvent *>(event);
+            auto *button = qobject_cast<QPushButton *>(watched);
+            if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+                if (!key->isAutoRepeat())
+                    button->click();
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+// The keyboard focus, drawn as a frame round the control that holds it: black
+// inside, white outside, so that it shows on the yellow background and on the
+// dark blue bands alike; round the text of a clickable label. One per screen,
+// over its controls; it takes no clicks.
+class FocusFrame final : public QWidget {
+public:
+    explicit FocusFrame(QWidget *screen) : QWidget(screen)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        Accessibility::setDecorative(this);
+        hide();
+        connect(qApp, &QApplication::focusChanged, this, &FocusFrame::follow);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setPen(QPen(Qt::white, 1));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        painter.setPen(QPen(Qt::black, 2));
+        painter.drawRect(QRectF(rect()).adjusted(2, 2, -2, -2));
+    }
+
+private:
+    void follow(QWidget *, QWidget *now)
+    {
+        if (!now || now == parentWidget() || now->window() != parentWidget()) {
+            hide();
+            return;
+        }
+        QRect area = now->rect();
+        if (auto *link = qobject_cast<ClickableLabel *>(now))
+            area = link->style()->itemTextRect(link->fontMetrics(), link->contentsRect(), int(link->alignment()), true,
+                                               link->text());
+        setGeometry(QRect(now->mapTo(parentWidget(), area.topLeft()), area.size()).adjusted(-4, -4, 4, 4));
+        raise();
+        show();
+    }
+};
+
 } // namespace
 
 int tw(int twips) { return qRound(twips / 15.0); }
@@ -106,6 +176,7 @@ void window(QWidget *screen, const QString &caption, int clientWidth, int client
     QPalette palette = screen->palette();
     palette.setColor(QPalette::Window, kYellow);
     screen->setPalette(palette);
+    new FocusFrame(screen);
 }
 
 QFont boldArial(qreal points)
@@ -143,6 +214,7 @@ QLabel *band(QWidget *parent, const QString &name)
     QPalette palette = l->palette();
     palette.setColor(QPalette::Window, kDarkBlue);
     l->setPalette(palette);
+    Accessibility::setDecorative(l);
     return l;
 }
 
@@ -188,6 +260,8 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &caption
     b->setObjectName(name);
     b->setAutoDefault(false);
     b->setDefault(false);
+    static EnterPresses *const enterPresses = new EnterPresses(qApp);
+    b->installEventFilter(enterPresses);
     return b;
 }
 
@@ -208,6 +282,13 @@ QListWidget *list(QWidget *parent, const QString &name)
     return l;
 }
 
+void caption(QLabel *caption, QWidget *control)
+{
+    caption->setBuddy(control);
+    if (!qobject_cast<QLabel *>(control))
+        control->setAccessibleName(caption->text());
+}
+
 } // namespace Look
 
 ClickableLabel::ClickableLabel(QWidget *parent, const QString &name, const QString &text) : QLabel(text, parent)
@@ -218,12 +299,26 @@ ClickableLabel::ClickableLabel(QWidget *parent, const QString &name, const QStri
     palette.setColor(QPalette::WindowText, Look::kLinkBlue);
     setPalette(palette);
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab only: a click acts at once and needs no focus.
+    setFocusPolicy(Qt::TabFocus);
 }
+
+void ClickableLabel::click() { emit clicked(); }
 
 void ClickableLabel::mouseReleaseEvent(QMouseEvent *event)
 {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        emit clicked();
+        click();
+}
+
+void ClickableLabel::keyPressEvent(QKeyEvent *event)
+{
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space)) {
+        if (!event->isAutoRepeat())
+            click();
+        return;
+    }
+    QLabel::keyPressEvent(event);
 }

@@ -45,17 +45,28 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &caption
 QComboBox *choice(QWidget *parent, const QString &name);
 QListWidget *list(QWidget *parent, const QString &name);
 
+// Names a control after the caption label beside it, as a screen reader reads
+// it: the caption labels the control, and a field or list takes its text as
+// its name. A label that shows a value is read as "caption: value".
+void caption(QLabel *caption, QWidget *control);
+
 } // namespace Look
 
-// A label that acts as a link: a single click on its text is the action.
+// A label that acts as a link: a single click on its text is the action. It
+// also takes the keyboard focus with Tab, shown with a frame round its text,
+// and acts on Enter or Space.
 class ClickableLabel final : public QLabel {
     Q_OBJECT
 public:
     ClickableLabel(QWidget *parent, const QString &name, const QString &text);
+
+    // The action, as a click on the text.
+    void click();
 
 signals:
     void clicked();
 
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 };

@@ -1,5 +1,6 @@
 #include "Shell.h"
 
+#include "Accessibility.h"
 #include "MessageBox.h"
 #include "Screen.h"
 #include "screens/frmMain.h"
@@ -77,6 +78,7 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Pollaris"));
     initResources();
+    Accessibility::install();
     setQuitOnLastWindowClosed(false);
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(8.25);

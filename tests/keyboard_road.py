@@ -1,0 +1,229 @@
+"""The voter's road with the keyboard alone, read over AT-SPI as Orca reads it.
+
+Run by keyboard_road.sh inside a private D-Bus session on a virtual display:
+    keyboard_road.py PROGRAM ELECTION_FILE
+Prints what has the focus after each key (what a screen reader announces) and
+fails on the first thing a blind voter could not hear or do.
+"""
+import os
+import sqlite3
+import subprocess
+import sys
+import time
+
+import pyatspi
+
+program, election = sys.argv[1], sys.argv[2]
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def wait_for(what, probe, timeout=30):
+    """Polls until probe() gives something, or fails after timeout seconds."""
+    end = time.monotonic() + timeout
+    while True:
+        try:
+            found = probe()
+        except Exception:  # an object that went away while it was read
+            found = None
+        if found:
+            return found
+        if time.monotonic() > end:
+            raise Failure("gave up waiting for " + what)
+        time.sleep(0.1)
+
+
+def has(acc, state):
+    return acc.getState().contains(state)
+
+
+def children(acc):
+    return [c for c in (acc.getChildAtIndex(i) for i in range(acc.childCount)) if c is not None]
+
+
+def descendants(acc):
+    for child in children(acc):
+        yield child
+        yield from descendants(child)
+
+
+def label_of(acc):
+    for relation in acc.getRelationSet():
+        if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY:
+            return relation.getTarget(0).name
+    return ""
+
+
+def actions(acc):
+    try:
+        action = acc.queryAction()
+    except NotImplementedError:
+        return []
+    return [action.getName(i).lower() for i in range(action.nActions)]
+
+
+def spoken(acc):
+    """Roughly what Orca says for an object: its label, name, role and description."""
+    return " / ".join(w for w in (label_of(acc), acc.name, acc.getRoleName(), acc.description) if w)
+
+
+def find(root, role, name=None, label=None):
+    return next((acc for acc in descendants(root) if acc.getRoleName() == role and name in (None, acc.name) and
+                 label in (None, label_of(acc))), None)
+
+
+def window(app, role, name, holding=None):
+    """The showing top-level window of that role and name (holding that text)."""
+    return next((w for w in children(app) if w.getRoleName() == role and w.name == name and
+                 has(w, pyatspi.STATE_SHOWING) and (holding is None or any(
+                     acc.name == holding for acc in descendants(w)))), None)
+
+
+def focused(app):
+    """The object with the keyboard focus. A list marks its current entry as
+    focused even while the focus is elsewhere; the entry counts only while its
+    list has the focus, and then stands for the list."""
+    found = [acc for w in children(app) if has(w, pyatspi.STATE_SHOWING) for acc in descendants(w)
+             if has(acc, pyatspi.STATE_FOCUSED)]
+    entries = [acc for acc in found if acc.getRoleName() == "list item" and acc.parent in found]
+    others = [acc for acc in found if acc.getRoleName() != "list item"]
+    return (entries + others + [None])[0]
+
+
+def show(title, root):
+    print(title)
+    for acc in descendants(root):
+        if acc.getRoleName() != "list item":
+            print("    " + spoken(acc) + ("  [actions: %s]" % ", ".join(actions(acc)) if actions(acc) else ""))
+
+
+def press(caption, *keys):
+    """Real key presses into the showing window of that caption."""
+    ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % caption],
+                         capture_output=True, text=True).stdout.split()
+    check(ids, "no visible window '%s'" % caption)
+    subprocess.run(["xdotool", "windowfocus", "--sync", ids[-1]], check=True)
+    for key in keys:
+        command = ["type", "--delay", "40", key[5:]] if key.startswith("type:") else ["key", "--clearmodifiers", key]
+        subprocess.run(["xdotool", *command], check=True)
+
+
+def expect(app, role, name, after):
+    """Waits for the focus to reach that object and prints what Orca reads."""
+    def probe():
+        acc = focused(app)
+        return acc if acc is not None and acc.getRoleName() == role and acc.name == name else None
+    try:
+        acc = wait_for("the focus on %s '%s'" % (role, name), probe)
+    except Failure as failure:
+        now = focused(app)
+        raise Failure("%s after %s; the focus is on %s" % (failure, after, spoken(now) if now else "nothing"))
+    print("%-36s Orca: %s" % (after, spoken(acc)))
+    return acc
+
+
+def alert(app, title, text, after):
+    box = wait_for("the box '%s'" % text, lambda: window(app, "alert", title, holding=text))
+    print("%-36s Orca: %s / %s" % (after, spoken(box), text))
+
+
+def road(app):
+    menu = wait_for("the main menu", lambda: window(app, "frame", "Pollaris", holding="Exit"))
+    show("Main menu over AT-SPI:", menu)
+    for name in ("Voter Log In", "Administrator Log In", "Exit"):
+        link = find(menu, "link", name)
+        check(link and "press" in actions(link) and has(link, pyatspi.STATE_FOCUSABLE),
+              "main menu: '%s' is no focusable link with a press action" % name)
+    press("Pollaris")
+    expect(app, "link", "Voter Log In", "main menu shown")
+    press("Pollaris", "Return")
+
+    login = wait_for("the voter log-in", lambda: window(app, "frame", "Voter's Login"))
+    show("Voter log-in over AT-SPI:", login)
+    expect(app, "push button", "Cancel", "Enter: log-in shown")
+    press("Voter's Login", "shift+Tab")
+    expect(app, "text", "Username", "Shift+Tab")
+    press("Voter's Login", "type:2026001", "shift+Tab")
+    expect(app, "password text", "Password", "typed 2026001, Shift+Tab")
+    press("Voter's Login", "type:vote1", "shift+Tab")
+    expect(app, "push button", "OK", "typed vote1, Shift+Tab")
+    press("Voter's Login", "Return")
+    alert(app, "Pollaris", "Warning! Users can only login once", "Enter")
+    press("Pollaris", "Return")
+
+    ballot = wait_for("the ballot", lambda: window(app, "frame", "Pollaris", holding="Welcome, 2026001"))
+    show("Ballot over AT-SPI:", ballot)
+    codes = {"PRES", "VP", "SEC", "C001", "C002", "C003", "C004", "C005", "C006"}
+    check(not [acc.name for acc in descendants(ballot) if acc.name in codes], "ballot: hidden codes exposed")
+    expect(app, "push button", "Done", "Enter: ballot shown")
+    press("Pollaris", "shift+Tab")
+    expect(app, "combo box", "Position", "Shift+Tab")
+    check(label_of(focused(app)) == "Position", "ballot: position choice not labelled by its caption")
+    press("Pollaris", "Down")
+    position = expect(app, "combo box", "President", "Down").name
+    press("Pollaris", "shift+Tab")
+    expect(app, "list", "List of Candidates", "Shift+Tab")
+    press("Pollaris", "Down")
+    details = wait_for("the candidate's details", lambda: find(ballot, "label", "Position Running for: " + position))
+    candidate = expect(app, "list item", "Maria Santos", "Down").name
+    for acc in descendants(ballot):
+        if acc.getRoleName() == "label" and ": " in acc.name:
+            print("%-36s       details: %s" % ("", acc.name))
+    press("Pollaris", "shift+Tab")
+    expect(app, "push button", "Vote", "Shift+Tab")
+    press("Pollaris", "Return")
+    wait_for("the voted position to leave the choice", lambda: details.name == "Position Running for:" and find(
+        ballot, "combo box", label="Position").getChildAtIndex(0).childCount == 2)
+    press("Pollaris", "shift+Tab")
+    expect(app, "push button", "Done", "Enter: voted; Shift+Tab")
+    press("Pollaris", "Return")
+    alert(app, "Your vote has been added", "Thank you for voting!", "Enter")
+    press("Your vote has been added", "Return")
+    menu = wait_for("the main menu again", lambda: window(app, "frame", "Pollaris", holding="Exit"))
+    print("%-36s Orca: %s" % ("Enter", spoken(menu)))
+    return candidate
+
+
+def main():
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+    log = open(os.path.join(os.path.dirname(election), "pollaris.log"), "w+")
+    process = subprocess.Popen([program], env=env, stdout=log, stderr=subprocess.STDOUT)
+    try:
+        app = wait_for("the program on the accessibility bus", lambda: next(
+            (a for a in children(pyatspi.Registry.getDesktop(0)) if a.name.lower() == "pollaris"), None))
+        candidate = road(app)
+
+        with sqlite3.connect(election) as db:
+            voted = db.execute("SELECT HasVoted FROM Users WHERE Username='2026001'").fetchone()[0]
+            tallies = dict(db.execute("SELECT CandName, NumVotes FROM CandInfo JOIN CandVote USING (CandID)"))
+        print("In the file: HasVoted of 2026001 =", voted, "; tallies:", tallies)
+        check(voted == 1, "HasVoted not set")
+        check(tallies[candidate] == 1 and sum(tallies.values()) == 1, "not exactly the one vote cast")
+
+        # The screen reader's own press on a main menu action works too.
+        exit_link = find(window(app, "frame", "Pollaris", holding="Exit"), "link", "Exit")
+        try:
+            exit_link.queryAction().doAction(actions(exit_link).index("press"))
+        except Exception:  # the program ends before it answers
+            pass
+        check(process.wait(timeout=30) == 0, "Exit pressed over AT-SPI did not end the program cleanly")
+        print("Exit pressed over AT-SPI: the program ended with status 0")
+        return 0
+    except Failure as failure:
+        log.seek(0)
+        print("FAIL:", failure, "\nThe program's output:\n" + log.read())
+        return 1
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
+sys.exit(main())

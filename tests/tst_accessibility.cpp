@@ -1,0 +1,334 @@
+// What a screen reader is told about every screen, read through Qt's own
+// accessibility interface, and the keyboard's way through the main menu and the
+// push buttons, against a real election file.
+
+#include "TestSupport.h"
+
+#include "screens/frmAddCandidate.h"
+#include "screens/frmAddPos.h"
+#include "screens/frmAddUser.h"
+#include "screens/frmAdminLogIn.h"
+#include "screens/frmAdminStart.h"
+#include "screens/frmAdminUsers.h"
+#include "screens/frmChangeAdminPW.h"
+#include "screens/frmCountVotes.h"
+#include "screens/frmEditCand.h"
+#include "screens/frmEditUser.h"
+#include "screens/frmMain.h"
+#include "screens/frmMainAdmin.h"
+#include "screens/frmVoter.h"
+#include "screens/frmVoterLogIn.h"
+#include "shell/Look.h"
+#include "shell/modGlobalVar.h"
+
+#include <QAccessible>
+#include <QtWidgets>
+#include <memory>
+
+namespace {
+
+QAccessibleInterface *iface(QObject *object) { return QAccessible::queryAccessibleInterface(object); }
+
+QString name(QAccessibleInterface *i) { return i ? i->text(QAccessible::Name) : QString(); }
+
+QString role(QAccessibleInterface *i)
+{
+    switch (i->role()) {
+    case QAccessible::Window: return QStringLiteral("frame");
+    case QAccessible::StaticText: return QStringLiteral("label");
+    case QAccessible::EditableText:
+        return i->state().passwordEdit ? QStringLiteral("password") : QStringLiteral("field");
+    case QAccessible::List: return QStringLiteral("list");
+    case QAccessible::ComboBox: return QStringLiteral("choice");
+    case QAccessible::Button: return QStringLiteral("button");
+    case QAccessible::Link: return QStringLiteral("link");
+    case QAccessible::Graphic: return QStringLiteral("picture");
+    default: return QString::number(i->role());
+    }
+}
+
+QStringList actions(QAccessibleInterface *i)
+{
+    return i && i->actionInterface() ? i->actionInterface()->actionNames() : QStringList();
+}
+
+// The caption a control is labelled by, if any.
+QString labelledBy(QAccessibleInterface *i)
+{
+    const auto labels = i->relations(QAccessible::Label);
+    return labels.isEmpty() ? QString() : name(labels.first().first);
+}
+
+// Every name a screen reader can reach below an interface, entries of lists included.
+QStringList allNames(QAccessibleInterface *i)
+{
+    QStringList names;
+    for (int c = 0; c < i->childCount(); ++c) {
+        QAccessibleInterface *child = i->child(c);
+        names << name(child) << allNames(child);
+    }
+    return names;
+}
+
+} // namespace
+
+class AccessibilityTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<ElectionFolder> db;
+
+    // What a screen reader meets on a screen: its frame, then each control a user
+    // can see, as "role name", with the actions of buttons and links.
+    QStringList read(Screen &screen)
+    {
+        QAccessibleInterface *frame = iface(&screen);
+        QStringList out;
+        out << role(frame) + u' ' + name(frame);
+        for (int c = 0; c < frame->childCount(); ++c) {
+            QAccessibleInterface *child = frame->child(c);
+            QString line = role(child) + u' ' + name(child);
+            if (child->role() == QAccessible::Button || child->role() == QAccessible::Link)
+                line += QStringLiteral(" [%1]").arg(actions(child).join(u','));
+            out << line;
+            // Every field and list is named by the caption that labels it, or by a
+            // name of its own where no caption stands beside it. A choice names its
+            // chosen entry, as choices do on this desktop, and is labelled by its caption.
+            const QString caption = labelledBy(child);
+            if ((child->role() == QAccessible::EditableText || child->role() == QAccessible::List) &&
+                !caption.isEmpty() && name(child) != caption)
+                out << QStringLiteral("  named '%1', captioned '%2'").arg(name(child), caption);
+            if (child->role() == QAccessible::ComboBox && caption.isEmpty())
+                out << QStringLiteral("  no caption");
+            if (name(child).isEmpty())
+                out << QStringLiteral("  no name");
+        }
+        return out;
+    }
+    template <class T> QStringList readShown(const std::function<void(T &)> &fill = {})
+    {
+        T &screen = Shell::Show<T>();
+        if (fill)
+            fill(screen);
+        const QStringList out = read(screen);
+        screen.Hide();
+        return out;
+    }
+
+private slots:
+    void init()
+    {
+        db = std::make_unique<ElectionFolder>();
+        startProgramIn(db->folder());
+        db->exec("INSERT INTO Positions VALUES ('PRES','President'),('VP','Vice President');"
+                 "INSERT INTO CandInfo VALUES ('C001','Maria Santos','2023-0141','PRES'),"
+                 "('C002','John Reyes','2023-0458','PRES'),('C003','Ana Cruz','2024-0012','VP');"
+                 "INSERT INTO CandVote VALUES ('C001',12),('C002',1),('C003',0);"
+                 "INSERT INTO Users VALUES ('Carla Villanueva','2026001','vote1',0)");
+        modGlobalVar::AdminUser = QStringLiteral("admin");
+    }
+    void cleanup()
+    {
+        QCOMPARE(shownBoxes(), QStringList());
+        Shell::reset();
+    }
+
+    void everyScreenIsAFrameOfNamedControls()
+    {
+        // The voter's way in, whole.
+        QCOMPARE(readShown<frmMain>(),
+                 QStringList({"frame Pollaris", "picture Pollaris, Student Election System",
+                              "link Voter Log In [Press,SetFocus]", "link Administrator Log In [Press,SetFocus]",
+                              "link Exit [Press,SetFocus]"}));
+        QCOMPARE(readShown<frmVoterLogIn>(),
+                 QStringList({"frame Voter's Login", "label Username", "field Username", "label Password",
+                              "password Password", "button OK [Press,SetFocus]", "button Cancel [Press,SetFocus]"}));
+
+        // Every other screen: a frame named by its caption, each control named as
+        // its caption says (read() notes any other), the bands left out.
+        const QList<QStringList> screens = {
+            readShown<frmAdminLogIn>(),
+            readShown<frmAdminStart>(),
+            readShown<frmChangeAdminPW>([](frmChangeAdminPW &c) { c.AdminEditLoad(); }),
+            readShown<frmMainAdmin>(),
+            readShown<frmAddPos>(),
+            readShown<frmAddCandidate>(),
+            readShown<frmEditCand>([](frmEditCand &e) { e.ShowCandDetails("Ana Cruz", "2024-0012", "VP", "C003"); }),
+            readShown<frmAdminUsers>(),
+            readShown<frmAddUser>(),
+            readShown<frmEditUser>([](frmEditUser &e) { e.ShowUserDetails("Carla", "2026001", "vote1"); }),
+            readShown<frmCountVotes>([](frmCountVotes &r) { r.GetnDisplay("PRES"); }),
+        };
+        const QStringList frames = {"Administrator Log In",
+                                    "Pollaris Administrator's Panel",
+                                    "Change Admin Password",
+                                    "Administrator's Panel - Candidates and Positions",
+                                    "Add New Position",
+                                    "Add New Candidate",
+                                    "Edit Candidate Details",
+                                    "Administrator's Panel (Users)",
+                                    "Add User",
+                                    "Edit User Details",
+                                    "Voting Results"};
+        // A few lines each screen must hold, beyond the rule.
+        const QList<QStringList> holds = {
+            {"field Username", "password Password"},
+            {"label Total Number of Positions: 2", "label Total Number of Voters Registered: 1",
+             "button Change Admin Password [Press,SetFocus]"},
+            {"label Username: admin", "password New Password", "password Repeat the Password"},
+            {"choice Position", "list Position ID", "list List of Candidates", "label Position Running for:"},
+            {"field Position Name", "field Position ID"},
+            {"field Name", "field Student ID", "field CandidateID", "choice Position"},
+            {"label CandidateID: C003", "choice Vice President", "button Cancel [Press,SetFocus]"},
+            {"list List of Users", "label Name", "button Delete User [Press,SetFocus]"},
+            {"field Student ID/Username", "field Password"},
+            {"label Student ID/Username: 2026001", "field Name", "field Password"},
+            {"list Voting Results for President", "button OK [Press,SetFocus]"},
+        };
+        for (int i = 0; i < screens.size(); ++i) {
+            const QString all = screens[i].join("\n  ");
+            QVERIFY2(screens[i].first() == "frame " + frames[i], qPrintable(all));
+            QVERIFY2(!all.contains("\n    "), qPrintable(all));
+            for (const QString &line : holds[i])
+                QVERIFY2(screens[i].contains(line), qPrintable(line + " not in:\n  " + all));
+        }
+
+        // The hints under the codes are told with their fields.
+        QCOMPARE(Shell::Get<frmAddPos>().txtPosID->accessibleDescription(), "Please enter a 1-5 character code ");
+        QVERIFY(iface(Shell::Get<frmAddCandidate>().txtCandID)
+                    ->text(QAccessible::Description)
+                    .endsWith("this unique ID is FINAL."));
+    }
+
+    void theBallotReadsNamesDetailsAndGreetingButNeverACode()
+    {
+        click(Shell::Show<frmMain>().lblLogUser);
+        type(Shell::Get<frmVoterLogIn>().txtUsername, "2026001");
+        type(Shell::Get<frmVoterLogIn>().txtPassword, "vote1");
+        click(Shell::Get<frmVoterLogIn>().cmdOK);
+        QCOMPARE(shownBoxes().size(), 1);
+        frmVoter &v = Shell::Get<frmVoter>();
+        v.cmbbxPosition->setCurrentIndex(0);
+        v.lstCandidate->setCurrentRow(0);
+
+        QCOMPARE(read(v), QStringList({"frame Pollaris", "label Welcome, 2026001", "label Position", "choice President",
+                                       "label List of Candidates", "list List of Candidates", "label Candidate Details",
+                                       "label Name", "label Name: Maria Santos", "label Student ID",
+                                       "label Student ID: 2023-0141",
+                                       "label Position Running for:", "label Position Running for: President",
+                                       "button Vote [Press,SetFocus]", "button Done [Press,SetFocus]"}));
+        // The choice names its entry; its caption labels it.
+        QCOMPARE(labelledBy(iface(v.cmbbxPosition)), "Position");
+        QCOMPARE(name(iface(v.lstCandidate)->child(1)), "John Reyes");
+
+        // The hidden code lists are nowhere a screen reader can reach: not as
+        // children of the frame, not by their entries.
+        const QStringList names = allNames(iface(&v));
+        for (const char *code : {"PRES", "VP", "C001", "C002"})
+            QVERIFY2(!names.contains(code), code);
+        QVERIFY(names.contains("Maria Santos") && names.contains("Vice President"));
+        QCOMPARE(iface(&v)->indexOfChild(iface(v.lstCandID)), -1);
+        QCOMPARE(iface(&v)->indexOfChild(iface(v.lstPosID)), -1);
+    }
+
+    void resultLinesAreReadAsNameAndVotes()
+    {
+        frmCountVotes &results = Shell::Show<frmCountVotes>();
+        results.GetnDisplay("PRES");
+        QAccessibleInterface *list = iface(results.lstResults);
+        QCOMPARE(name(list), "Voting Results for President");
+        QStringList lines;
+        for (int i = 0; i < list->childCount(); ++i)
+            lines << name(list->child(i));
+        QCOMPARE(lines, QStringList({"Maria Santos, 12 votes", "John Reyes, 1 vote"}));
+        // The screen itself still shows the dashed lines.
+        QVERIFY(results.lstResults->item(0)->text().startsWith("Maria Santos---"));
+    }
+
+    void theMainMenuAndTheButtonsWorkFromTheKeyboard()
+    {
+        frmMain &menu = Shell::Show<frmMain>();
+        QApplication::setActiveWindow(&menu);
+        // The three actions take the focus with Tab, in their order on the screen.
+        QTRY_COMPARE(QApplication::focusWidget(), menu.lblLogUser);
+        QVERIFY(iface(menu.lblLogUser)->state().focused);
+        QTest::keyClick(&menu, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), menu.lblLogAdmin);
+        QTest::keyClick(&menu, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), menu.lblExit);
+
+        // Space on an action acts; Enter on a focused push button presses it,
+        // the keypad's Enter too.
+        menu.lblLogAdmin->setFocus();
+        QTest::keyClick(menu.lblLogAdmin, Qt::Key_Space);
+        frmAdminLogIn &admin = Shell::Get<frmAdminLogIn>();
+        QVERIFY(admin.isVisible() && !menu.isVisible());
+        QTest::keyClick(admin.cmdCancel, Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(menu.isVisible() && !admin.isVisible());
+
+        QTest::keyClick(menu.lblLogUser, Qt::Key_Return);
+        frmVoterLogIn &login = Shell::Get<frmVoterLogIn>();
+        QVERIFY(login.isVisible());
+        type(login.txtUsername, "2026001");
+        type(login.txtPassword, "vote1");
+        QTest::keyClick(login.cmdOK, Qt::Key_Return);
+        QCOMPARE(shownBoxes(),
+                 QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
+        QCOMPARE(db->value("SELECT HasVoted FROM Users WHERE Username='2026001'").toInt(), 1);
+        QTest::keyClick(Shell::Get<frmVoter>().cmdDone, Qt::Key_Return);
+        QCOMPARE(shownBoxes(),
+                 QStringList{box(Msg::Icon::Information, "Your vote has been added", "Thank you for voting!")});
+        QVERIFY(menu.isVisible());
+
+        // A screen reader's press on a link is a click on it.
+        iface(menu.lblLogUser)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(login.isVisible() && !menu.isVisible());
+        QCOMPARE(login.txtUsername->text(), QString());
+        iface(login.cmdCancel)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        iface(menu.lblExit)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(Shell::endedWith(), std::optional<int>(0));
+    }
+
+    void theFocusIsFramedOnEveryKindOfControl()
+    {
+        // Black pixels on and round a control, as the window shows it.
+        auto black = [](QWidget *w) {
+            const QImage image = w->window()->grab().toImage();
+            const QRect area = QRect(w->mapTo(w->window(), QPoint(0, 0)), w->size()).adjusted(-4, -4, 4, 4);
+            int n = 0;
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    n += image.valid(x, y) && image.pixelColor(x, y) == QColor(Qt::black);
+            return n;
+        };
+        auto framed = [&](QWidget *control, QWidget *other) {
+            other->setFocus();
+            const int before = black(control);
+            control->setFocus();
+            const int after = black(control);
+            // A frame at least as long as the shorter side of the text or control, twice.
+            return after - before > 40
+                       ? QString()
+                       : QStringLiteral("%1: %2 -> %3").arg(control->objectName()).arg(before).arg(after);
+        };
+        frmMain &menu = Shell::Show<frmMain>();
+        QApplication::setActiveWindow(&menu);
+        QTRY_VERIFY(menu.lblLogUser->hasFocus());
+        QCOMPARE(framed(menu.lblExit, menu.lblLogUser), QString());
+        // The first focus of a screen shows at once, before any key is pressed.
+        frmVoterLogIn &login = Shell::Show<frmVoterLogIn>();
+        QApplication::setActiveWindow(&login);
+        QTRY_VERIFY(login.cmdCancel->hasFocus());
+        const int shown = black(login.cmdCancel);
+        login.cmdOK->setFocus();
+        QVERIFY(black(login.cmdCancel) < shown - 40);
+        QCOMPARE(framed(login.txtUsername, login.cmdOK), QString());
+        // On the ballot the buttons sit on a dark band, a list and a choice on yellow.
+        frmVoter &ballot = Shell::Show<frmVoter>();
+        QApplication::setActiveWindow(&ballot);
+        QCOMPARE(framed(ballot.lstCandidate, ballot.cmdDone), QString());
+        QCOMPARE(framed(ballot.cmbbxPosition, ballot.cmdDone), QString());
+        QCOMPARE(framed(ballot.cmdVote, ballot.cmbbxPosition), QString());
+    }
+};
+
+POLLARIS_TEST_MAIN(AccessibilityTest)
+#include "tst_accessibility.moc"
