@@ -22,7 +22,6 @@
 #include "screens/frmVoter.h"
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
-#include "store/StoreError.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -117,20 +116,16 @@ int main(int argc, char **argv)
                         s.text}
                 .join('\t'));
     });
-    // As in the program, a failure of the store goes to its one failure handler,
-    // which ends the process.
-    try {
-        Shell::Show<frmMain>();
-        say("ready");
-        for (std::string raw; std::getline(std::cin, raw);) {
-            const QString line = QString::fromStdString(raw);
-            perform(line.split('\t'));
-            say("ok\t" + line);
-        }
-        // The end of the script is the main menu's Exit.
-        click(Shell::Get<frmMain>().lblExit);
-    } catch (const store::StoreError &e) {
-        Shell::Fatal(e.number(), e.text());
+    // As in the program, a failure of the store stops the handler it happens in and
+    // ends the process through the program's one failure path.
+    Shell::Show<frmMain>();
+    say("ready");
+    for (std::string raw; std::getline(std::cin, raw);) {
+        const QString line = QString::fromStdString(raw);
+        perform(line.split('\t'));
+        say("ok\t" + line);
     }
+    // The end of the script is the main menu's Exit.
+    click(Shell::Get<frmMain>().lblExit);
     return 0;
 }

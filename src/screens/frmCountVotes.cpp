@@ -29,7 +29,7 @@ frmCountVotes::frmCountVotes() : Screen(QStringLiteral("Voting Results"), 6915, 
     dcCandVote = new store::RecordCursor(QStringLiteral("dcCandVote"), QStringLiteral("CandVote"), this);
 
     setTabOrder(lstResults, cmdOK);
-    connect(cmdOK, &QPushButton::clicked, this, &frmCountVotes::cmdOK_Click);
+    Shell::Connect(cmdOK, &QPushButton::clicked, this, &frmCountVotes::cmdOK_Click);
 }
 
 void frmCountVotes::Form_Load()

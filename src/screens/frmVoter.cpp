@@ -83,10 +83,10 @@ frmVoter::frmVoter() : Screen(QStringLiteral("Pollaris"), 8820, 7335)
     QWidget::setTabOrder(lstCandidate, cmbbxPosition);
     cmdDone->setFocus();
 
-    connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmVoter::cmbbxPosition_Click);
-    connect(lstCandidate, &QListWidget::currentRowChanged, this, &frmVoter::lstCandidate_Click);
-    connect(cmdVote, &QPushButton::clicked, this, &frmVoter::cmdVote_Click);
-    connect(cmdDone, &QPushButton::clicked, this, &frmVoter::cmdDone_Click);
+    Shell::Connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmVoter::cmbbxPosition_Click);
+    Shell::Connect(lstCandidate, &QListWidget::currentRowChanged, this, &frmVoter::lstCandidate_Click);
+    Shell::Connect(cmdVote, &QPushButton::clicked, this, &frmVoter::cmdVote_Click);
+    Shell::Connect(cmdDone, &QPushButton::clicked, this, &frmVoter::cmdDone_Click);
 }
 
 void frmVoter::Form_Load()
@@ -233,5 +233,5 @@ void frmVoter::focusInEvent(QFocusEvent *event)
     Screen::focusInEvent(event);
     // Only the window itself taking the focus counts; it never does while any of
     // its controls can take it, so activating the window does not reload it.
-    Form_GotFocus();
+    Shell::Handle([this] { Form_GotFocus(); });
 }
