@@ -87,7 +87,7 @@ void frmCountVotes::GetnDisplay(const QString &CandPosID)
             const QVariant votes = dcCandVote->Field(QStringLiteral("Numvotes"));
             // A tally without a value cannot be shown as any number.
             if (votes.isNull())
-                throw store::StoreError(94, QStringLiteral("Invalid use of Null"));
+                throw store::StoreError(store::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
             lines << ResultLine(found.value(), votes.toLongLong());
         }
         dcCandVote->MoveNext();

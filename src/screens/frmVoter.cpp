@@ -179,11 +179,11 @@ void frmVoter::cmdVote_Click()
         dcCandVote->Refresh();
         const QVariant tally = dcCandVote->Field(QStringLiteral("Numvotes"));
         if (tally.isNull())
-            throw store::StoreError(94, QStringLiteral("Invalid use of Null"));
+            throw store::StoreError(store::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
         bool isNumber = false;
         const qint64 v = tally.toLongLong(&isNumber);
         if (!isNumber)
-            throw store::StoreError(13, QStringLiteral("Type mismatch"));
+            throw store::StoreError(store::TypeMismatch, QStringLiteral("Type mismatch"));
         // A full tally must stay as it is rather than wrap round.
         full = v >= std::numeric_limits<qint32>::max();
         if (!full) {
