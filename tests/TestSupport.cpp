@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "store/Connection.h"
 #include "store/ElectionFile.h"
 
 #include <QLineEdit>
@@ -101,10 +102,34 @@ QStringList shownBoxes()
 
 void click(QWidget *widget) { QTest::mouseClick(widget, Qt::LeftButton); }
 
+QStringList press(QWidget *widget)
+{
+    click(widget);
+    return shownBoxes();
+}
+
+QStringList critical(const QString &text, const QString &title) { return {box(Msg::Icon::Critical, title, text)}; }
+
 void type(QWidget *field, const QString &text)
 {
     auto *edit = qobject_cast<QLineEdit *>(field);
     if (edit)
         edit->clear();
     QTest::keyClicks(field, text);
+}
+
+void ScreenTest::init()
+{
+    db = std::make_unique<ElectionFolder>();
+    startProgramIn(db->folder());
+}
+
+void ScreenTest::cleanup()
+{
+    const QStringList unread = shownBoxes();
+    const bool unusedAnswer = Msg::hasUnusedAnswer();
+    store::Connection::failWriteAfter(0);
+    Shell::reset();
+    QCOMPARE(unread, QStringList());
+    QVERIFY2(!unusedAnswer, "a preset answer was left unused");
 }

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVariant>
+#include <memory>
 
 // An election file in a fresh temporary folder, which is also the program's
 // folder for the screens under test.
@@ -42,8 +43,26 @@ QString box(Msg::Icon icon, const QString &title, const QString &text);
 
 // Clicks a push button or clickable label as a user would.
 void click(QWidget *widget);
+// Clicks, and returns the message boxes the click showed.
+QStringList press(QWidget *widget);
+// The one refusal box of the given text, as shownBoxes lists it.
+QStringList critical(const QString &text, const QString &title = QStringLiteral("Pollaris"));
 // Replaces the text of a field by typing, as a user would.
 void type(QWidget *field, const QString &text);
+
+// The base of a test class that drives the screens: each test starts with a fresh
+// election file in the program's folder and a fresh set of screens, and ends by
+// checking that every message box it caused was read and that no preset answer
+// was left unused.
+class ScreenTest : public QObject {
+    Q_OBJECT
+protected:
+    std::unique_ptr<ElectionFolder> db;
+
+protected slots:
+    void init();
+    void cleanup();
+};
 
 #define POLLARIS_TEST_MAIN(TestClass)                                                                                  \
     int main(int argc, char **argv)                                                                                    \

@@ -12,9 +12,8 @@
 
 #include <QtWidgets>
 
-class AdminAccessTest : public QObject {
+class AdminAccessTest : public ScreenTest {
     Q_OBJECT
-    std::unique_ptr<ElectionFolder> db;
 
     // From the main menu, which always opens the screen empty.
     frmAdminLogIn &logIn(const QString &user, const QString &password)
@@ -37,18 +36,6 @@ class AdminAccessTest : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        db = std::make_unique<ElectionFolder>();
-        startProgramIn(db->folder());
-    }
-    void cleanup()
-    {
-        QCOMPARE(shownBoxes(), QStringList());
-        QCOMPARE(Shell::endedWith(), std::nullopt);
-        Shell::reset();
-    }
-
     void wrongEntriesAreRefusedInOrderAndKept()
     {
         db->exec("INSERT INTO Administrators VALUES ('O''Neil','pw'), ('nopass', NULL)");

@@ -52,7 +52,7 @@ int indexOf(const QListWidget *codes, const QString &code)
 
 } // namespace
 
-class BadInputTest : public QObject {
+class BadInputTest : public ScreenTest {
     Q_OBJECT
 
 private slots:
@@ -78,15 +78,12 @@ private slots:
     void anAwkwardEntryIsStoredAndFoundExactly()
     {
         QFETCH(QString, entry);
-        ElectionFolder db;
-        db.exec(
+        db->exec(
             "INSERT INTO Positions VALUES ('P1','President'); INSERT INTO CandInfo VALUES ('C1','Ann Lee','S-1','P1');"
             "INSERT INTO CandVote VALUES ('C1',3); INSERT INTO Users VALUES ('Decoy','decoy','decoypw',0)");
-        startProgramIn(db.folder());
-        const auto reset = qScopeGuard([] { Shell::reset(); });
-        auto wholeFile = [&db](QStringList rows = {}) { // every row of the file (and the rows given), sorted
-            rows += db.rows("SELECT 'P', *, '', '' FROM Positions UNION ALL SELECT 'C', * FROM CandInfo UNION ALL "
-                            "SELECT 'T', *, '', '' FROM CandVote UNION ALL SELECT 'U', * FROM Users");
+        auto wholeFile = [this](QStringList rows = {}) { // every row of the file (and the rows given), sorted
+            rows += db->rows("SELECT 'P', *, '', '' FROM Positions UNION ALL SELECT 'C', * FROM CandInfo UNION ALL "
+                             "SELECT 'T', *, '', '' FROM CandVote UNION ALL SELECT 'U', * FROM Users");
             return rows.sort(), rows;
         };
         const QString name = held(entry, 50), user = held(entry, 20), code = held(entry, 8), pos = held(entry, 5);

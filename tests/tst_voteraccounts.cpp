@@ -13,26 +13,14 @@
 #include "shell/Look.h"
 
 #include <QtWidgets>
-#include <memory>
 
-class VoterAccountsTest : public QObject {
+class VoterAccountsTest : public ScreenTest {
     Q_OBJECT
-    std::unique_ptr<ElectionFolder> db;
 
     frmAdminUsers &openPanel()
     {
         click(Shell::Show<frmAdminStart>().cmdUsers);
         return Shell::Get<frmAdminUsers>();
-    }
-    // Presses a button and returns the message boxes it showed.
-    static QStringList press(QWidget *button)
-    {
-        click(button);
-        return shownBoxes();
-    }
-    static QStringList critical(const QString &text, const QString &title = "Pollaris")
-    {
-        return {box(Msg::Icon::Critical, title, text)};
     }
     // The list holds the accounts of the file in the file's order, nothing picked and nothing shown.
     void verifyListIsTheTable(const frmAdminUsers &panel)
@@ -64,18 +52,6 @@ class VoterAccountsTest : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        db = std::make_unique<ElectionFolder>();
-        startProgramIn(db->folder());
-    }
-    void cleanup()
-    {
-        QCOMPARE(shownBoxes(), QStringList());
-        QVERIFY(!Msg::hasUnusedAnswer());
-        Shell::reset();
-    }
-
     void addingRefusesInOrderStoresAsTypedAndOnlyTheUserPicks()
     {
         db->exec("INSERT INTO Users VALUES ('Old','s100','pw',1),('Ü','émile','pw',0)");
