@@ -3,12 +3,15 @@
 #include "shell/MessageBox.h"
 #include "shell/Shell.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVariant>
 #include <memory>
+
+class QListWidget;
 
 // An election file in a fresh temporary folder, which is also the program's
 // folder for the screens under test.
@@ -21,7 +24,8 @@ public:
 
     // Runs SQL straight on the file, independent of the program's own store.
     void exec(const QString &sql) const;
-    QVariant value(const QString &sql) const;
+    QList<QVariantList> query(const QString &sql) const;
+    QVariant value(const QString &sql) const { return query(sql).value(0).value(0); }
     qint64 count(const QString &table) const
     {
         return value(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong();
@@ -40,6 +44,9 @@ void startProgramIn(const QString &folder);
 // The message boxes shown since the last call, as "icon|title|text".
 QStringList shownBoxes();
 QString box(Msg::Icon icon, const QString &title, const QString &text);
+
+// The texts of a list's entries, in order.
+QStringList entries(const QListWidget *list);
 
 // Clicks a push button or clickable label as a user would.
 void click(QWidget *widget);

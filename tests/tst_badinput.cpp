@@ -44,12 +44,6 @@ void enter(std::initializer_list<QLineEdit *> fields, const QString &text)
     }
 }
 
-// The row of a code in a list of codes, -1 when it is not there.
-int indexOf(const QListWidget *codes, const QString &code)
-{
-    return codes->row(codes->findItems(code, Qt::MatchExactly).value(0));
-}
-
 } // namespace
 
 class BadInputTest : public ScreenTest {
@@ -102,7 +96,7 @@ private slots:
         click(Shell::Get<frmMainAdmin>().cmdNewCand);
         frmAddCandidate &candidate = Shell::Get<frmAddCandidate>();
         enter({candidate.txtName, candidate.txtStudentID, candidate.txtCandID}, entry);
-        candidate.cmbbxPosition->setCurrentIndex(indexOf(candidate.lstPosID, pos));
+        candidate.cmbbxPosition->setCurrentIndex(entries(candidate.lstPosID).indexOf(pos));
         click(candidate.cmdOK);
 
         // The voter logs in by that user name and votes for the candidate, found by its code.
@@ -113,8 +107,8 @@ private slots:
         QCOMPARE(shownBoxes(),
                  QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
         frmVoter &ballot = Shell::Get<frmVoter>();
-        ballot.cmbbxPosition->setCurrentIndex(indexOf(ballot.lstPosID, pos));
-        ballot.lstCandidate->setCurrentRow(indexOf(ballot.lstCandID, code));
+        ballot.cmbbxPosition->setCurrentIndex(entries(ballot.lstPosID).indexOf(pos));
+        ballot.lstCandidate->setCurrentRow(entries(ballot.lstCandID).indexOf(code));
         click(ballot.cmdVote);
         QCOMPARE(wholeFile(), expected);
     }

@@ -21,13 +21,6 @@ class BallotSetupTest : public ScreenTest {
         click(Shell::Show<frmAdminStart>().cmdCandPos);
         return Shell::Get<frmMainAdmin>();
     }
-    static QStringList entries(QListWidget *list)
-    {
-        QStringList texts;
-        for (int i = 0; i < list->count(); ++i)
-            texts << list->item(i)->text();
-        return texts;
-    }
     static QStringList confirmed(QPushButton *button)
     {
         Msg::setNextAnswer(Msg::Answer::Yes);

@@ -25,10 +25,7 @@ class VoterAccountsTest : public ScreenTest {
     // The list holds the accounts of the file in the file's order, nothing picked and nothing shown.
     void verifyListIsTheTable(const frmAdminUsers &panel)
     {
-        QStringList names;
-        for (int i = 0; i < panel.lstUser->count(); ++i)
-            names << panel.lstUser->item(i)->text();
-        QCOMPARE(names, db->rows("SELECT Username FROM Users ORDER BY rowid"));
+        QCOMPARE(entries(panel.lstUser), db->rows("SELECT Username FROM Users ORDER BY rowid"));
         QCOMPARE(panel.lstUser->currentRow(), -1);
         QVERIFY(panel.lstUser->selectedItems().isEmpty());
         QCOMPARE(panel.lblStudName->text() + panel.lblStudUsername->text() + panel.lblStudPassword->text(), QString());
