@@ -57,6 +57,18 @@ QStringList critical(const QString &text, const QString &title = QStringLiteral(
 // Replaces the text of a field by typing, as a user would.
 void type(QWidget *field, const QString &text);
 
+// A log-in as a user makes it: the link clicked (on the main menu), the user name and
+// password typed, OK pressed. Returns the log-in screen.
+template <class LogIn> LogIn &logIn(QWidget *link, const QString &user, const QString &password)
+{
+    click(link);
+    LogIn &form = Shell::Get<LogIn>();
+    type(form.txtUsername, user);
+    type(form.txtPassword, password);
+    click(form.cmdOK);
+    return form;
+}
+
 // The base of a test class that drives the screens: each test starts with a fresh
 // election file in the program's folder and a fresh set of screens, and ends by
 // checking that every message box it caused was read and that no preset answer

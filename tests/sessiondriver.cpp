@@ -49,15 +49,6 @@ int indexOf(const QListWidget *codes, const QString &code)
     return codes->row(found[0]);
 }
 
-template <typename LogIn> void logIn(QWidget *link, const QStringList &f)
-{
-    click(link);
-    LogIn &form = Shell::Get<LogIn>();
-    type(form.txtUsername, f.value(1));
-    type(form.txtPassword, f.value(2));
-    click(form.cmdOK);
-}
-
 void perform(const QStringList &f)
 {
     const QString what = f[0];
@@ -68,7 +59,7 @@ void perform(const QStringList &f)
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
     };
     if (what == "login") {
-        logIn<frmVoterLogIn>(Shell::Get<frmMain>().lblLogUser, f);
+        logIn<frmVoterLogIn>(Shell::Get<frmMain>().lblLogUser, f.value(1), f.value(2));
     } else if (what == "vote") {
         frmVoter &ballot = Shell::Get<frmVoter>();
         ballot.cmbbxPosition->setCurrentIndex(indexOf(ballot.lstPosID, f.value(1)));
@@ -77,7 +68,7 @@ void perform(const QStringList &f)
     } else if (what == "done") {
         click(Shell::Get<frmVoter>().cmdDone);
     } else if (what == "admin") {
-        logIn<frmAdminLogIn>(Shell::Get<frmMain>().lblLogAdmin, f);
+        logIn<frmAdminLogIn>(Shell::Get<frmMain>().lblLogAdmin, f.value(1), f.value(2));
         click(Shell::Get<frmAdminStart>().cmdCandPos);
     } else if (what == "addpos") {
         click(Shell::Get<frmMainAdmin>().cmdAddPos);

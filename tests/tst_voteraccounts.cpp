@@ -33,11 +33,7 @@ class VoterAccountsTest : public ScreenTest {
     // A voter's log-in and, when admitted, one vote in the first position; returns the boxes shown.
     static QStringList logInAndVote(const QString &user, const QString &password)
     {
-        click(Shell::Show<frmMain>().lblLogUser);
-        frmVoterLogIn &login = Shell::Get<frmVoterLogIn>();
-        type(login.txtUsername, user);
-        type(login.txtPassword, password);
-        click(login.cmdOK);
+        logIn<frmVoterLogIn>(Shell::Show<frmMain>().lblLogUser, user, password);
         frmVoter &ballot = Shell::Get<frmVoter>();
         if (ballot.isVisible()) {
             ballot.cmbbxPosition->setCurrentIndex(0);
