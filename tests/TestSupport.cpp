@@ -1,8 +1,10 @@
 #include "TestSupport.h"
 
+#include "store/Connection.h"
 #include "store/ElectionFile.h"
 
 #include <QLineEdit>
+#include <QListWidget>
 #include <sqlite3.h>
 #include <stdexcept>
 
@@ -48,34 +50,32 @@ void ElectionFolder::exec(const QString &sql) const
     }
 }
 
-QVariant ElectionFolder::value(const QString &sql) const
+QList<QVariantList> ElectionFolder::query(const QString &sql) const
 {
     RawDb raw(file());
     sqlite3_stmt *stmt = nullptr;
-    QVariant result;
-    if (sqlite3_prepare_v2(raw.db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW)
-        result = column(stmt, 0);
+    QList<QVariantList> result;
+    if (sqlite3_prepare_v2(raw.db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK)
+        QTest::qFail(qPrintable(QStringLiteral("SQL failed: %1").arg(sql)), __FILE__, __LINE__);
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+        QVariantList fields;
+        for (int c = 0; c < sqlite3_column_count(stmt); ++c)
+            fields << column(stmt, c);
+        result << fields;
+    }
     sqlite3_finalize(stmt);
     return result;
 }
 
 QStringList ElectionFolder::rows(const QString &sql) const
 {
-    RawDb raw(file());
-    sqlite3_stmt *stmt = nullptr;
     QStringList result;
-    if (sqlite3_prepare_v2(raw.db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            QStringList fields;
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-                QVariant v = column(stmt, c);
-                fields << (v.isNull() ? QStringLiteral("NULL") : v.toString());
-            }
-            result << fields.join(QLatin1Char('|'));
-        }
+    for (const QVariantList &fields : query(sql)) {
+        QStringList texts;
+        for (const QVariant &v : fields)
+            texts << (v.isNull() ? QStringLiteral("NULL") : v.toString());
+        result << texts.join(QLatin1Char('|'));
     }
-    sqlite3_finalize(stmt);
     return result;
 }
 
@@ -99,7 +99,23 @@ QStringList shownBoxes()
     return result;
 }
 
+QStringList entries(const QListWidget *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
 void click(QWidget *widget) { QTest::mouseClick(widget, Qt::LeftButton); }
+
+QStringList press(QWidget *widget)
+{
+    click(widget);
+    return shownBoxes();
+}
+
+QStringList critical(const QString &text, const QString &title) { return {box(Msg::Icon::Critical, title, text)}; }
 
 void type(QWidget *field, const QString &text)
 {
@@ -107,4 +123,20 @@ void type(QWidget *field, const QString &text)
     if (edit)
         edit->clear();
     QTest::keyClicks(field, text);
+}
+
+void ScreenTest::init()
+{
+    db = std::make_unique<ElectionFolder>();
+    startProgramIn(db->folder());
+}
+
+void ScreenTest::cleanup()
+{
+    const QStringList unread = shownBoxes();
+    const bool unusedAnswer = Msg::hasUnusedAnswer();
+    store::Connection::failWriteAfter(0);
+    Shell::reset();
+    QCOMPARE(unread, QStringList());
+    QVERIFY2(!unusedAnswer, "a preset answer was left unused");
 }

@@ -3,11 +3,15 @@
 #include "shell/MessageBox.h"
 #include "shell/Shell.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVariant>
+#include <memory>
+
+class QListWidget;
 
 // An election file in a fresh temporary folder, which is also the program's
 // folder for the screens under test.
@@ -20,7 +24,8 @@ public:
 
     // Runs SQL straight on the file, independent of the program's own store.
     void exec(const QString &sql) const;
-    QVariant value(const QString &sql) const;
+    QList<QVariantList> query(const QString &sql) const;
+    QVariant value(const QString &sql) const { return query(sql).value(0).value(0); }
     qint64 count(const QString &table) const
     {
         return value(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong();
@@ -40,10 +45,43 @@ void startProgramIn(const QString &folder);
 QStringList shownBoxes();
 QString box(Msg::Icon icon, const QString &title, const QString &text);
 
+// The texts of a list's entries, in order.
+QStringList entries(const QListWidget *list);
+
 // Clicks a push button or clickable label as a user would.
 void click(QWidget *widget);
+// Clicks, and returns the message boxes the click showed.
+QStringList press(QWidget *widget);
+// The one refusal box of the given text, as shownBoxes lists it.
+QStringList critical(const QString &text, const QString &title = QStringLiteral("Pollaris"));
 // Replaces the text of a field by typing, as a user would.
 void type(QWidget *field, const QString &text);
+
+// A log-in as a user makes it: the link clicked (on the main menu), the user name and
+// password typed, OK pressed. Returns the log-in screen.
+template <class LogIn> LogIn &logIn(QWidget *link, const QString &user, const QString &password)
+{
+    click(link);
+    LogIn &form = Shell::Get<LogIn>();
+    type(form.txtUsername, user);
+    type(form.txtPassword, password);
+    click(form.cmdOK);
+    return form;
+}
+
+// The base of a test class that drives the screens: each test starts with a fresh
+// election file in the program's folder and a fresh set of screens, and ends by
+// checking that every message box it caused was read and that no preset answer
+// was left unused.
+class ScreenTest : public QObject {
+    Q_OBJECT
+protected:
+    std::unique_ptr<ElectionFolder> db;
+
+protected slots:
+    void init();
+    void cleanup();
+};
 
 #define POLLARIS_TEST_MAIN(TestClass)                                                                                  \
     int main(int argc, char **argv)                                                                                    \

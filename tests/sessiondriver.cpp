@@ -22,7 +22,6 @@
 #include "screens/frmVoter.h"
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
-#include "store/StoreError.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -50,15 +49,6 @@ int indexOf(const QListWidget *codes, const QString &code)
     return codes->row(found[0]);
 }
 
-template <typename LogIn> void logIn(QWidget *link, const QStringList &f)
-{
-    click(link);
-    LogIn &form = Shell::Get<LogIn>();
-    type(form.txtUsername, f.value(1));
-    type(form.txtPassword, f.value(2));
-    click(form.cmdOK);
-}
-
 void perform(const QStringList &f)
 {
     const QString what = f[0];
@@ -69,7 +59,7 @@ void perform(const QStringList &f)
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
     };
     if (what == "login") {
-        logIn<frmVoterLogIn>(Shell::Get<frmMain>().lblLogUser, f);
+        logIn<frmVoterLogIn>(Shell::Get<frmMain>().lblLogUser, f.value(1), f.value(2));
     } else if (what == "vote") {
         frmVoter &ballot = Shell::Get<frmVoter>();
         ballot.cmbbxPosition->setCurrentIndex(indexOf(ballot.lstPosID, f.value(1)));
@@ -78,7 +68,7 @@ void perform(const QStringList &f)
     } else if (what == "done") {
         click(Shell::Get<frmVoter>().cmdDone);
     } else if (what == "admin") {
-        logIn<frmAdminLogIn>(Shell::Get<frmMain>().lblLogAdmin, f);
+        logIn<frmAdminLogIn>(Shell::Get<frmMain>().lblLogAdmin, f.value(1), f.value(2));
         click(Shell::Get<frmAdminStart>().cmdCandPos);
     } else if (what == "addpos") {
         click(Shell::Get<frmMainAdmin>().cmdAddPos);
@@ -117,20 +107,16 @@ int main(int argc, char **argv)
                         s.text}
                 .join('\t'));
     });
-    // As in the program, a failure of the store goes to its one failure handler,
-    // which ends the process.
-    try {
-        Shell::Show<frmMain>();
-        say("ready");
-        for (std::string raw; std::getline(std::cin, raw);) {
-            const QString line = QString::fromStdString(raw);
-            perform(line.split('\t'));
-            say("ok\t" + line);
-        }
-        // The end of the script is the main menu's Exit.
-        click(Shell::Get<frmMain>().lblExit);
-    } catch (const store::StoreError &e) {
-        Shell::Fatal(e.number(), e.text());
+    // As in the program, a failure of the store stops the handler it happens in and
+    // ends the process through the program's one failure path.
+    Shell::Show<frmMain>();
+    say("ready");
+    for (std::string raw; std::getline(std::cin, raw);) {
+        const QString line = QString::fromStdString(raw);
+        perform(line.split('\t'));
+        say("ok\t" + line);
     }
+    // The end of the script is the main menu's Exit.
+    click(Shell::Get<frmMain>().lblExit);
     return 0;
 }

@@ -12,19 +12,13 @@
 
 #include <QtWidgets>
 
-class AdminAccessTest : public QObject {
+class AdminAccessTest : public ScreenTest {
     Q_OBJECT
-    std::unique_ptr<ElectionFolder> db;
 
     // From the main menu, which always opens the screen empty.
     frmAdminLogIn &logIn(const QString &user, const QString &password)
     {
-        click(Shell::Show<frmMain>().lblLogAdmin);
-        frmAdminLogIn &login = Shell::Get<frmAdminLogIn>();
-        type(login.txtUsername, user);
-        type(login.txtPassword, password);
-        click(login.cmdOK);
-        return login;
+        return ::logIn<frmAdminLogIn>(Shell::Show<frmMain>().lblLogAdmin, user, password);
     }
     static QString figures(const frmAdminStart &p) { return p.lblPos->text() + p.lblCand->text() + p.lblUser->text(); }
     QVariant storedPassword() const { return db->value("SELECT AdminPassword FROM Administrators"); }
@@ -37,18 +31,6 @@ class AdminAccessTest : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        db = std::make_unique<ElectionFolder>();
-        startProgramIn(db->folder());
-    }
-    void cleanup()
-    {
-        QCOMPARE(shownBoxes(), QStringList());
-        QCOMPARE(Shell::endedWith(), std::nullopt);
-        Shell::reset();
-    }
-
     void wrongEntriesAreRefusedInOrderAndKept()
     {
         db->exec("INSERT INTO Administrators VALUES ('O''Neil','pw'), ('nopass', NULL)");
@@ -62,8 +44,7 @@ private slots:
                         {"o'neil", "PW", "Password"},           {"nopass", "", "Password"}};
         for (const auto &a : attempts) {
             frmAdminLogIn &login = logIn(a.user, a.pass);
-            QCOMPARE(shownBoxes(),
-                     QStringList{box(Msg::Icon::Critical, "Error!", QString("Incorrect %1!").arg(a.wrong))});
+            QCOMPARE(shownBoxes(), critical(QString("Incorrect %1!").arg(a.wrong), "Error!"));
             QCOMPARE(login.txtUsername->text() + '|' + login.txtPassword->text(), QString(a.user) + '|' + a.pass);
             QVERIFY(login.isVisible() && !Shell::Exists(Shell::Slot::frmAdminStart) &&
                     modGlobalVar::AdminUser.isEmpty());
@@ -82,7 +63,7 @@ private slots:
 
         // Entries that differ in case are refused and kept; nothing is written.
         changePassword("NewPass", "newpass");
-        QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Critical, "Error!", "Please retype your passwords!")});
+        QCOMPARE(shownBoxes(), critical("Please retype your passwords!", "Error!"));
         QCOMPARE(dialog.txtPassword1->text() + '|' + dialog.txtPassword2->text(), QStringLiteral("NewPass|newpass"));
         QCOMPARE(storedPassword().toString(), QStringLiteral("secret"));
 
@@ -104,7 +85,7 @@ private slots:
         click(panel.cmdLogOut);
         QCOMPARE(modGlobalVar::AdminUser, QStringLiteral("Admin"));
         logIn("admin", "secret");
-        QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Critical, "Error!", "Incorrect Password!")});
+        QCOMPARE(shownBoxes(), critical("Incorrect Password!", "Error!"));
         logIn("admin", "NewPass");
         QVERIFY(panel.isVisible());
 
@@ -120,9 +101,8 @@ private slots:
         click(panel.cmdEditProf);
         db->exec("DELETE FROM Administrators");
         changePassword("x", "x");
-        QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Critical, "Pollaris",
-                                               "The administrator account \"admin\" is "
-                                               "no longer in the election file. The password was not changed.")});
+        QCOMPARE(shownBoxes(), critical("The administrator account \"admin\" is no longer in the election file. "
+                                        "The password was not changed."));
         QVERIFY(db->count("Administrators") == 0 && dialog.isVisible());
     }
 };

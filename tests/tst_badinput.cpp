@@ -46,15 +46,9 @@ void enter(std::initializer_list<QLineEdit *> fields, const QString &text)
     }
 }
 
-// The row of a code in a list of codes, -1 when it is not there.
-int indexOf(const QListWidget *codes, const QString &code)
-{
-    return codes->row(codes->findItems(code, Qt::MatchExactly).value(0));
-}
-
 } // namespace
 
-class BadInputTest : public QObject {
+class BadInputTest : public ScreenTest {
     Q_OBJECT
 
 private slots:
@@ -80,15 +74,12 @@ private slots:
     void anAwkwardEntryIsStoredAndFoundExactly()
     {
         QFETCH(QString, entry);
-        ElectionFolder db;
-        db.exec(
+        db->exec(
             "INSERT INTO Positions VALUES ('P1','President'); INSERT INTO CandInfo VALUES ('C1','Ann Lee','S-1','P1');"
             "INSERT INTO CandVote VALUES ('C1',3); INSERT INTO Users VALUES ('Decoy','decoy','decoypw',0)");
-        startProgramIn(db.folder());
-        const auto reset = qScopeGuard([] { Shell::reset(); });
-        auto wholeFile = [&db](QStringList rows = {}) { // every row of the file (and the rows given), sorted
-            rows += db.rows("SELECT 'P', *, '', '' FROM Positions UNION ALL SELECT 'C', * FROM CandInfo UNION ALL "
-                            "SELECT 'T', *, '', '' FROM CandVote UNION ALL SELECT 'U', * FROM Users");
+        auto wholeFile = [this](QStringList rows = {}) { // every row of the file (and the rows given), sorted
+            rows += db->rows("SELECT 'P', *, '', '' FROM Positions UNION ALL SELECT 'C', * FROM CandInfo UNION ALL "
+                             "SELECT 'T', *, '', '' FROM CandVote UNION ALL SELECT 'U', * FROM Users");
             return rows.sort(), rows;
         };
         const QString name = held(entry, 50), user = held(entry, 20), code = held(entry, 8), pos = held(entry, 5);
@@ -107,7 +98,7 @@ private slots:
         click(Shell::Get<frmMainAdmin>().cmdNewCand);
         frmAddCandidate &candidate = Shell::Get<frmAddCandidate>();
         enter({candidate.txtName, candidate.txtStudentID, candidate.txtCandID}, entry);
-        candidate.cmbbxPosition->setCurrentIndex(indexOf(candidate.lstPosID, pos));
+        candidate.cmbbxPosition->setCurrentIndex(entries(candidate.lstPosID).indexOf(pos));
         click(candidate.cmdOK);
 
         // The voter logs in by that user name and votes for the candidate, found by its code.
@@ -118,8 +109,8 @@ private slots:
         QCOMPARE(shownBoxes(),
                  QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
         frmVoter &ballot = Shell::Get<frmVoter>();
-        ballot.cmbbxPosition->setCurrentIndex(indexOf(ballot.lstPosID, pos));
-        ballot.lstCandidate->setCurrentRow(indexOf(ballot.lstCandID, code));
+        ballot.cmbbxPosition->setCurrentIndex(entries(ballot.lstPosID).indexOf(pos));
+        ballot.lstCandidate->setCurrentRow(entries(ballot.lstCandID).indexOf(code));
         click(ballot.cmdVote);
         QCOMPARE(wholeFile(), expected);
     }

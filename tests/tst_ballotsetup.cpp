@@ -12,33 +12,14 @@
 #include "store/Connection.h"
 
 #include <QtWidgets>
-#include <memory>
 
-class BallotSetupTest : public QObject {
+class BallotSetupTest : public ScreenTest {
     Q_OBJECT
-    std::unique_ptr<ElectionFolder> db;
 
     frmMainAdmin &openPanel()
     {
         click(Shell::Show<frmAdminStart>().cmdCandPos);
         return Shell::Get<frmMainAdmin>();
-    }
-    static QStringList entries(QListWidget *list)
-    {
-        QStringList texts;
-        for (int i = 0; i < list->count(); ++i)
-            texts << list->item(i)->text();
-        return texts;
-    }
-    // Presses a button and returns the message boxes it showed.
-    static QStringList press(QPushButton *button)
-    {
-        click(button);
-        return shownBoxes();
-    }
-    static QStringList critical(const QString &text, const QString &title = "Pollaris")
-    {
-        return {box(Msg::Icon::Critical, title, text)};
     }
     static QStringList confirmed(QPushButton *button)
     {
@@ -62,21 +43,12 @@ class BallotSetupTest : public QObject {
 private slots:
     void init()
     {
-        db = std::make_unique<ElectionFolder>();
-        startProgramIn(db->folder());
+        ScreenTest::init();
         db->exec("INSERT INTO Positions VALUES ('P1','President'),('P2','Vice'),('p''3','Empty');"
                  "INSERT INTO CandInfo VALUES "
                  "('C1','Ann','S1','P1'),('C2','Bo','S2','P1'),('C3','Cy','S3','P1'),('c''4','Di','S4','P2');"
                  "INSERT INTO CandVote VALUES ('C1',5),('C2',12),('C3',0),('c''4',7)");
     }
-    void cleanup()
-    {
-        QCOMPARE(shownBoxes(), QStringList());
-        QVERIFY(!Msg::hasUnusedAnswer());
-        store::Connection::failWriteAfter(0);
-        Shell::reset();
-    }
-
     void addingRefusesInOrderKeepsTheEntriesAndWritesCandidateAndTallyTogether()
     {
         frmMainAdmin &panel = openPanel();
@@ -218,7 +190,6 @@ private slots:
              "Cy" + QString(68, '-') + " 0"},
             {"P4", "Long", "Wide 40000", QString(50, 'N') + " 25", "Nine Char" + QString(49, '-') + " 12"},
             {"p'3", "Empty"}};
-        QCOMPARE(expected[1][4].size(), 61);
         for (const QStringList &shown : expected) {
             pick(panel, shown[0], {}, panel.cmdCount);
             QCOMPARE(results.lblTitle->text(), "Voting Results for " + shown[1]);

@@ -9,6 +9,7 @@
 #include "store/RecordCursor.h"
 #include "store/StoreError.h"
 
+#include <QHash>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <sqlite3.h>
@@ -25,6 +26,22 @@ const QStringList kPieces = {
 const QStringList kValueAlphabet = {"a",       "A", "b",  "ä", "Ä",      "'",  "''",           "\"",
                                     "%",       "_", "\\", " ", ";",      "--", "x' OR '1'='1", "é",
                                     "E\u0301", "ß", "SS", "K", "\u212A", "😀",  "\u05D0",       "0"};
+
+// Each character the values above hold, or their upper case, that folds to another:
+// the one small letter the Unicode case tables give it (the Kelvin sign is a K).
+// "ß" has no capital of one letter, so it never equals "SS".
+const QHash<QChar, QChar> kFoldsTo = {{u'Ä', u'ä'}, {u'É', u'é'}, {QChar(0x212A), u'k'}};
+
+// The store's text equality, from the table above and ASCII's own letter pairs.
+static bool sameText(const QString &a, const QString &b)
+{
+    const auto fold = [](QString s) {
+        for (QChar &c : s)
+            c = c >= u'A' && c <= u'Z' ? QChar(c.unicode() + 32) : kFoldsTo.value(c, c);
+        return s;
+    };
+    return fold(a) == fold(b);
+}
 
 static QString pick(QRandomGenerator &rng, const QStringList &list)
 {
@@ -93,7 +110,7 @@ private slots:
                     found << dc->FieldText(QStringLiteral("Username"));
                 // Letter case ignored for every letter, computed apart from the engine.
                 for (const QString &s : stored)
-                    if (s.toCaseFolded() == value.toCaseFolded())
+                    if (sameText(s, value))
                         expected << s;
                 QCOMPARE(found, expected);
             }

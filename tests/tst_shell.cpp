@@ -1,10 +1,13 @@
-// The shell: one object per screen, load handlers once, the message-box seam,
-// the one place where failures end the program, and the main menu.
+// The shell: one object per screen, load handlers once, failures stopped at the
+// boundary of the handler they happen in and reported once, and the main menu.
 
 #include "TestSupport.h"
 
 #include "screens/frmAdminLogIn.h"
+#include "screens/frmAdminStart.h"
 #include "screens/frmMain.h"
+#include "screens/frmMainAdmin.h"
+#include "screens/frmVoter.h"
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
 
@@ -19,26 +22,21 @@ public:
     static inline int loads = 0;
 };
 
-class ShellTest : public QObject {
+class ShellTest : public ScreenTest {
     Q_OBJECT
-    std::unique_ptr<ElectionFolder> db;
+
+    // The one box a failure of the engine showed, and how the program ended.
+    void verifyEndedBy(const QString &boxStart)
+    {
+        const QStringList boxes = shownBoxes();
+        QVERIFY2(boxes.size() == 1 && boxes[0].startsWith(boxStart), qPrintable(boxes.join('\n')));
+        QVERIFY(Shell::endedWith().value_or(0) != 0);
+    }
 
 private slots:
-    void init()
-    {
-        db = std::make_unique<ElectionFolder>();
-        startProgramIn(db->folder());
-        CountingScreen::loads = 0;
-    }
-    void cleanup()
-    {
-        QCOMPARE(shownBoxes(), QStringList());
-        QVERIFY(!Msg::hasUnusedAnswer());
-        Shell::reset();
-    }
-
     void eachScreenIsOneObjectLoadedOnceAtItsFirstShow()
     {
+        CountingScreen::loads = 0;
         CountingScreen &first = Shell::Get<CountingScreen>();
         QCOMPARE(CountingScreen::loads, 0);
         QCOMPARE(&Shell::Show<CountingScreen>(), &first);
@@ -49,25 +47,40 @@ private slots:
         QCOMPARE(CountingScreen::loads, 1);
     }
 
-    void messageBoxesAreRecordedAndAnsweredNoUnlessToldOtherwise()
+    void aFailureStopsItsHandlerAndIsReportedOnce_data()
     {
-        QVERIFY(!Msg::Confirmation("Are you sure?"));
-        Msg::setNextAnswer(Msg::Answer::Yes);
-        QVERIFY(Msg::Confirmation("Are you sure?", "Delete User?"));
-        QCOMPARE(shownBoxes(), (QStringList{box(Msg::Icon::Question, "Pollaris", "Are you sure?"),
-                                            box(Msg::Icon::Question, "Delete User?", "Are you sure?")}));
+        QTest::addColumn<int>("where");
+        QTest::newRow("in a handler") << 0;
+        QTest::newRow("in a load outside any handler") << 1;
+        QTest::newRow("in a load inside a handler") << 2;
     }
-
-    void aFailureOfTheEngineIsReportedAndEndsTheProgram()
+    void aFailureStopsItsHandlerAndIsReportedOnce()
     {
-        // A failure in a handler reaches the one failure handler.
-        frmVoterLogIn &login = Shell::Show<frmVoterLogIn>();
-        db->exec("DROP TABLE Users");
-        click(login.cmdOK);
-        const QString boxes = shownBoxes().join('\n');
-        QVERIFY2(boxes.startsWith("Critical|Pollaris|Error 1: no such table") && !boxes.contains('\n'),
-                 qPrintable(boxes));
-        QVERIFY(Shell::endedWith().value_or(0) != 0);
+        QFETCH(int, where);
+        if (where == 0) {
+            // The voter log-in's query fails: no ballot, and the screen stays.
+            frmVoterLogIn &login = Shell::Show<frmVoterLogIn>();
+            db->exec("DROP TABLE Users");
+            click(login.cmdOK);
+            verifyEndedBy("Critical|Pollaris|Error 1: no such table: Users");
+            QVERIFY(login.isVisible() && !Shell::Exists(Shell::Slot::frmVoter));
+        } else if (where == 1) {
+            // As at start-up: the screen whose load failed is not shown.
+            db->exec("DROP TABLE Users");
+            QVERIFY(!Shell::Show<frmAdminStart>().isVisible());
+            verifyEndedBy("Critical|Pollaris|Error 1: no such table: Users");
+        } else {
+            // The panel opened from the administrator's panel fails to load: nothing
+            // after the failing step runs, and the failure is reported once.
+            frmAdminStart &start = Shell::Show<frmAdminStart>();
+            db->exec("DROP TABLE Positions");
+            click(start.cmdCandPos);
+            verifyEndedBy("Critical|Pollaris|Error 1: no such table: Positions");
+            QVERIFY(!start.isVisible() && !Shell::Get<frmMainAdmin>().isVisible());
+        }
+        // Once ended, no handler runs any more.
+        click(Shell::Show<frmMain>().lblLogAdmin);
+        QVERIFY(!Shell::Exists(Shell::Slot::frmAdminLogIn) && shownBoxes().isEmpty());
     }
 
     void theMainMenuLeadsToBothLogInsAndClosingAScreenEndsTheProgram()
@@ -79,7 +92,6 @@ private slots:
         QCOMPARE(Shell::endedWith(), std::nullopt);
         Shell::Get<frmAdminLogIn>().close();
         QCOMPARE(Shell::endedWith(), std::optional<int>(0));
-        Shell::reset();
 
         // Exit ends it too.
         startProgramIn(db->folder());

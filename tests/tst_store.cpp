@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <functional>
+#include <sqlite3.h>
 
 using store::RecordCursor;
 
@@ -154,12 +155,13 @@ private slots:
         const QString ranked = QStringLiteral("Select * From CandVote Order by Numvotes Desc");
         QCOMPARE(list(dc, ranked, QStringLiteral("NumVotes")), (QStringList{"2147483647", "12", "12", "5", "0"}));
         // The file refuses a tally beyond 32 bits rather than storing it.
-        QVERIFY(errorOf([&] {
-            dc->MoveFirst();
-            dc->Edit();
-            dc->SetField(QStringLiteral("NumVotes"), 2147483648LL);
-            dc->Update();
-        }));
+        QCOMPARE(errorOf([&] {
+                     dc->MoveFirst();
+                     dc->Edit();
+                     dc->SetField(QStringLiteral("NumVotes"), 2147483648LL);
+                     dc->Update();
+                 }),
+                 SQLITE_CONSTRAINT_CHECK);
         QCOMPARE(db->value(QStringLiteral("SELECT max(NumVotes) FROM CandVote")).toLongLong(), 2147483647LL);
     }
 
@@ -190,7 +192,7 @@ private slots:
     {
         // A missing file is a failure and is not created.
         RecordCursor *dc = cursor(QStringLiteral("Users"));
-        QVERIFY(errorOf([&] { dc->setDatabaseName(db->folder() + "/other.mdb"), dc->Refresh(); }));
+        QCOMPARE(errorOf([&] { dc->setDatabaseName(db->folder() + "/other.mdb"), dc->Refresh(); }), SQLITE_CANTOPEN);
         QVERIFY(!QFile::exists(db->folder() + "/other.mdb"));
         dc->setDatabaseName(db->file());
         for (const char *bad : {"Select Name from Users", "Select * from Users; DROP TABLE Users",

@@ -87,6 +87,7 @@ private slots:
     void cleanup()
     {
         QCOMPARE(shownBoxes(), QStringList());
+        QVERIFY2(!Msg::hasUnusedAnswer(), "a preset answer was left unused");
         QVERIFY(!Shell::endedWith());
         Shell::reset();
     }

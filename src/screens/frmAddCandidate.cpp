@@ -66,9 +66,9 @@ frmAddCandidate::frmAddCandidate() : Screen(QStringLiteral("Add New Candidate"),
     QWidget::setTabOrder(cmdCancel, cmdOK);
     txtName->setFocus();
 
-    connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmAddCandidate::cmbbxPosition_Click);
-    connect(cmdOK, &QPushButton::clicked, this, &frmAddCandidate::cmdOK_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmAddCandidate::cmdCancel_Click);
+    Shell::Connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmAddCandidate::cmbbxPosition_Click);
+    Shell::Connect(cmdOK, &QPushButton::clicked, this, &frmAddCandidate::cmdOK_Click);
+    Shell::Connect(cmdCancel, &QPushButton::clicked, this, &frmAddCandidate::cmdCancel_Click);
 }
 
 void frmAddCandidate::Form_Load()

@@ -39,8 +39,8 @@ frmAddPos::frmAddPos() : Screen(QStringLiteral("Add New Position"), 4680, 3195)
     QWidget::setTabOrder(cmdOK, cmdCancel);
     txtPosName->setFocus();
 
-    connect(cmdOK, &QPushButton::clicked, this, &frmAddPos::cmdOK_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmAddPos::cmdCancel_Click);
+    Shell::Connect(cmdOK, &QPushButton::clicked, this, &frmAddPos::cmdOK_Click);
+    Shell::Connect(cmdCancel, &QPushButton::clicked, this, &frmAddPos::cmdCancel_Click);
 }
 
 void frmAddPos::Form_Load()

@@ -45,8 +45,8 @@ frmAddUser::frmAddUser() : Screen(QStringLiteral("Add User"), 4680, 3825)
 
     dcUserInfo = new store::RecordCursor(QStringLiteral("dcUserInfo"), QStringLiteral("Users"), this);
 
-    connect(cmdOK, &QPushButton::clicked, this, &frmAddUser::cmdOK_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmAddUser::cmdCancel_Click);
+    Shell::Connect(cmdOK, &QPushButton::clicked, this, &frmAddUser::cmdOK_Click);
+    Shell::Connect(cmdCancel, &QPushButton::clicked, this, &frmAddUser::cmdCancel_Click);
 }
 
 void frmAddUser::Form_Load() { dcUserInfo->setDatabaseName(DatabasePath()); }

@@ -33,8 +33,8 @@ frmAdminLogIn::frmAdminLogIn() : Screen(QStringLiteral("Administrator Log In"), 
     setTabOrder(txtPassword, cmdOK);
     setTabOrder(cmdOK, cmdCancel);
 
-    connect(cmdOK, &QPushButton::clicked, this, &frmAdminLogIn::cmdOK_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmAdminLogIn::cmdCancel_Click);
+    Shell::Connect(cmdOK, &QPushButton::clicked, this, &frmAdminLogIn::cmdOK_Click);
+    Shell::Connect(cmdCancel, &QPushButton::clicked, this, &frmAdminLogIn::cmdCancel_Click);
 }
 
 void frmAdminLogIn::Form_Load()

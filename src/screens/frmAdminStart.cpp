@@ -56,10 +56,10 @@ frmAdminStart::frmAdminStart() : Screen(QStringLiteral("Pollaris Administrator's
     setTabOrder(cmdUsers, cmdLogOut);
     setTabOrder(cmdLogOut, cmdEditProf);
 
-    connect(cmdCandPos, &QPushButton::clicked, this, &frmAdminStart::cmdCandPos_Click);
-    connect(cmdUsers, &QPushButton::clicked, this, &frmAdminStart::cmdUsers_Click);
-    connect(cmdEditProf, &QPushButton::clicked, this, &frmAdminStart::cmdEditProf_Click);
-    connect(cmdLogOut, &QPushButton::clicked, this, &frmAdminStart::cmdLogOut_Click);
+    Shell::Connect(cmdCandPos, &QPushButton::clicked, this, &frmAdminStart::cmdCandPos_Click);
+    Shell::Connect(cmdUsers, &QPushButton::clicked, this, &frmAdminStart::cmdUsers_Click);
+    Shell::Connect(cmdEditProf, &QPushButton::clicked, this, &frmAdminStart::cmdEditProf_Click);
+    Shell::Connect(cmdLogOut, &QPushButton::clicked, this, &frmAdminStart::cmdLogOut_Click);
 }
 
 void frmAdminStart::Form_Load()

@@ -81,11 +81,11 @@ frmAdminUsers::frmAdminUsers() : Screen(QStringLiteral("Administrator's Panel (U
     QWidget::setTabOrder(cmdAddUser, lstUser);
     cmdDelUser->setFocus();
 
-    connect(lstUser, &QListWidget::currentRowChanged, this, &frmAdminUsers::lstUser_Click);
-    connect(cmdDelUser, &QPushButton::clicked, this, &frmAdminUsers::cmdDelUser_Click);
-    connect(cmdEditCand, &QPushButton::clicked, this, &frmAdminUsers::cmdEditCand_Click);
-    connect(cmdAddUser, &QPushButton::clicked, this, &frmAdminUsers::cmdAddUser_Click);
-    connect(cmdBack, &QPushButton::clicked, this, &frmAdminUsers::cmdBack_Click);
+    Shell::Connect(lstUser, &QListWidget::currentRowChanged, this, &frmAdminUsers::lstUser_Click);
+    Shell::Connect(cmdDelUser, &QPushButton::clicked, this, &frmAdminUsers::cmdDelUser_Click);
+    Shell::Connect(cmdEditCand, &QPushButton::clicked, this, &frmAdminUsers::cmdEditCand_Click);
+    Shell::Connect(cmdAddUser, &QPushButton::clicked, this, &frmAdminUsers::cmdAddUser_Click);
+    Shell::Connect(cmdBack, &QPushButton::clicked, this, &frmAdminUsers::cmdBack_Click);
 }
 
 void frmAdminUsers::Form_Load()

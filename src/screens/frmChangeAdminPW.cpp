@@ -38,8 +38,8 @@ frmChangeAdminPW::frmChangeAdminPW() : Screen(QStringLiteral("Change Admin Passw
     setTabOrder(txtPassword2, cmdOK);
     setTabOrder(cmdOK, cmdCancel);
 
-    connect(cmdOK, &QPushButton::clicked, this, &frmChangeAdminPW::cmdOK_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmChangeAdminPW::cmdCancel_Click);
+    Shell::Connect(cmdOK, &QPushButton::clicked, this, &frmChangeAdminPW::cmdOK_Click);
+    Shell::Connect(cmdCancel, &QPushButton::clicked, this, &frmChangeAdminPW::cmdCancel_Click);
 }
 
 void frmChangeAdminPW::Form_Load() { dcAdmin->setDatabaseName(DatabasePath()); }

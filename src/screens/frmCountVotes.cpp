@@ -29,7 +29,7 @@ frmCountVotes::frmCountVotes() : Screen(QStringLiteral("Voting Results"), 6915, 
     dcCandVote = new store::RecordCursor(QStringLiteral("dcCandVote"), QStringLiteral("CandVote"), this);
 
     setTabOrder(lstResults, cmdOK);
-    connect(cmdOK, &QPushButton::clicked, this, &frmCountVotes::cmdOK_Click);
+    Shell::Connect(cmdOK, &QPushButton::clicked, this, &frmCountVotes::cmdOK_Click);
 }
 
 void frmCountVotes::Form_Load()
@@ -96,9 +96,9 @@ void frmCountVotes::GetnDisplay(const QString &CandPosID)
             // engine holds as text or as a fraction (written by other means) is no
             // count: shown, it would be ranked and lined up wrongly.
             if (votes.isNull())
-                throw store::StoreError(94, QStringLiteral("Invalid use of Null"));
+                throw store::StoreError(store::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
             if (votes.typeId() != QMetaType::LongLong)
-                throw store::StoreError(13, QStringLiteral("Type mismatch"));
+                throw store::StoreError(store::TypeMismatch, QStringLiteral("Type mismatch"));
             lines << ResultLine(found.value(), votes.toLongLong());
             spoken << SpokenLine(found.value(), votes.toLongLong());
         }

@@ -55,9 +55,9 @@ frmEditCand::frmEditCand() : Screen(QStringLiteral("Edit Candidate Details"), 46
     QWidget::setTabOrder(txtStudentID, txtName);
     cmdOK->setFocus();
 
-    connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmEditCand::cmbbxPosition_Click);
-    connect(cmdOK, &QPushButton::clicked, this, &frmEditCand::cmdOK_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmEditCand::cmdCancel_Click);
+    Shell::Connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmEditCand::cmbbxPosition_Click);
+    Shell::Connect(cmdOK, &QPushButton::clicked, this, &frmEditCand::cmdOK_Click);
+    Shell::Connect(cmdCancel, &QPushButton::clicked, this, &frmEditCand::cmdCancel_Click);
 }
 
 void frmEditCand::Form_Load()

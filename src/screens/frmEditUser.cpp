@@ -44,8 +44,8 @@ frmEditUser::frmEditUser() : Screen(QStringLiteral("Edit User Details"), 4680, 3
 
     dcUserInfo = new store::RecordCursor(QStringLiteral("dcUserInfo"), QStringLiteral("Users"), this);
 
-    connect(cmdOK, &QPushButton::clicked, this, &frmEditUser::cmdOK_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmEditUser::cmdCancel_Click);
+    Shell::Connect(cmdOK, &QPushButton::clicked, this, &frmEditUser::cmdOK_Click);
+    Shell::Connect(cmdCancel, &QPushButton::clicked, this, &frmEditUser::cmdCancel_Click);
 }
 
 void frmEditUser::Form_Load() { dcUserInfo->setDatabaseName(DatabasePath()); }

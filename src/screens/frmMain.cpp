@@ -22,9 +22,9 @@ frmMain::frmMain() : Screen(QStringLiteral("Pollaris"), 7095, 3795)
     lblExit = new ClickableLabel(this, QStringLiteral("lblExit"), QStringLiteral("Exit"));
     Look::place(lblExit, 3120, 3360, 375, 375);
 
-    connect(lblLogUser, &ClickableLabel::clicked, this, &frmMain::lblLogUser_Click);
-    connect(lblLogAdmin, &ClickableLabel::clicked, this, &frmMain::lblLogAdmin_Click);
-    connect(lblExit, &ClickableLabel::clicked, this, &frmMain::lblExit_Click);
+    Shell::Connect(lblLogUser, &ClickableLabel::clicked, this, &frmMain::lblLogUser_Click);
+    Shell::Connect(lblLogAdmin, &ClickableLabel::clicked, this, &frmMain::lblLogAdmin_Click);
+    Shell::Connect(lblExit, &ClickableLabel::clicked, this, &frmMain::lblExit_Click);
 }
 
 void frmMain::lblLogUser_Click()

@@ -106,15 +106,15 @@ frmMainAdmin::frmMainAdmin() : Screen(QStringLiteral("Administrator's Panel - Ca
     QWidget::setTabOrder(cmdAddPos, cmdDelPos);
     cmbbxPosition->setFocus();
 
-    connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmMainAdmin::cmbbxPosition_Click);
-    connect(lstCandidate, &QListWidget::currentRowChanged, this, &frmMainAdmin::lstCandidate_Click);
-    connect(cmdAddPos, &QPushButton::clicked, this, &frmMainAdmin::cmdAddPos_Click);
-    connect(cmdDelPos, &QPushButton::clicked, this, &frmMainAdmin::cmdDelPos_Click);
-    connect(cmdNewCand, &QPushButton::clicked, this, &frmMainAdmin::cmdNewCand_Click);
-    connect(cmdDelCand, &QPushButton::clicked, this, &frmMainAdmin::cmdDelCand_Click);
-    connect(cmdEditCand, &QPushButton::clicked, this, &frmMainAdmin::cmdEditCand_Click);
-    connect(cmdCount, &QPushButton::clicked, this, &frmMainAdmin::cmdCount_Click);
-    connect(cmdBack, &QPushButton::clicked, this, &frmMainAdmin::cmdBack_Click);
+    Shell::Connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmMainAdmin::cmbbxPosition_Click);
+    Shell::Connect(lstCandidate, &QListWidget::currentRowChanged, this, &frmMainAdmin::lstCandidate_Click);
+    Shell::Connect(cmdAddPos, &QPushButton::clicked, this, &frmMainAdmin::cmdAddPos_Click);
+    Shell::Connect(cmdDelPos, &QPushButton::clicked, this, &frmMainAdmin::cmdDelPos_Click);
+    Shell::Connect(cmdNewCand, &QPushButton::clicked, this, &frmMainAdmin::cmdNewCand_Click);
+    Shell::Connect(cmdDelCand, &QPushButton::clicked, this, &frmMainAdmin::cmdDelCand_Click);
+    Shell::Connect(cmdEditCand, &QPushButton::clicked, this, &frmMainAdmin::cmdEditCand_Click);
+    Shell::Connect(cmdCount, &QPushButton::clicked, this, &frmMainAdmin::cmdCount_Click);
+    Shell::Connect(cmdBack, &QPushButton::clicked, this, &frmMainAdmin::cmdBack_Click);
 }
 
 void frmMainAdmin::Form_Load()
@@ -331,5 +331,5 @@ void frmMainAdmin::focusInEvent(QFocusEvent *event)
     Screen::focusInEvent(event);
     // Only the window itself taking the focus counts; it never does while any of
     // its controls can take it, so activating the window does not reload it.
-    Form_GotFocus();
+    Shell::Handle([this] { Form_GotFocus(); });
 }

@@ -89,10 +89,10 @@ frmVoter::frmVoter() : Screen(QStringLiteral("Pollaris"), 8820, 7335)
     QWidget::setTabOrder(lstCandidate, cmbbxPosition);
     cmdDone->setFocus();
 
-    connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmVoter::cmbbxPosition_Click);
-    connect(lstCandidate, &QListWidget::currentRowChanged, this, &frmVoter::lstCandidate_Click);
-    connect(cmdVote, &QPushButton::clicked, this, &frmVoter::cmdVote_Click);
-    connect(cmdDone, &QPushButton::clicked, this, &frmVoter::cmdDone_Click);
+    Shell::Connect(cmbbxPosition, &QComboBox::currentIndexChanged, this, &frmVoter::cmbbxPosition_Click);
+    Shell::Connect(lstCandidate, &QListWidget::currentRowChanged, this, &frmVoter::lstCandidate_Click);
+    Shell::Connect(cmdVote, &QPushButton::clicked, this, &frmVoter::cmdVote_Click);
+    Shell::Connect(cmdDone, &QPushButton::clicked, this, &frmVoter::cmdDone_Click);
 }
 
 void frmVoter::Form_Load()
@@ -185,11 +185,11 @@ void frmVoter::cmdVote_Click()
         dcCandVote->Refresh();
         const QVariant tally = dcCandVote->Field(QStringLiteral("Numvotes"));
         if (tally.isNull())
-            throw store::StoreError(94, QStringLiteral("Invalid use of Null"));
+            throw store::StoreError(store::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
         // Only a whole number is a count: a text, even of digits, or a fraction
         // written by other means would be turned into a tally nobody cast.
         if (tally.typeId() != QMetaType::LongLong)
-            throw store::StoreError(13, QStringLiteral("Type mismatch"));
+            throw store::StoreError(store::TypeMismatch, QStringLiteral("Type mismatch"));
         const qint64 v = tally.toLongLong();
         // A full tally must stay as it is rather than wrap round.
         full = v >= std::numeric_limits<qint32>::max();
@@ -240,5 +240,5 @@ void frmVoter::focusInEvent(QFocusEvent *event)
     Screen::focusInEvent(event);
     // Only the window itself taking the focus counts; it never does while any of
     // its controls can take it, so activating the window does not reload it.
-    Form_GotFocus();
+    Shell::Handle([this] { Form_GotFocus(); });
 }

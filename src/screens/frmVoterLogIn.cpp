@@ -37,8 +37,8 @@ frmVoterLogIn::frmVoterLogIn() : Screen(QStringLiteral("Voter's Login"), 4680, 2
     QWidget::setTabOrder(txtPassword, txtUsername);
     cmdCancel->setFocus();
 
-    connect(cmdOK, &QPushButton::clicked, this, &frmVoterLogIn::cmdOK_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmVoterLogIn::cmdCancel_Click);
+    Shell::Connect(cmdOK, &QPushButton::clicked, this, &frmVoterLogIn::cmdOK_Click);
+    Shell::Connect(cmdCancel, &QPushButton::clicked, this, &frmVoterLogIn::cmdCancel_Click);
 }
 
 void frmVoterLogIn::Form_Load()

@@ -19,9 +19,17 @@ void Screen::Show()
 {
     if (!m_loaded) {
         m_loaded = true;
-        Form_Load();
-        for (auto *cursor : findChildren<store::RecordCursor *>(Qt::FindDirectChildrenOnly))
-            cursor->Refresh();
+        const auto load = [this] {
+            Form_Load();
+            for (auto *cursor : findChildren<store::RecordCursor *>(Qt::FindDirectChildrenOnly))
+                cursor->Refresh();
+        };
+        // Shown from a handler, the screen's failures stop that handler at its own
+        // boundary; shown at start-up, the load is a handler of its own.
+        if (Shell::InHandler())
+            load();
+        else if (!Shell::Handle(load))
+            return;
     }
     // A window that appears comes to the front by itself; one already visible is raised.
     const bool wasVisible = isVisible();

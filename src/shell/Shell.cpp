@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 // Resources of a static library must be registered by hand.
 static void initResources() { Q_INIT_RESOURCE(resources); }
@@ -25,6 +26,7 @@ QString g_testFolder;
 std::optional<int> g_endedWith;
 bool g_ending = false;
 bool g_quiet = false;
+int g_handlers = 0;
 
 } // namespace
 
@@ -60,15 +62,36 @@ void Fatal(int number, const QString &text)
     End(number == 0 ? 1 : (number & 0xff ? number & 0xff : 1));
 }
 
+bool Handle(const std::function<void()> &handler)
+{
+    // In test mode End returns; the program counts as ended all the same, and a
+    // handler that goes on after a failure inside it reports nothing more.
+    if (g_endedWith)
+        return false;
+    std::optional<std::pair<int, QString>> failure;
+    {
+        struct Depth {
+            Depth() { ++g_handlers; }
+            ~Depth() { --g_handlers; }
+        } depth;
+        try {
+            handler();
+        } catch (const store::StoreError &e) {
+            failure.emplace(e.number(), e.text());
+        } catch (const std::exception &e) {
+            failure.emplace(0, QString::fromLocal8Bit(e.what()));
+        }
+    }
+    if (failure && !g_endedWith)
+        Fatal(failure->first, failure->second);
+    return !failure;
+}
+
+bool InHandler() { return g_handlers > 0; }
+
 int Run()
 {
-    try {
-        Show<frmMain>();
-    } catch (const store::StoreError &e) {
-        Fatal(e.number(), e.text());
-    } catch (const std::exception &e) {
-        Fatal(0, QString::fromLocal8Bit(e.what()));
-    }
+    Show<frmMain>();
     int status = QApplication::exec();
     End(status);
     return status;
@@ -83,18 +106,6 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(8.25);
     setFont(font);
-}
-
-bool Application::notify(QObject *receiver, QEvent *event)
-{
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const store::StoreError &e) {
-        Fatal(e.number(), e.text());
-    } catch (const std::exception &e) {
-        Fatal(0, QString::fromLocal8Bit(e.what()));
-    }
-    return false;
 }
 
 void setTestMode(const QString &programFolder)

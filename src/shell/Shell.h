@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -61,16 +62,31 @@ void End(int status);
 // box, then ends the program with a non-zero status.
 void Fatal(int number, const QString &text);
 
+// Runs one handler of a screen, one that Qt calls, to its end. A failure of the
+// store or of a screen object stops it here, at the handler's own boundary, and is
+// reported through Fatal: nothing is ever thrown back into Qt. Once the program has
+// ended no further handler runs. False when the handler did not run to its end.
+bool Handle(const std::function<void()> &handler);
+// True while a handler runs: a screen loaded from inside one leaves its failures to
+// that handler's boundary.
+bool InHandler();
+
+// Connects a control's signal to a handler of a screen, run through Handle.
+template <class Control, class Signal, class Form, class... Args>
+QMetaObject::Connection Connect(const Control *control, Signal signal, Form *form, void (Form::*handler)(Args...))
+{
+    return QObject::connect(control, signal, form,
+                            [form, handler](Args... args) { Handle([&] { (form->*handler)(args...); }); });
+}
+
 // Opens the program on its start-up screen and runs it; returns the exit status.
 int Run();
 
-// The application object: every event passes through notify, the one place where
-// failures are caught and reported.
+// The application object: the program's name, resources and font.
 class Application final : public QApplication {
     Q_OBJECT
 public:
     Application(int &argc, char **argv);
-    bool notify(QObject *receiver, QEvent *event) override;
 };
 
 // --- test seam ---------------------------------------------------------------

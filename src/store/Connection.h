@@ -32,10 +32,10 @@ public:
     // before a write, when it may no longer be written.
     void checkFile(bool writing) const;
 
-    // Test seam: the n-th write from now (1 = the next) fails as if the disk had
-    // refused it. 0 switches it off.
+    // Test seam, only in the store the tests link: the n-th write from now (1 = the
+    // next) fails as if the disk had refused it. 0 switches it off.
     static void failWriteAfter(int n);
-    // Called before each row write; throws when a fault is due.
+    // Called before each row write; throws when a fault is due (never as shipped).
     static void beforeWrite();
 
 private:

@@ -20,8 +20,11 @@ private:
     QString m_text;
 };
 
-// Numbers of the store's own failures; the engine's failures carry SQLite's codes.
+// Numbers of the failures the store and the screens raise themselves; the engine's
+// failures carry SQLite's codes.
 enum StoreErrorNumber {
+    TypeMismatch = 13,
+    InvalidUseOfNull = 94,
     NoCurrentRow = 3021,
     BadRecordSource = 3131,
     UnknownField = 3265,
