@@ -24,6 +24,8 @@ QString g_testFolder;
 std::optional<int> g_endedWith;
 bool g_ending = false;
 bool g_quiet = false;
+QString g_server;
+std::shared_ptr<store::Connection> g_election;
 
 } // namespace
 
@@ -32,6 +34,14 @@ std::unique_ptr<Screen> &slot(Slot which) { return g_slots[size_t(which)]; }
 bool Exists(Slot which) { return bool(g_slots[size_t(which)]); }
 
 QString Path() { return g_testMode ? g_testFolder : QCoreApplication::applicationDirPath(); }
+
+QString Target() { return g_server.isEmpty() ? Path() + QStringLiteral("/candpos4.mdb") : g_server; }
+
+void OpenElection()
+{
+    if (!g_server.isEmpty())
+        g_election = store::Connection::open(g_server);
+}
 
 void End(int status)
 {
@@ -62,6 +72,7 @@ void Fatal(int number, const QString &text)
 int Run()
 {
     try {
+        OpenElection();
         Show<frmMain>();
     } catch (const store::StoreError &e) {
         Fatal(e.number(), e.text());
@@ -81,6 +92,15 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(8.25);
     setFont(font);
+    // --server CONNINFO (or --server=CONNINFO) points the program at an election
+    // on a PostgreSQL server; nothing else on the command line is read.
+    const QStringList args = arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--server") && i + 1 < args.size())
+            g_server = args[++i];
+        else if (args[i].startsWith(QLatin1String("--server=")))
+            g_server = args[i].mid(9);
+    }
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)
@@ -95,10 +115,11 @@ bool Application::notify(QObject *receiver, QEvent *event)
     return false;
 }
 
-void setTestMode(const QString &programFolder)
+void setTestMode(const QString &programFolder, const QString &server)
 {
     g_testMode = true;
     g_testFolder = programFolder;
+    g_server = server;
     Msg::setRecording(true);
 }
 
@@ -111,6 +132,7 @@ void reset()
         s.reset();
     g_quiet = false;
     g_endedWith.reset();
+    g_election.reset();
     store::Connection::closeAll();
 }
 

@@ -10,6 +10,7 @@ int runNew(const QStringList &args);
 int runImportVoters(const QStringList &args);
 int runResults(const QStringList &args);
 int runBackup(const QStringList &args);
+int runCopy(const QStringList &args);
 
 // The election file beside the tool, where the program looks for it.
 QString defaultElectionFile();

@@ -1,6 +1,7 @@
 #include "Commands.h"
 #include "Console.h"
-#include "store/Connection.h"
+#include "Target.h"
+#include "store/SqliteConnection.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
@@ -42,6 +43,7 @@ int runBackup(const QStringList &args)
         QStringLiteral("Write a consistent copy of the election file, safe while the program is running\n"
                        "and votes are being cast. An existing COPY is never overwritten."));
     parser.addHelpOption();
+    parser.addOption(Target::serverOption());
     parser.addPositionalArgument(QStringLiteral("COPY"), QStringLiteral("The copy to write; it must not exist yet."));
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
@@ -61,6 +63,14 @@ int runBackup(const QStringList &args)
         return 2;
     }
     const QString copy = positional.at(0);
+    // A server's election is copied out into a new file.
+    if (parser.isSet(QStringLiteral("server"))) {
+        if (const QString why = Target::check(parser, positional.value(1)); !why.isEmpty()) {
+            Console::err(QStringLiteral("%1: %2\n").arg(me, why));
+            return 2;
+        }
+        return Target::copyElection(me, Target::of(parser, QString()), QFileInfo(copy).absoluteFilePath());
+    }
     const QString file = positional.size() > 1 ? positional.at(1) : defaultElectionFile();
     if (!QFileInfo(file).isFile()) {
         Console::err(QStringLiteral("%1: no election file %2\n").arg(me, file));
@@ -88,7 +98,7 @@ int runBackup(const QStringList &args)
     });
     QString failure;
     try {
-        std::shared_ptr<store::Connection> source = store::Connection::open(file);
+        std::shared_ptr<store::SqliteConnection> source = store::SqliteConnection::open(file);
         if (QFileInfo::exists(partial)) {
             Console::err(QStringLiteral("%1: %2 is in the way\n").arg(me, partial));
             cleanup.dismiss();

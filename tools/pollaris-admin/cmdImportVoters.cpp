@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "Console.h"
+#include "Target.h"
 #include "store/Connection.h"
 #include "store/RecordCursor.h"
 #include "store/StoreError.h"
@@ -115,6 +116,7 @@ int runImportVoters(const QStringList &args)
                        "name, student ID, password). Every account starts as not having voted.\n"
                        "When any row is bad, every bad row is named and nothing is imported."));
     parser.addHelpOption();
+    parser.addOption(Target::serverOption());
     parser.addPositionalArgument(QStringLiteral("CSV"), QStringLiteral("The register of voters."));
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
@@ -134,8 +136,12 @@ int runImportVoters(const QStringList &args)
         return 2;
     }
     const QString csvPath = positional.at(0);
-    const QString file = positional.size() > 1 ? positional.at(1) : defaultElectionFile();
-    if (!QFileInfo(file).isFile()) {
+    const QString file = Target::of(parser, positional.value(1));
+    if (const QString why = Target::check(parser, positional.value(1)); !why.isEmpty()) {
+        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
+        return 2;
+    }
+    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
         Console::err(QStringLiteral("%1: no election file %2 (create one with 'pollaris-admin new')\n").arg(me, file));
         return 1;
     }
@@ -235,7 +241,7 @@ int runImportVoters(const QStringList &args)
         Console::err(QStringLiteral("%1: %2 (error %3); nothing was imported\n").arg(me, e.text()).arg(e.number()));
         return 1;
     }
-    Console::out(QStringLiteral("Imported %1 voter(s) into %2.\n").arg(records.size() - 1).arg(file));
+    Console::out(QStringLiteral("Imported %1 voter(s) into %2.\n").arg(records.size() - 1).arg(Target::describe(file)));
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "Console.h"
+#include "Target.h"
 #include "store/ElectionFile.h"
 #include "store/StoreError.h"
 
@@ -33,7 +34,7 @@ int runNew(const QStringList &args)
         QStringLiteral("PASSWORD"));
     QCommandLineOption demoOption(QStringLiteral("demo"),
                                   QStringLiteral("Fill a small sample election: positions, candidates and voters."));
-    parser.addOptions({adminOption, passwordOption, demoOption});
+    parser.addOptions({adminOption, passwordOption, demoOption, Target::serverOption()});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The file to create (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
@@ -51,8 +52,12 @@ int runNew(const QStringList &args)
         Console::err(QStringLiteral("pollaris-admin new: too many arguments\n"));
         return 2;
     }
-    const QString file = positional.isEmpty() ? defaultElectionFile() : positional.first();
-    if (QFileInfo::exists(file)) {
+    const QString file = Target::of(parser, positional.value(0));
+    if (const QString why = Target::check(parser, positional.value(0)); !why.isEmpty()) {
+        Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(why));
+        return 2;
+    }
+    if (!Target::isServer(file) && QFileInfo::exists(file)) {
         Console::err(QStringLiteral("pollaris-admin new: %1 already exists; it was left untouched\n").arg(file));
         return 1;
     }
@@ -89,14 +94,14 @@ int runNew(const QStringList &args)
     }
 
     try {
-        store::createElectionFile(file, admin, password, parser.isSet(demoOption));
+        store::createElection(file, admin, password, parser.isSet(demoOption));
     } catch (const store::StoreError &e) {
         Console::err(QStringLiteral("pollaris-admin new: cannot create %1: %2 (error %3)\n")
-                         .arg(file, e.text())
+                         .arg(Target::describe(file), e.text())
                          .arg(e.number()));
         return 1;
     }
-    Console::out(QStringLiteral("Created %1 with administrator '%2'.\n").arg(file, admin));
+    Console::out(QStringLiteral("Created %1 with administrator '%2'.\n").arg(Target::describe(file), admin));
     if (parser.isSet(demoOption))
         Console::out(QStringLiteral("Sample election: 3 positions, 6 candidates; voters (user name / password): %1\n")
                          .arg(store::demoVoterList()));

@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "Console.h"
+#include "Target.h"
 #include "store/RecordCursor.h"
 #include "store/StoreError.h"
 
@@ -63,7 +64,7 @@ int runResults(const QStringList &args)
     QCommandLineOption csvOption(QStringLiteral("csv"),
                                  QStringLiteral("Print CSV instead: one row per candidate (position code, position "
                                                 "name, candidate code, name, votes) after a header row."));
-    parser.addOption(csvOption);
+    parser.addOptions({csvOption, Target::serverOption()});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
@@ -81,8 +82,12 @@ int runResults(const QStringList &args)
         Console::err(QStringLiteral("%1: too many arguments\n").arg(me));
         return 2;
     }
-    const QString file = positional.isEmpty() ? defaultElectionFile() : positional.first();
-    if (!QFileInfo(file).isFile()) {
+    const QString file = Target::of(parser, positional.value(0));
+    if (const QString why = Target::check(parser, positional.value(0)); !why.isEmpty()) {
+        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
+        return 2;
+    }
+    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
         Console::err(QStringLiteral("%1: no election file %2\n").arg(me, file));
         return 1;
     }
