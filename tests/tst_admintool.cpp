@@ -1,11 +1,13 @@
 // The companion tool pollaris-admin, run as a separate process against real
-// election files: creating a file, importing voters, printing results and
-// backing up while votes are being written.
+// elections in files and on a server: creating one, importing voters, printing
+// results, backing up while votes are being written, and copying between a file
+// and a server.
 
 #include "TestSupport.h"
 
 #include "screens/frmCountVotes.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -30,6 +32,21 @@ static Run admin(const QStringList &args)
             QString::fromUtf8(p.readAllStandardError())};
 }
 
+// The tool's arguments that name an election.
+static QStringList at(const ElectionFolder &e)
+{
+    return e.onServer() ? QStringList{"--server", e.server()} : QStringList{e.file()};
+}
+
+// Every row of every table, in the order the rows were added.
+static QStringList everything(const ElectionFolder &e)
+{
+    QStringList all;
+    for (const char *table : {"Positions", "CandInfo", "CandVote", "Users", "Administrators"})
+        all << table + e.rows(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table)).join("\n");
+    return all;
+}
+
 class AdminToolTest : public QObject {
     Q_OBJECT
     std::unique_ptr<ElectionFolder> db;
@@ -42,28 +59,47 @@ class AdminToolTest : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY2(QFile::exists(qEnvironmentVariable("POLLARIS_ADMIN")), "POLLARIS_ADMIN not set"); }
-    void init() { db = std::make_unique<ElectionFolder>(); }
-
-    void newRefusesAnExistingFileAndNoCommandCreatesAMissingOne()
+    void initTestCase_data() { addEngineRows(); }
+    void init()
     {
-        Run r = admin({"new", "--admin", "x", "--password", "y", db->file()});
-        QVERIFY(r.exitCode > 0 && r.err.contains(QStringLiteral("already exists")));
+        FETCH_ENGINE(engine);
+        db = std::make_unique<ElectionFolder>(engine);
+    }
+
+    void newRefusesAnExistingElectionAndNoCommandCreatesAMissingOne()
+    {
+        Run r = admin(QStringList{"new", "--admin", "x", "--password", "y"} + at(*db));
+        QVERIFY2(r.exitCode > 0 && r.err.contains(db->onServer() ? "already holds an election" : "already exists"),
+                 qPrintable(r.err));
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"admin|secret"});
 
-        QVERIFY(QFile::remove(db->file()));
-        QCOMPARE(admin({"new", "--admin", "boss", "--password", "pw", db->file()}).exitCode, 0);
-        QCOMPARE(db->rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")),
-                 QStringList({"Administrators", "CandInfo", "CandVote", "Positions", "Users"}));
+        if (db->onServer())
+            db->exec("DROP TABLE Positions, CandInfo, CandVote, Users, Administrators");
+        else
+            QVERIFY(QFile::remove(db->file()));
+        QCOMPARE(admin(QStringList{"new", "--admin", "boss", "--password", "pw"} + at(*db)).exitCode, 0);
+        QCOMPARE(db->rows(db->onServer() ? "SELECT initcap(relname) FROM pg_class WHERE relkind = 'r' AND "
+                                           "relnamespace = current_schema()::regnamespace ORDER BY 1"
+                                         : "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
+                 db->onServer() ? QStringList({"Administrators", "Candinfo", "Candvote", "Positions", "Users"})
+                                : QStringList({"Administrators", "CandInfo", "CandVote", "Positions", "Users"}));
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"boss|pw"});
 
-        // No command creates a missing file; a new one with no administrator given and
-        // nothing to read is refused too.
+        // No command creates a missing file or database; a new one with no administrator
+        // given and nothing to read is refused too; a password on the command line is
+        // refused before anything is sent.
         const QString missing = db->folder() + "/missing.mdb", copy = db->folder() + "/c.mdb";
+        const QStringList nowhere =
+            db->onServer() ? QStringList{"--server", db->server() + " dbname=pollaris_missing"} : QStringList{missing};
         const QString list = csv("Name,ID,Password\nAnn,1,p\n");
-        for (const QStringList &args : {QStringList{"import-voters", list, missing}, QStringList{"results", missing},
-                                        QStringList{"backup", copy, missing}, QStringList{"new", missing}})
+        for (const QStringList &args : {QStringList{"import-voters", list} + nowhere, QStringList{"results"} + nowhere,
+                                        QStringList{"backup", copy} + nowhere, QStringList{"new"} + nowhere,
+                                        QStringList{"results", "--server", db->server() + " password=pw"}})
             QVERIFY2(admin(args).exitCode > 0 && !QFile::exists(missing) && !QFile::exists(copy),
                      qPrintable(args.join(' ')));
+        QCOMPARE(admin({"results", "--server", "postgresql://u:pw@localhost/x"}).err,
+                 "pollaris-admin results: The connection string holds a password. Put the password in ~/.pgpass (or "
+                 "the file PGPASSFILE names) or in a service file, never on the command line.\n");
     }
 
     void importsAGoodRowOrRefusesTheWholeFile_data()
@@ -92,13 +128,13 @@ private slots:
     {
         QFETCH(QByteArray, row);
         QFETCH(QString, fault);
-        db->exec(QStringLiteral("INSERT INTO Users VALUES ('Old', 'ÄB', 'x', 1)"));
+        db->exec(QStringLiteral("INSERT INTO Users VALUES ('Old', 'ÄB', 'x', true)"));
         // Good rows around the row under test on line 5: a byte order mark, CRLF and LF
         // mixed, a quoted field with a comma and doubled quotes, one across a line break.
         const QString list = csv("\xEF\xBB\xBFName,ID,Password\r\n\"Reyes, Maria\",good-1,\"say \"\"hi\"\"\"\r\n"
                                  "\"Two\nLines\",good-2,p2\n" +
                                  row + "\r\nlast,good-3,p3\n");
-        Run r = admin({"import-voters", list, db->file()});
+        Run r = admin(QStringList{"import-voters", list} + at(*db));
         if (fault.isEmpty())
             QVERIFY2(r.exitCode == 0 && r.out.contains(QStringLiteral("Imported 4")), qPrintable(r.err));
         else
@@ -121,25 +157,27 @@ private slots:
             " ('C', 'Carla Villanueva de los Santos', '3', 'P1'), ('D', 'Dee', '4', 'P2'), ('E', 'Émile', '5', 'p2');"
             "INSERT INTO CandVote VALUES ('A', 12), ('B', 40), ('C', 12), ('D', 0), ('E', 33000), ('b', 7), ('F', "
             "-1);"));
-        startProgramIn(db->folder());
+        startProgramOn(*db);
         frmCountVotes &screen = Shell::Show<frmCountVotes>();
         QString shown;
-        for (const QString &code : db->rows(QStringLiteral("SELECT PosID FROM Positions"))) {
+        for (const QString &code : db->rows(QStringLiteral("SELECT PosID FROM Positions ORDER BY rowid"))) {
             screen.GetnDisplay(code);
             shown += (shown.isEmpty() ? "" : "\n") + screen.lblTitle->text().remove("Voting Results for ") + "\n";
             for (int i = 0; i < screen.lstResults->count(); ++i)
                 shown += screen.lstResults->item(i)->text() + "\n";
         }
         Shell::reset();
-        QCOMPARE(admin({"results", db->file()}).out, shown);
+        QCOMPARE(admin(QStringList{"results"} + at(*db)).out, shown);
         // The same ranking as comma-separated values, quoted where a text needs it.
-        QCOMPARE(admin({"results", "--csv", db->file()}).out.split("\r\n").mid(0, 3),
+        QCOMPARE(admin(QStringList{"results", "--csv"} + at(*db)).out.split("\r\n").mid(0, 3),
                  QStringList({"PosID,PosName,CandID,CandName,NumVotes", "P1,\"Head, \"\"Chief\"\"\",B,\"Li, Bo\",40",
                               "P1,\"Head, \"\"Chief\"\"\",A,Ana Cruz,12"}));
     }
 
     void backupIsConsistentWhileVotesAreWrittenAndNeverOverwrites()
     {
+        if (db->onServer())
+            QSKIP("a server's backup is a copy, tested with the copy");
         // A file of some size, so that copying it takes a while. Each vote marks a voter
         // and moves one vote from B to A in one unit: a torn copy breaks the sums. The
         // copies are made in the place of this test's own file, and read there.
@@ -179,6 +217,60 @@ private slots:
         QVERIFY(r.exitCode > 0 && r.err.contains(QStringLiteral("already exists")));
         QCOMPARE(db->value(tally).toInt(), last);
         QCOMPARE(live.value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+    }
+
+    // An election goes from the server to a new file and back to an empty database,
+    // every row and field as it was, in the same order. Nothing that holds an election,
+    // and nothing at all at a file's place, is overwritten; a copy that fails half-way
+    // leaves no tables behind.
+    void copyBetweenFileAndServerBothWaysLosesNothing()
+    {
+        if (!db->onServer())
+            QSKIP("needs both engines: runs in the server's row");
+        db->exec("INSERT INTO Positions VALUES ('P1','Head, \"Chief\"'),('p2','Sécretary');"
+                 "INSERT INTO CandInfo VALUES ('A','Ana O''Cruz','1','P1'),('B',NULL,'2','p2');"
+                 "INSERT INTO CandVote VALUES ('A',2147483647),('B',-1),('b',NULL);"
+                 "INSERT INTO Users VALUES ('Ärger','ä1','pw',true),('N','n2',NULL,false),('F','f3','x',NULL);"
+                 "DELETE FROM CandInfo WHERE CandID = 'A'; INSERT INTO CandInfo VALUES ('A','Ana O''Cruz','1','P1')");
+        const QStringList original = everything(*db);
+        ElectionFolder file, backup;
+        QVERIFY(QFile::remove(file.file()) && QFile::remove(backup.file()));
+        Run r = admin({"copy", db->server(), file.file()});
+        QVERIFY2(r.exitCode == 0 && r.out.contains("2 Positions, 2 CandInfo, 3 CandVote, 3 Users, 1 Administrators"),
+                 qPrintable(r.err + r.out));
+        QCOMPARE(everything(file), original);
+        QCOMPARE(QDir(file.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"candpos4.mdb"});
+
+        const QString link = file.folder() + "/link.mdb", linked = file.folder() + "/linked.mdb";
+        QVERIFY(QFile::link(linked, link));
+        for (const QStringList &args :
+             {QStringList{"copy", db->server(), file.file()}, QStringList{"copy", db->server(), link},
+              QStringList{"backup", "--server", db->server(), link}, QStringList{"copy", file.file(), db->server()}}) {
+            r = admin(args);
+            QVERIFY2(r.exitCode > 0 &&
+                         r.err.contains(args.last() == db->server() ? "already holds an election" : "already exists"),
+                     qPrintable(r.err));
+        }
+        QVERIFY(!QFile::exists(linked));
+        QCOMPARE(everything(file), original);
+        QCOMPARE(everything(*db), original);
+
+        // Back to an empty database; a server's backup is a copy to a new file.
+        const QString drop = "DROP TABLE Positions, CandInfo, CandVote, Users, Administrators";
+        db->exec(drop);
+        r = admin({"copy", file.file(), db->server()});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(everything(*db), original);
+        QCOMPARE(admin({"backup", "--server", db->server(), backup.file()}).exitCode, 0);
+        QCOMPARE(everything(backup), original);
+
+        // A value the server refuses (a flag of 2) stops the copy with no table made.
+        file.exec("UPDATE Users SET HasVoted = 2 WHERE Username = 'n2'");
+        db->exec(drop);
+        r = admin({"copy", file.file(), db->server()});
+        QVERIFY2(r.exitCode > 0 && r.err.contains("nothing was copied"), qPrintable(r.err));
+        QCOMPARE(db->value("SELECT count(*) FROM pg_class WHERE relnamespace = current_schema()::regnamespace").toInt(),
+                 0);
     }
 };
 

@@ -1,4 +1,4 @@
-// The voter's road: log-in, ballot, Done, against a real election file.
+// The voter's road: log-in, ballot, Done, against a real election in a file and on a server.
 
 #include "TestSupport.h"
 
@@ -75,14 +75,16 @@ class VotingTest : public QObject {
                  "('C2','John Reyes','2023-0458','PRES'),('C3','Ana Cruz','2024-0012','VP'),"
                  "('C4','Ana Cruz','2024-0377','VP'),('C5','Liza Mendoza','2025-0220','SEC')");
         db->exec("INSERT INTO CandVote VALUES ('C1',0),('C2',41),('C3',7),('C4',3),('C5',12)");
-        db->exec("INSERT INTO Users VALUES ('Carla','2026001','vote1',0),('Daniel','2026002','vote2',0)");
+        db->exec("INSERT INTO Users VALUES ('Carla','2026001','vote1',false),('Daniel','2026002','vote2',false)");
     }
 
 private slots:
+    void initTestCase_data() { addEngineRows(); }
     void init()
     {
-        db = std::make_unique<ElectionFolder>();
-        startProgramIn(db->folder());
+        FETCH_ENGINE(engine);
+        db = std::make_unique<ElectionFolder>(engine);
+        startProgramOn(*db);
     }
     void cleanup()
     {
@@ -93,10 +95,9 @@ private slots:
 
     void logInRefusesInOrderAndFindsNamesByValueInAnyCase()
     {
-        db->exec(
-            "INSERT INTO Users VALUES ('Ann','2026001','vote1',0),('Bob','2026002','Vote2',1),('N','nopass',NULL,0),"
-            "('A','abc123','Secret',0),('O','O''Brien','pw',0),('X','x'' OR ''1''=''1','inj',0),"
-            "('E','élise','fr',0),('F','noflag','pw',NULL)");
+        db->exec("INSERT INTO Users VALUES ('Ann','2026001','vote1',false),('Bob','2026002','Vote2',true),"
+                 "('N','nopass',NULL,false),('A','abc123','Secret',false),('O','O''Brien','pw',false),"
+                 "('X','x'' OR ''1''=''1','inj',false),('E','élise','fr',false),('F','noflag','pw',NULL)");
         // Enter and Escape in a field do nothing, even with a good account typed.
         frmVoterLogIn &login = Shell::Show<frmVoterLogIn>();
         type(login.txtUsername, "2026001");
@@ -252,7 +253,7 @@ private slots:
         db->exec("INSERT INTO CandInfo VALUES ('C1','Maria','1','PRES'),('C2','John','2','PRES'),"
                  "('C3','Ana','3','PRES'),('C4','Paolo','4','PRES')");
         db->exec("INSERT INTO CandVote VALUES ('C1',NULL),('C2',2147483646),('C3',2147483647)");
-        db->exec("INSERT INTO Users VALUES ('Carla','2026001','vote1',0)");
+        db->exec("INSERT INTO Users VALUES ('Carla','2026001','vote1',false)");
         frmVoter &v = enterBallot("2026001", "vote1");
         v.cmbbxPosition->setCurrentIndex(0);
         clickEntry(v.lstCandidate, entry);

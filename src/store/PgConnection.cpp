@@ -84,7 +84,7 @@ QString PgConnection::refusalOf(const QString &conninfo)
     char *error = nullptr;
     PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), &error);
     if (!options) {
-        QString text = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("out of memory");
+        QString text = error ? QString::fromUtf8(error).simplified() : QStringLiteral("out of memory");
         PQfreemem(error);
         return QStringLiteral("The connection string is not understood: %1").arg(text);
     }
@@ -109,11 +109,11 @@ std::shared_ptr<PgConnection> PgConnection::open(const QString &conninfo)
     const char *values[] = {info.constData(), "pollaris", "UTF8", nullptr};
     PgConn conn(PQconnectdbParams(keywords, values, 1));
     if (!conn || PQstatus(conn.get()) != CONNECTION_OK)
-        throw StoreError(
-            ServerUnreachable,
-            QStringLiteral("Cannot reach the election server: %1")
-                .arg(conn ? QString::fromUtf8(PQerrorMessage(conn.get())).trimmed() : QStringLiteral("out of memory")),
-            StoreError::Outcome::Lost);
+        throw StoreError(ServerUnreachable,
+                         QStringLiteral("Cannot reach the election server: %1")
+                             .arg(conn ? QString::fromUtf8(PQerrorMessage(conn.get())).simplified()
+                                       : QStringLiteral("out of memory")),
+                         StoreError::Outcome::Lost);
     std::shared_ptr<PgConnection> pg(new PgConnection(std::move(conn), conninfo));
     // Another station holding the election for a write is waited for briefly,
     // as a second copy of the program on the file is.
@@ -132,7 +132,7 @@ void PgConnection::fail(const pg_result *result) const
 {
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    QString message = QString::fromUtf8(primary ? primary : m_conn ? PQerrorMessage(m_conn.get()) : "").trimmed();
+    QString message = QString::fromUtf8(primary ? primary : m_conn ? PQerrorMessage(m_conn.get()) : "").simplified();
     if (!m_conn || PQstatus(m_conn.get()) != CONNECTION_OK)
         throw StoreError(ServerUnreachable,
                          QStringLiteral("The connection to the election server was lost: %1")
