@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <atomic>
+#include <libpq-fe.h>
 #include <memory>
 #include <thread>
 
@@ -271,6 +272,42 @@ private slots:
         QVERIFY2(r.exitCode > 0 && r.err.contains("nothing was copied"), qPrintable(r.err));
         QCOMPARE(db->value("SELECT count(*) FROM pg_class WHERE relnamespace = current_schema()::regnamespace").toInt(),
                  0);
+    }
+
+    // A copy of a server's election is one moment of it while stations vote. Each vote
+    // marks a voter and counts itself in the position's name, in one unit; the copy reads
+    // the positions first and the voters last, with 20,000 candidates copied in between.
+    void copyOfAServerIsOneMomentWhileVotesAreWritten()
+    {
+        if (!db->onServer())
+            QSKIP("the file's own backup is tested above");
+        db->exec("INSERT INTO Users SELECT 'Voter ' || i, 'S' || i, 'p', false FROM generate_series(1, 20000) i;"
+                 "INSERT INTO CandInfo SELECT 'C' || i, 'Name', 'S', 'P' FROM generate_series(1, 20000) i;"
+                 "INSERT INTO Positions VALUES ('P', '0')");
+        std::atomic<int> written{0}, stop{0};
+        std::thread writer([&] { // a station of its own, voting as fast as it can
+            PGconn *station = PQconnectdb(db->server().toUtf8().constData());
+            for (int i = 1; !stop && PQstatus(station) == CONNECTION_OK; ++i, ++written)
+                PQclear(PQexec(station, QStringLiteral("UPDATE Users SET HasVoted = true WHERE Username = 'S%1';"
+                                                       "UPDATE Positions SET PosName = (PosName::int + 1)::text")
+                                            .arg(i)
+                                            .toUtf8()
+                                            .constData()));
+            PQfinish(station);
+        });
+        const auto joinWriter = qScopeGuard([&] { stop = 1, writer.join(); });
+        ElectionFolder file;
+        for (int k = 0; k < 3; ++k) {
+            const int before = written;
+            QTRY_VERIFY_WITH_TIMEOUT(written > before + 2, 20000);
+            QVERIFY(QFile::remove(file.file()));
+            const Run r = admin({"copy", db->server(), file.file()});
+            QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+            QCOMPARE(file.rows("SELECT CAST(PosName AS INTEGER) = (SELECT count(*) FROM Users WHERE HasVoted),"
+                               " (SELECT count(*) FROM CandInfo) FROM Positions"),
+                     QStringList{"1|20000"});
+            QVERIFY(file.value("SELECT CAST(PosName AS INTEGER) FROM Positions").toInt() > before);
+        }
     }
 };
 

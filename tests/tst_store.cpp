@@ -227,6 +227,25 @@ private slots:
                  int(store::InjectedFault));
         QCOMPARE(db->count(QStringLiteral("CandInfo")), 0);
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM CandVote")), QStringList{"C1|6"});
+        store::Connection::failWriteAfter(0);
+
+        // Readers inside a unit see one moment: on the server another station's write
+        // lands meanwhile and is seen only after it; the file keeps such a write out.
+        if (db->onServer()) {
+            RecordCursor *votes = cursor(QStringLiteral("CandVote")), *users = cursor(QStringLiteral("Users"));
+            {
+                store::Transaction tx(votes->connection());
+                QCOMPARE(list(votes, QStringLiteral("Select * From CandVote"), QStringLiteral("NumVotes")),
+                         QStringList{"6"});
+                db->exec(
+                    QStringLiteral("UPDATE CandVote SET NumVotes = 7; INSERT INTO Users VALUES ('A','a','p',true)"));
+                QCOMPARE(list(votes, QStringLiteral("Select * From CandVote"), QStringLiteral("NumVotes")),
+                         QStringList{"6"});
+                QCOMPARE(list(users, QStringLiteral("Select * From Users"), QStringLiteral("Name")), QStringList());
+                tx.Commit();
+            }
+            QCOMPARE(list(users, QStringLiteral("Select * From Users"), QStringLiteral("Name")), QStringList{"A"});
+        }
     }
 
     void failuresOfTheEngineAreReportedNeverIgnored()

@@ -353,6 +353,8 @@ bool PgConnection::remove(const QString &table, qint64 rowid)
 
 void PgConnection::begin()
 {
+    if (inTransaction())
+        throw StoreError(ServerFailure, QStringLiteral("25001: there is already a transaction in progress"));
     // One writer at a time, as in the file: the lock is taken before the unit
     // begins, so that its snapshot already holds every write made before it.
     // Readers inside the unit see that one moment throughout.
