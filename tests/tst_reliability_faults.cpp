@@ -142,13 +142,14 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), files);
     }
 
-    // The server out of reach at start, a connection string with a password, the
+    // The server out of reach at start, a connection string with a password or none at all, the
     // session ended by the server while the program runs: the critical box at once
     // (before the main menu, or at the next action), nothing acknowledged lost.
     void aFaultOfTheServerIsReportedAndLosesNothing_data()
     {
         QTest::addColumn<QString>("expected");
         QTest::newRow("unreachable at start") << "Error 3151: Cannot reach the election server:";
+        QTest::newRow("not a connection string") << "Error 3151: --server takes a connection string";
         QTest::newRow("password given") << "Error 3151: The connection string holds a password. Put the password in "
                                            "~/.pgpass";
         QTest::newRow("session ended while running") << "Error 3151: The connection to the election server was lost:";
@@ -166,6 +167,8 @@ private slots:
             server += " host=" + db->folder() + "/nowhere";
         if (fault == "password given")
             server += " password=secret";
+        if (fault == "not a connection string")
+            server = "candpos4.mdb";
         DriverRun run(driver, {"--server", server});
         const bool started = run.start();
         QCOMPARE(started, fault.startsWith("session"));

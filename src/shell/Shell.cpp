@@ -25,6 +25,7 @@ std::optional<int> g_endedWith;
 bool g_ending = false;
 bool g_quiet = false;
 QString g_server;
+bool g_serverGiven = false;
 std::shared_ptr<store::Connection> g_election;
 
 } // namespace
@@ -35,11 +36,16 @@ bool Exists(Slot which) { return bool(g_slots[size_t(which)]); }
 
 QString Path() { return g_testMode ? g_testFolder : QCoreApplication::applicationDirPath(); }
 
-QString Target() { return g_server.isEmpty() ? Path() + QStringLiteral("/candpos4.mdb") : g_server; }
+QString Target() { return g_serverGiven ? g_server : Path() + QStringLiteral("/candpos4.mdb"); }
 
 void OpenElection()
 {
-    if (!g_server.isEmpty())
+    if (g_serverGiven && !store::Connection::isServer(g_server))
+        throw store::StoreError(store::ServerUnreachable,
+                                QStringLiteral("--server takes a connection string (postgresql://HOST/DATABASE or "
+                                               "service=NAME), not \"%1\"")
+                                    .arg(g_server));
+    if (g_serverGiven)
         g_election = store::Connection::open(g_server);
 }
 
@@ -96,10 +102,10 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
     // on a PostgreSQL server; nothing else on the command line is read.
     const QStringList args = arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--server") && i + 1 < args.size())
-            g_server = args[++i];
+        if (args[i] == QLatin1String("--server"))
+            g_serverGiven = true, g_server = args.value(++i);
         else if (args[i].startsWith(QLatin1String("--server=")))
-            g_server = args[i].mid(9);
+            g_serverGiven = true, g_server = args[i].mid(9);
     }
 }
 
@@ -120,6 +126,7 @@ void setTestMode(const QString &programFolder, const QString &server)
     g_testMode = true;
     g_testFolder = programFolder;
     g_server = server;
+    g_serverGiven = !server.isEmpty();
     Msg::setRecording(true);
 }
 
