@@ -19,9 +19,9 @@ QString testServer();
 // For initTestCase_data(): the global column "engine", one row per engine, so
 // that every test of the class runs on the file and on the server.
 void addEngineRows();
-// In init(): the engine of the current row, in a variable named engine. Without a server the server's rows
-// are skipped, with a message; under the test command (POLLARIS_REQUIRE_SERVER)
-// they fail instead.
+// In init(): the engine of the current row, in a variable named engine. Without
+// a server the server's rows are skipped, with a message; under the test command
+// (POLLARIS_REQUIRE_SERVER) they fail instead.
 #define FETCH_ENGINE(engine)                                                                                           \
     QFETCH_GLOBAL(Engine, engine);                                                                                     \
     if (engine == Engine::Server && testServer().isEmpty()) {                                                          \
