@@ -74,6 +74,21 @@ QString quoted(const QString &identifier)
 
 bool isText(unsigned type) { return type == kText || type == kVarchar; }
 
+// libpq's messages run over several lines; a box shows them as sentences on one.
+QString oneLine(const char *message)
+{
+    QString text;
+    for (QString line : QString::fromUtf8(message).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        line = line.simplified();
+        if (line.isEmpty())
+            continue;
+        if (!text.isEmpty())
+            text += QLatin1String(text.endsWith(QLatin1Char('.')) || text.endsWith(QLatin1Char(':')) ? " " : ". ");
+        text += line;
+    }
+    return text;
+}
+
 } // namespace
 
 void PgResultFree::operator()(pg_result *result) const noexcept { PQclear(result); }
@@ -84,7 +99,7 @@ QString PgConnection::refusalOf(const QString &conninfo)
     char *error = nullptr;
     PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), &error);
     if (!options) {
-        QString text = error ? QString::fromUtf8(error).simplified() : QStringLiteral("out of memory");
+        QString text = error ? oneLine(error) : QStringLiteral("out of memory");
         PQfreemem(error);
         return QStringLiteral("The connection string is not understood: %1").arg(text);
     }
@@ -111,8 +126,7 @@ std::shared_ptr<PgConnection> PgConnection::open(const QString &conninfo)
     if (!conn || PQstatus(conn.get()) != CONNECTION_OK)
         throw StoreError(ServerUnreachable,
                          QStringLiteral("Cannot reach the election server: %1")
-                             .arg(conn ? QString::fromUtf8(PQerrorMessage(conn.get())).simplified()
-                                       : QStringLiteral("out of memory")),
+                             .arg(conn ? oneLine(PQerrorMessage(conn.get())) : QStringLiteral("out of memory")),
                          StoreError::Outcome::Lost);
     std::shared_ptr<PgConnection> pg(new PgConnection(std::move(conn), conninfo));
     // Another station holding the election for a write is waited for briefly,
@@ -132,7 +146,7 @@ void PgConnection::fail(const pg_result *result) const
 {
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    QString message = QString::fromUtf8(primary ? primary : m_conn ? PQerrorMessage(m_conn.get()) : "").simplified();
+    QString message = oneLine(primary ? primary : m_conn ? PQerrorMessage(m_conn.get()) : "");
     if (!m_conn || PQstatus(m_conn.get()) != CONNECTION_OK)
         throw StoreError(ServerUnreachable,
                          QStringLiteral("The connection to the election server was lost: %1")
