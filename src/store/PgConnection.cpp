@@ -250,6 +250,12 @@ bool PgConnection::holdsElection()
 
 void PgConnection::createSchema()
 {
+    // Names in every script must be stored whole.
+    const char *encoding = m_conn ? PQparameterStatus(m_conn.get(), "server_encoding") : nullptr;
+    if (!encoding || std::strcmp(encoding, "UTF8") != 0)
+        throw StoreError(ServerFailure, QStringLiteral("0A000: the database's encoding is %1, not UTF8; create it "
+                                                       "with createdb --encoding=UTF8 --template=template0")
+                                            .arg(QString::fromLatin1(encoding ? encoding : "unknown")));
     exec(kServerSchema);
     loadCatalog();
 }
