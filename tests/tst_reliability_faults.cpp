@@ -177,8 +177,8 @@ private slots:
             run.send({"login\tv1\tpw1", "vote\tPRES\tC1", "done"});
             QVERIFY(run.waitUntil([&] { return run.acknowledged().size() >= 3; }));
             done = db->rows(all);
-            const QString others =
-                "FROM pg_stat_activity WHERE datname = current_database() AND pid <> pg_backend_pid()";
+            const QString others = "FROM pg_stat_activity WHERE datname = current_database() AND application_name = "
+                                   "'pollaris'";
             db->exec("SELECT pg_terminate_backend(pid) " + others);
             QTRY_COMPARE(db->value("SELECT count(*) " + others).toInt(), 0);
             run.send({"login\tv2\tpw2"}, true);
