@@ -24,7 +24,11 @@ struct DriverRun {
     QByteArray pending;
     QStringList got;
 
-    explicit DriverRun(const QString &driver) { p.setProgram(driver); }
+    explicit DriverRun(const QString &driver, const QStringList &arguments = {})
+    {
+        p.setProgram(driver);
+        p.setArguments(arguments);
+    }
     ~DriverRun() { finish(0); }
 
     // Starts the program and waits until its main menu is up (or it has ended).

@@ -3,8 +3,13 @@
 #include "store/Connection.h"
 #include "store/ElectionFile.h"
 
+#include <QAtomicInt>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRandomGenerator>
+#include <cstring>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <stdexcept>
 
@@ -32,15 +37,91 @@ QVariant column(sqlite3_stmt *stmt, int c)
     }
 }
 
+// A session of the test's own on the server.
+struct RawServer {
+    explicit RawServer(const QString &conninfo) : conn(PQconnectdb(conninfo.toUtf8().constData()))
+    {
+        if (PQstatus(conn) != CONNECTION_OK)
+            throw std::runtime_error(std::string("cannot reach the test server: ") + PQerrorMessage(conn));
+    }
+    ~RawServer() { PQfinish(conn); }
+    // Runs SQL; the result, or a failure of the test with the server's message.
+    std::unique_ptr<PGresult, void (*)(PGresult *)> run(const QString &sql) const
+    {
+        std::unique_ptr<PGresult, void (*)(PGresult *)> r(PQexec(conn, sql.toUtf8().constData()), PQclear);
+        const ExecStatusType status = PQresultStatus(r.get());
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            QTest::qFail(qPrintable(QStringLiteral("SQL failed: %1: %2").arg(sql, PQerrorMessage(conn))), __FILE__,
+                         __LINE__);
+        return r;
+    }
+    PGconn *conn;
+};
+
+QVariant serverValue(const PGresult *r, int row, int c)
+{
+    if (PQgetisnull(r, row, c))
+        return QVariant();
+    const char *value = PQgetvalue(r, row, c);
+    switch (PQftype(r, c)) {
+    case 16: return qlonglong(value[0] == 't');
+    case 20:
+    case 21:
+    case 23: return QString::fromLatin1(value).toLongLong();
+    default: return QString::fromUtf8(value, PQgetlength(r, row, c));
+    }
+}
+
+// The connection string of another database on the same server.
+QString withDatabase(const QString &conninfo, const QString &database)
+{
+    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
+    QStringList pairs;
+    for (PQconninfoOption *o = options; o && o->keyword; ++o)
+        if (o->val && *o->val && std::strcmp(o->keyword, "dbname") != 0)
+            pairs << QStringLiteral("%1='%2'").arg(QString::fromLatin1(o->keyword),
+                                                   QString::fromUtf8(o->val).replace("\\", "\\\\").replace("'", "\\'"));
+    PQconninfoFree(options);
+    return (pairs << QStringLiteral("dbname=") + database).join(QLatin1Char(' '));
+}
+
 } // namespace
 
-ElectionFolder::ElectionFolder()
+QString testServer() { return qEnvironmentVariable("POLLARIS_TEST_SERVER"); }
+
+void addEngineRows()
 {
-    store::createElectionFile(file(), QStringLiteral("admin"), QStringLiteral("secret"), false);
+    QTest::addColumn<Engine>("engine");
+    QTest::newRow("file") << Engine::File;
+    QTest::newRow("server") << Engine::Server;
+}
+
+ElectionFolder::ElectionFolder(Engine engine)
+{
+    if (engine == Engine::Server) {
+        static QAtomicInt made;
+        m_database = QStringLiteral("pollaris_test_%1_%2_%3")
+                         .arg(QCoreApplication::applicationPid())
+                         .arg(made.fetchAndAddRelaxed(1))
+                         .arg(QRandomGenerator::global()->bounded(1000000));
+        RawServer(testServer()).run(QStringLiteral("CREATE DATABASE %1 STRATEGY = FILE_COPY").arg(m_database));
+        m_server = withDatabase(testServer(), m_database);
+    }
+    store::createElection(target(), QStringLiteral("admin"), QStringLiteral("secret"), false);
+}
+
+ElectionFolder::~ElectionFolder()
+{
+    if (!m_database.isEmpty())
+        RawServer(testServer()).run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_database));
 }
 
 void ElectionFolder::exec(const QString &sql) const
 {
+    if (onServer()) {
+        RawServer(m_server).run(sql);
+        return;
+    }
     RawDb raw(file());
     char *error = nullptr;
     if (sqlite3_exec(raw.db, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
@@ -52,9 +133,22 @@ void ElectionFolder::exec(const QString &sql) const
 
 QList<QVariantList> ElectionFolder::query(const QString &sql) const
 {
+    QList<QVariantList> result;
+    if (onServer()) {
+        // The server's hidden row number is no field of the election.
+        RawServer raw(m_server);
+        auto r = raw.run(sql);
+        for (int i = 0; i < PQntuples(r.get()); ++i) {
+            QVariantList fields;
+            for (int c = 0; c < PQnfields(r.get()); ++c)
+                if (std::strcmp(PQfname(r.get(), c), "rowid") != 0)
+                    fields << serverValue(r.get(), i, c);
+            result << fields;
+        }
+        return result;
+    }
     RawDb raw(file());
     sqlite3_stmt *stmt = nullptr;
-    QList<QVariantList> result;
     if (sqlite3_prepare_v2(raw.db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK)
         QTest::qFail(qPrintable(QStringLiteral("SQL failed: %1").arg(sql)), __FILE__, __LINE__);
     while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
@@ -83,6 +177,12 @@ void startProgramIn(const QString &folder)
 {
     Shell::reset();
     Shell::setTestMode(folder);
+}
+
+void startProgramOn(const ElectionFolder &election)
+{
+    Shell::reset();
+    Shell::setTestMode(election.folder(), election.server());
 }
 
 QString box(Msg::Icon icon, const QString &title, const QString &text)

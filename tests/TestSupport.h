@@ -13,16 +13,50 @@
 
 class QListWidget;
 
-// An election file in a fresh temporary folder, which is also the program's
-// folder for the screens under test.
+// The two places an election can be: the file, or a PostgreSQL server.
+enum class Engine { File, Server };
+Q_DECLARE_METATYPE(Engine)
+
+// The server the tests may use: a libpq connection string to a maintenance
+// database (POLLARIS_TEST_SERVER, set by the test command), or empty.
+QString testServer();
+// For initTestCase_data(): the global column "engine", one row per engine, so
+// that every test of the class runs on the file and on the server.
+void addEngineRows();
+// In init(): the engine of the current row, in a variable named engine. Without
+// a server the server's rows are skipped, with a message; under the test command
+// (POLLARIS_REQUIRE_SERVER) they fail instead.
+#define FETCH_ENGINE(engine)                                                                                           \
+    QFETCH_GLOBAL(Engine, engine);                                                                                     \
+    if (engine == Engine::Server && testServer().isEmpty()) {                                                          \
+        if (qEnvironmentVariableIsSet("POLLARIS_REQUIRE_SERVER"))                                                      \
+            QFAIL("POLLARIS_REQUIRE_SERVER is set but POLLARIS_TEST_SERVER is not");                                   \
+        QSKIP("no PostgreSQL server for the tests: run bash scripts/test, or set POLLARIS_TEST_SERVER");               \
+    }
+
+// An election in a fresh temporary folder, which is also the program's folder for
+// the screens under test: the file candpos4.mdb there, or a fresh database of its
+// own on the test server, dropped with it.
 class ElectionFolder {
 public:
-    // Creates candpos4.mdb with the five tables and the administrator admin/secret.
-    ElectionFolder();
+    // Creates the election with the five tables and the administrator admin/secret.
+    explicit ElectionFolder(Engine engine = Engine::File);
+    ~ElectionFolder();
+    ElectionFolder(const ElectionFolder &) = delete;
+    ElectionFolder &operator=(const ElectionFolder &) = delete;
     QString folder() const { return m_dir.path(); }
     QString file() const { return m_dir.path() + QStringLiteral("/candpos4.mdb"); }
+    bool onServer() const { return !m_server.isEmpty(); }
+    // The server's connection string; empty for a file.
+    QString server() const { return m_server; }
+    // What the store opens: the file's path or the server's connection string.
+    QString target() const { return onServer() ? m_server : file(); }
+    // The program's command line for this election.
+    QStringList programArguments() const { return onServer() ? QStringList{"--server", m_server} : QStringList(); }
 
-    // Runs SQL straight on the file, independent of the program's own store.
+    // Runs SQL straight on the election, independent of the program's own store.
+    // On the server a flag reads as 0 or 1, as in the file, and the hidden row
+    // number is left out of the rows, as the program's `*` leaves it out.
     void exec(const QString &sql) const;
     QList<QVariantList> query(const QString &sql) const;
     QVariant value(const QString &sql) const { return query(sql).value(0).value(0); }
@@ -35,11 +69,15 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QString m_server;
+    QString m_database;
 };
 
 // Puts the program into test mode on the given folder, with a fresh set of
 // screens and no message boxes on record.
 void startProgramIn(const QString &folder);
+// The same on an election, wherever it is.
+void startProgramOn(const ElectionFolder &election);
 
 // The message boxes shown since the last call, as "icon|title|text".
 QStringList shownBoxes();

@@ -3,6 +3,7 @@
 // from standard input, one action a line, fields separated by tabs:
 //   login USER PASS | vote POSID CANDID | done        (voter's log-in, ballot)
 //   admin USER PASS   (administrator's log-in, then the candidates panel)
+// With --server CONNINFO, as the program takes it, the election is on that server.
 //   addpos POSID NAME | addcand CANDID NAME STUDENTNUM POSID | delcand POSID CANDID | delpos POSID
 // Standard output gets "ready" once the main menu is up, "box<TAB>icon<TAB>title<TAB>text"
 // for each box as it is shown (answered at once, confirmations with Yes), and
@@ -109,7 +110,10 @@ int main(int argc, char **argv)
     });
     // As in the program, a failure of the store stops the handler it happens in and
     // ends the process through the program's one failure path.
-    Shell::Show<frmMain>();
+    Shell::Handle([] {
+        Shell::OpenElection();
+        Shell::Show<frmMain>();
+    });
     say("ready");
     for (std::string raw; std::getline(std::cin, raw);) {
         const QString line = QString::fromStdString(raw);

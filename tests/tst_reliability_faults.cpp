@@ -1,7 +1,7 @@
-// Faults of the election file, met by the real program in a child process: each
-// ends in the critical box with the engine's number and text and a non-zero exit
-// status, never a hang, a crash or a silent success, and leaves the file exactly
-// as it was. Then a second copy of the program on the same file.
+// Faults of the election file or server, met by the real program in a child
+// process: each ends in the critical box with the engine's number and text and a
+// non-zero exit status, never a hang, a crash or a silent success, and leaves the
+// election exactly as it was. Then two copies of the program on one election.
 
 #include "SessionDriver.h"
 #include "TestSupport.h"
@@ -22,14 +22,16 @@ class FaultsTest : public QObject {
     QString driver, mounted; // mounted: a small file system of the test's own, to be taken down
 
 private slots:
+    void initTestCase_data() { addEngineRows(); }
     void init()
     {
-        db = std::make_unique<ElectionFolder>();
+        FETCH_ENGINE(engine);
+        db = std::make_unique<ElectionFolder>(engine);
         driver = installDriver(db->folder());
         db->exec("INSERT INTO Positions VALUES ('PRES','President'); INSERT INTO CandVote VALUES ('C1',4),('C2',9);"
                  "INSERT INTO CandInfo VALUES ('C1','Maria Santos','S1','PRES'),('C2','John Reyes','S2','PRES');"
                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 69) "
-                 "INSERT INTO Users SELECT 'Voter ' || i, 'v' || i, 'pw' || i, 0 FROM n");
+                 "INSERT INTO Users SELECT 'Voter ' || i, 'v' || i, 'pw' || i, false FROM n");
     }
     void cleanup()
     {
@@ -71,6 +73,8 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(int, status);
         QFETCH(QString, modes);
+        if (db->onServer())
+            QSKIP("faults of the file");
         const QByteArray fault = QTest::currentDataTag();
         QString folder = db->folder(), file = db->file();
         if (fault == "disk full") {
@@ -142,11 +146,60 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), files);
     }
 
+    // The server out of reach at start, a connection string with a password or none at all, the
+    // session ended by the server while the program runs: the critical box at once
+    // (before the main menu, or at the next action), nothing acknowledged lost.
+    void aFaultOfTheServerIsReportedAndLosesNothing_data()
+    {
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("unreachable at start") << "Error 3151: Cannot reach the election server:";
+        QTest::newRow("not a connection string") << "Error 3151: --server takes a connection string";
+        QTest::newRow("password given") << "Error 3151: The connection string holds a password. Put the password in "
+                                           "~/.pgpass";
+        QTest::newRow("session ended while running") << "Error 3151: The connection to the election server was lost:";
+    }
+    void aFaultOfTheServerIsReportedAndLosesNothing()
+    {
+        QFETCH(QString, expected);
+        if (!db->onServer())
+            QSKIP("faults of the server");
+        const QByteArray fault = QTest::currentDataTag();
+        const QString all = "SELECT 'U', Username, CAST(HasVoted AS INTEGER) FROM Users UNION ALL SELECT 'T', CandID, "
+                            "NumVotes FROM CandVote ORDER BY 1, 2";
+        QString server = db->server();
+        if (fault == "unreachable at start")
+            server += " host=" + db->folder() + "/nowhere";
+        if (fault == "password given")
+            server += " password=secret";
+        if (fault == "not a connection string")
+            server = "candpos4.mdb";
+        DriverRun run(driver, {"--server", server});
+        const bool started = run.start();
+        QCOMPARE(started, fault.startsWith("session"));
+        QStringList done;
+        if (started) {
+            run.send({"login\tv1\tpw1", "vote\tPRES\tC1", "done"});
+            QVERIFY(run.waitUntil([&] { return run.acknowledged().size() >= 3; }));
+            done = db->rows(all);
+            const QString others = "FROM pg_stat_activity WHERE datname = current_database() AND application_name = "
+                                   "'pollaris'";
+            db->exec("SELECT pg_terminate_backend(pid) " + others);
+            QTRY_COMPARE(db->value("SELECT count(*) " + others).toInt(), 0);
+            run.send({"login\tv2\tpw2"}, true);
+        }
+        QCOMPARE(run.finish(), 3151 & 0xff);
+        QCOMPARE(run.boxes().filter(QRegularExpression("^Critical")).size(), 1);
+        QVERIFY2(run.lines().last().startsWith("box\tCritical\tPollaris\t" + expected), qPrintable(run.lines().last()));
+        QCOMPARE(run.acknowledged().size(), started ? 3 : 0);
+        if (started)
+            QCOMPARE(db->rows(all), done); // the voter and the vote acknowledged, nothing after
+    }
+
     // Two copies of the program at once, each with its own voters: every vote
-    // acknowledged by either is in the file.
+    // acknowledged by either is in the election.
     void twoCopiesVotingAtOnceLoseNoVote()
     {
-        DriverRun runs[2] = {DriverRun(driver), DriverRun(driver)};
+        DriverRun runs[2] = {DriverRun(driver, db->programArguments()), DriverRun(driver, db->programArguments())};
         QVERIFY(runs[0].start() && runs[1].start());
         QStringList scripts[2];
         for (int i = 10; i < 70; ++i) // every third voter, 20 in all, for C1
@@ -162,7 +215,7 @@ private slots:
 
     void twoCopiesNeverAdmitOneAccountTwice()
     {
-        DriverRun runs[2] = {DriverRun(driver), DriverRun(driver)};
+        DriverRun runs[2] = {DriverRun(driver, db->programArguments()), DriverRun(driver, db->programArguments())};
         QVERIFY(runs[0].start() && runs[1].start());
         // The same accounts, in opposite orders: the two meet half-way.
         QStringList scripts[2];

@@ -1,5 +1,6 @@
-// The record cursor against a real election file: the sequences the screens use,
-// text equality, quoting, durability, limits and the engine's failures.
+// The record cursor against a real election, in a file and on a server: the
+// sequences the screens use, text equality, quoting, durability, limits and the
+// engine's failures.
 
 #include "TestSupport.h"
 
@@ -58,11 +59,16 @@ class StoreTest : public QObject {
     RecordCursor *cursor(const QString &table)
     {
         auto *c = new RecordCursor(QStringLiteral("dcTest"), table, owner.get());
-        return c->setDatabaseName(db->file()), c;
+        return c->setDatabaseName(db->target()), c;
     }
 
 private slots:
-    void init() { db = std::make_unique<ElectionFolder>(), owner = std::make_unique<QObject>(); }
+    void initTestCase_data() { addEngineRows(); }
+    void init()
+    {
+        FETCH_ENGINE(engine);
+        db = std::make_unique<ElectionFolder>(engine), owner = std::make_unique<QObject>();
+    }
     void cleanup() { owner.reset(), store::Connection::closeAll(), store::Connection::failWriteAfter(0); }
 
     void sequencesOnEmptyOneAndManyRowsReachTheFileAndLast()
@@ -92,11 +98,14 @@ private slots:
         dc->MoveNext();
         QCOMPARE(dc->FieldText(QStringLiteral("PosID")), QStringLiteral("P3"));
 
-        // Closed, a plain SQLite file with nothing beside it; durable when reopened.
+        // Closed, a plain SQLite file with nothing beside it (or nothing at all beside
+        // a server's election); durable when reopened.
         owner.reset();
         store::Connection::closeAll();
-        QCOMPARE(QDir(db->folder()).entryList(QDir::Files), QStringList{"candpos4.mdb"});
-        QCOMPARE(db->value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+        QCOMPARE(QDir(db->folder()).entryList(QDir::Files),
+                 db->onServer() ? QStringList() : QStringList{"candpos4.mdb"});
+        if (!db->onServer())
+            QCOMPARE(db->value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
         owner = std::make_unique<QObject>();
         dc = cursor(QStringLiteral("Positions"));
         QCOMPARE(list(dc, all, QStringLiteral("PosID")), (QStringList{"P3", "P2"}));
@@ -122,9 +131,9 @@ private slots:
 
     void equalityIgnoresCaseOfEveryLetterAndQuotesAreNeverSql()
     {
-        db->exec(
-            QStringLiteral("INSERT INTO Users VALUES ('Ann Lee','s100','pw1',0),('Bo O''Brien','O''Brien','pw2',0),"
-                           "('Ärger Ärgerlich','ärger','pw3',1),('Tricky','x'' OR ''1''=''1','pw4',0)"));
+        db->exec(QStringLiteral(
+            "INSERT INTO Users VALUES ('Ann Lee','s100','pw1',false),('Bo O''Brien','O''Brien','pw2',false),"
+            "('Ärger Ärgerlich','ärger','pw3',true),('Tricky','x'' OR ''1''=''1','pw4',false)"));
         RecordCursor *dc = cursor(QStringLiteral("Users"));
         const auto find = [&](const QString &v) {
             return list(dc, "Select * From Users where Username ='" + v + "'", QStringLiteral("Name"));
@@ -138,13 +147,66 @@ private slots:
         // No prefixes, no patterns, no second statement.
         for (const char *miss : {"s10", "s1%", "s_00", "'; DROP TABLE Users; --"})
             QCOMPARE(find(QString::fromUtf8(miss)), QStringList());
+        // A character the server cannot store finds nothing, rather than what comes before it.
+        QCOMPARE(find(QStringLiteral("s100") + QChar(0)), QStringList());
         QCOMPARE(db->count(QStringLiteral("Users")), 4);
+    }
+
+    // Where the two engines' equality parts: the server's collation also takes an accented
+    // letter written as one character or as two, a full-width letter, a ligature and an
+    // invisible character as equal; the file compares the texts as they are, case folded.
+    // Elsewhere (ß and SS, dotless ı and i, a letter and its accented form) they agree.
+    void equalityWhereTheServerDiffersFromTheFile()
+    {
+        const QStringList stored = {QStringLiteral("\u00E9"), QStringLiteral("ab"),     QStringLiteral("a"),
+                                    QStringLiteral("fi"),     QStringLiteral("\u00DF"), QStringLiteral("i"),
+                                    QStringLiteral("\u03C3")};
+        for (const QString &name : stored)
+            db->exec(QStringLiteral("INSERT INTO Users VALUES ('n', '%1', 'p', false)").arg(name));
+        RecordCursor *dc = cursor(QStringLiteral("Users"));
+        const auto find = [&](const QString &v) {
+            return list(dc, "Select * From Users where Username ='" + v + "'", QStringLiteral("Username"));
+        };
+        const bool server = db->onServer();
+        for (const auto &[typed, serverOnly] :
+             QList<QPair<QString, QString>>{{QStringLiteral("E\u0301"), QStringLiteral("\u00E9")},
+                                            {QStringLiteral("a\u00ADb"), QStringLiteral("ab")},
+                                            {QStringLiteral("a\u200Db"), QStringLiteral("ab")},
+                                            {QStringLiteral("\uFF21"), QStringLiteral("a")},
+                                            {QStringLiteral("\uFB01"), QStringLiteral("fi")}})
+            QCOMPARE(find(typed), server ? QStringList{serverOnly} : QStringList());
+        for (const auto &[typed, both] :
+             QList<QPair<QString, QStringList>>{{QStringLiteral("\u00C9"), {QStringLiteral("\u00E9")}},
+                                                {QStringLiteral("\u1E9E"), {QStringLiteral("\u00DF")}},
+                                                {QStringLiteral("\u03C2"), {QStringLiteral("\u03C3")}},
+                                                {QStringLiteral("SS"), {}},
+                                                {QStringLiteral("\u0131"), {}},
+                                                {QStringLiteral("\u00E4"), {}}})
+            QCOMPARE(find(typed), both);
+    }
+
+    // A deleted voter's password does not linger in the file's free space.
+    void aDeletedRowLeavesNoTraceInTheFile()
+    {
+        if (db->onServer())
+            QSKIP("the server keeps its storage to itself");
+        db->exec(QStringLiteral("INSERT INTO Users VALUES ('Gone Voter','gone','Zq7-unique-secret',false)"));
+        RecordCursor *dc = cursor(QStringLiteral("Users"));
+        dc->setRecordSource(QStringLiteral("Select * From Users where Username ='gone'"));
+        dc->Refresh();
+        dc->Edit();
+        dc->Delete();
+        owner.reset();
+        store::Connection::closeAll();
+        QFile file(db->file());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(!file.readAll().contains("Zq7-unique-secret"));
     }
 
     void rangesBeyondSixteenBits()
     {
         db->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 40000) "
-                                "INSERT INTO Users SELECT 'Voter ' || i, 'u' || i, 'p', 0 FROM n;"
+                                "INSERT INTO Users SELECT 'Voter ' || i, 'u' || i, 'p', false FROM n;"
                                 "INSERT INTO CandVote VALUES ('a',5),('b',12),('c',0),('d',12),('max',2147483647)"));
         RecordCursor *dc = cursor(QStringLiteral("Users"));
         // Exactly 40,000 rows, the last of them readable.
@@ -154,14 +216,15 @@ private slots:
         // The results order: highest first, ties in the order they were added.
         const QString ranked = QStringLiteral("Select * From CandVote Order by Numvotes Desc");
         QCOMPARE(list(dc, ranked, QStringLiteral("NumVotes")), (QStringList{"2147483647", "12", "12", "5", "0"}));
-        // The file refuses a tally beyond 32 bits rather than storing it.
-        QCOMPARE(errorOf([&] {
-                     dc->MoveFirst();
-                     dc->Edit();
-                     dc->SetField(QStringLiteral("NumVotes"), 2147483648LL);
-                     dc->Update();
-                 }),
-                 SQLITE_CONSTRAINT_CHECK);
+        // Either engine refuses a tally beyond 32 bits rather than storing it: the file by
+        // its check, the server by its column's kind (numeric_value_out_of_range).
+        const int refused = errorOf([&] {
+            dc->MoveFirst();
+            dc->Edit();
+            dc->SetField(QStringLiteral("NumVotes"), 2147483648LL);
+            dc->Update();
+        });
+        QCOMPARE(refused, db->onServer() ? int(store::ServerFailure) : SQLITE_CONSTRAINT_CHECK);
         QCOMPARE(db->value(QStringLiteral("SELECT max(NumVotes) FROM CandVote")).toLongLong(), 2147483647LL);
     }
 
@@ -186,15 +249,41 @@ private slots:
                  int(store::InjectedFault));
         QCOMPARE(db->count(QStringLiteral("CandInfo")), 0);
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM CandVote")), QStringList{"C1|6"});
+        store::Connection::failWriteAfter(0);
+
+        // Readers inside a unit see one moment: on the server another station's write
+        // lands meanwhile and is seen only after it; the file keeps such a write out.
+        if (db->onServer()) {
+            RecordCursor *votes = cursor(QStringLiteral("CandVote")), *users = cursor(QStringLiteral("Users"));
+            {
+                store::Transaction tx(votes->connection());
+                QCOMPARE(list(votes, QStringLiteral("Select * From CandVote"), QStringLiteral("NumVotes")),
+                         QStringList{"6"});
+                db->exec(
+                    QStringLiteral("UPDATE CandVote SET NumVotes = 7; INSERT INTO Users VALUES ('A','a','p',true)"));
+                QCOMPARE(list(votes, QStringLiteral("Select * From CandVote"), QStringLiteral("NumVotes")),
+                         QStringList{"6"});
+                QCOMPARE(list(users, QStringLiteral("Select * From Users"), QStringLiteral("Name")), QStringList());
+                tx.Commit();
+            }
+            QCOMPARE(list(users, QStringLiteral("Select * From Users"), QStringLiteral("Name")), QStringList{"A"});
+        }
     }
 
     void failuresOfTheEngineAreReportedNeverIgnored()
     {
-        // A missing file is a failure and is not created.
+        // A missing file or database is a failure and is not created; a password in the
+        // connection string is refused before anything is sent.
         RecordCursor *dc = cursor(QStringLiteral("Users"));
         QCOMPARE(errorOf([&] { dc->setDatabaseName(db->folder() + "/other.mdb"), dc->Refresh(); }), SQLITE_CANTOPEN);
         QVERIFY(!QFile::exists(db->folder() + "/other.mdb"));
-        dc->setDatabaseName(db->file());
+        if (db->onServer()) {
+            QCOMPARE(errorOf([&] { dc->setDatabaseName(db->server() + " dbname=pollaris_missing"), dc->Refresh(); }),
+                     int(store::ServerUnreachable));
+            QCOMPARE(errorOf([&] { dc->setDatabaseName(db->server() + " password=x"), dc->Refresh(); }),
+                     int(store::ServerUnreachable));
+        }
+        dc->setDatabaseName(db->target());
         for (const char *bad : {"Select Name from Users", "Select * from Users; DROP TABLE Users",
                                 "Select * from Users where Username ='x", "Select * from Users Order by Name Asc", ""})
             QCOMPARE(errorOf([&] { dc->setRecordSource(QString::fromUtf8(bad)), dc->Refresh(); }),

@@ -1,4 +1,4 @@
-// The voter's road: log-in, ballot, Done, against a real election file.
+// The voter's road: log-in, ballot, Done, against a real election in a file and on a server.
 
 #include "TestSupport.h"
 
@@ -75,14 +75,16 @@ class VotingTest : public QObject {
                  "('C2','John Reyes','2023-0458','PRES'),('C3','Ana Cruz','2024-0012','VP'),"
                  "('C4','Ana Cruz','2024-0377','VP'),('C5','Liza Mendoza','2025-0220','SEC')");
         db->exec("INSERT INTO CandVote VALUES ('C1',0),('C2',41),('C3',7),('C4',3),('C5',12)");
-        db->exec("INSERT INTO Users VALUES ('Carla','2026001','vote1',0),('Daniel','2026002','vote2',0)");
+        db->exec("INSERT INTO Users VALUES ('Carla','2026001','vote1',false),('Daniel','2026002','vote2',false)");
     }
 
 private slots:
+    void initTestCase_data() { addEngineRows(); }
     void init()
     {
-        db = std::make_unique<ElectionFolder>();
-        startProgramIn(db->folder());
+        FETCH_ENGINE(engine);
+        db = std::make_unique<ElectionFolder>(engine);
+        startProgramOn(*db);
     }
     void cleanup()
     {
@@ -94,10 +96,9 @@ private slots:
 
     void logInRefusesInOrderAndFindsNamesByValueInAnyCase()
     {
-        db->exec(
-            "INSERT INTO Users VALUES ('Ann','2026001','vote1',0),('Bob','2026002','Vote2',1),('N','nopass',NULL,0),"
-            "('A','abc123','Secret',0),('O','O''Brien','pw',0),('X','x'' OR ''1''=''1','inj',0),"
-            "('E','élise','fr',0),('F','noflag','pw',NULL)");
+        db->exec("INSERT INTO Users VALUES ('Ann','2026001','vote1',false),('Bob','2026002','Vote2',true),"
+                 "('N','nopass',NULL,false),('A','abc123','Secret',false),('O','O''Brien','pw',false),"
+                 "('X','x'' OR ''1''=''1','inj',false),('E','élise','fr',false),('F','noflag','pw',NULL)");
         // Enter and Escape in a field do nothing, even with a good account typed.
         frmVoterLogIn &login = Shell::Show<frmVoterLogIn>();
         type(login.txtUsername, "2026001");
@@ -256,7 +257,12 @@ private slots:
         QFETCH(int, entry);
         QFETCH(QString, boxStart);
         QFETCH(QString, lastTally);
-        db->exec("DROP TABLE CandVote; CREATE TABLE CandVote (CandID TEXT, NumVotes)");
+        // Only a file written by other tools can hold a tally that is no whole number;
+        // the server's column takes whole numbers alone.
+        if (!lastTally.isEmpty() && db->onServer())
+            QSKIP("the server keeps tallies as whole numbers");
+        if (!lastTally.isEmpty())
+            db->exec("DROP TABLE CandVote; CREATE TABLE CandVote (CandID TEXT, NumVotes)");
         db->exec("INSERT INTO Positions VALUES ('PRES','President')");
         db->exec("INSERT INTO CandInfo VALUES ('C1','Maria','1','PRES'),('C2','John','2','PRES'),"
                  "('C3','Ana','3','PRES'),('C4','Paolo','4','PRES')");
@@ -266,7 +272,7 @@ private slots:
             db->exec("INSERT INTO CandVote VALUES ('C4'," + lastTally + ")");
             before << "C4|" + QString(lastTally).remove('\'');
         }
-        db->exec("INSERT INTO Users VALUES ('Carla','2026001','vote1',0)");
+        db->exec("INSERT INTO Users VALUES ('Carla','2026001','vote1',false)");
         frmVoter &v = enterBallot("2026001", "vote1");
         v.cmbbxPosition->setCurrentIndex(0);
         clickEntry(v.lstCandidate, entry);

@@ -13,7 +13,7 @@ Screen::Screen(const QString &caption, int clientWidthTwips, int clientHeightTwi
 
 Screen::~Screen() { Form_Terminate(); }
 
-QString Screen::DatabasePath() { return Shell::Path() + QStringLiteral("/candpos4.mdb"); }
+QString Screen::DatabasePath() { return Shell::Target(); }
 
 void Screen::Show()
 {

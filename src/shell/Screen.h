@@ -17,7 +17,8 @@ public:
     void Hide();
     bool IsLoaded() const { return m_loaded; }
 
-    // The election file in the program's folder.
+    // The election: the file in the program's folder, or the server named on the
+    // command line.
     static QString DatabasePath();
 
 protected:

@@ -27,6 +27,9 @@ std::optional<int> g_endedWith;
 bool g_ending = false;
 bool g_quiet = false;
 int g_handlers = 0;
+QString g_server;
+bool g_serverGiven = false;
+std::shared_ptr<store::Connection> g_election;
 
 } // namespace
 
@@ -35,6 +38,19 @@ std::unique_ptr<Screen> &slot(Slot which) { return g_slots[size_t(which)]; }
 bool Exists(Slot which) { return bool(g_slots[size_t(which)]); }
 
 QString Path() { return g_testMode ? g_testFolder : QCoreApplication::applicationDirPath(); }
+
+QString Target() { return g_serverGiven ? g_server : Path() + QStringLiteral("/candpos4.mdb"); }
+
+void OpenElection()
+{
+    if (g_serverGiven && !store::Connection::isServer(g_server))
+        throw store::StoreError(store::ServerUnreachable,
+                                QStringLiteral("--server takes a connection string (postgresql://HOST/DATABASE or "
+                                               "service=NAME), not \"%1\"")
+                                    .arg(g_server));
+    if (g_serverGiven)
+        g_election = store::Connection::open(g_server);
+}
 
 void End(int status)
 {
@@ -91,7 +107,12 @@ bool InHandler() { return g_handlers > 0; }
 
 int Run()
 {
-    Show<frmMain>();
+    // A failure to reach the election, or of the main menu's load, is reported as
+    // any other and ends the program.
+    Handle([] {
+        OpenElection();
+        Show<frmMain>();
+    });
     int status = QApplication::exec();
     End(status);
     return status;
@@ -106,12 +127,23 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(8.25);
     setFont(font);
+    // --server CONNINFO (or --server=CONNINFO) points the program at an election
+    // on a PostgreSQL server; nothing else on the command line is read.
+    const QStringList args = arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--server"))
+            g_serverGiven = true, g_server = args.value(++i);
+        else if (args[i].startsWith(QLatin1String("--server=")))
+            g_serverGiven = true, g_server = args[i].mid(9);
+    }
 }
 
-void setTestMode(const QString &programFolder)
+void setTestMode(const QString &programFolder, const QString &server)
 {
     g_testMode = true;
     g_testFolder = programFolder;
+    g_server = server;
+    g_serverGiven = !server.isEmpty();
     Msg::setRecording(true);
 }
 
@@ -124,6 +156,7 @@ void reset()
         s.reset();
     g_quiet = false;
     g_endedWith.reset();
+    g_election.reset();
     store::Connection::closeAll();
 }
 

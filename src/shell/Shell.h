@@ -55,6 +55,15 @@ bool Exists(Slot which);
 // The folder of the running program, where the election file lives.
 QString Path();
 
+// Where the election is: the server named by --server CONNINFO on the command
+// line, or else the file candpos4.mdb in the program's folder.
+QString Target();
+
+// With a server named, connects to it at once, so that a server out of reach is
+// reported at start rather than at the first screen that reads. The file is
+// opened, as ever, by the first cursor that reads it.
+void OpenElection();
+
 // Ends the program at once: no further handler runs and nothing is asked.
 void End(int status);
 
@@ -91,8 +100,8 @@ public:
 
 // --- test seam ---------------------------------------------------------------
 // In test mode End records the status instead of ending the process, and the
-// program's folder is the one given.
-void setTestMode(const QString &programFolder);
+// program's folder is the one given; with a server given, the election is there.
+void setTestMode(const QString &programFolder, const QString &server = QString());
 std::optional<int> endedWith();
 // Destroys every screen without ending anything, and forgets the last End.
 void reset();

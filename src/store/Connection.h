@@ -1,66 +1,99 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+#include <functional>
 #include <memory>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace store {
 
-// One open SQLite file, shared by every cursor that names the same path. The file
-// is never created here: opening a missing file is a failure.
+// The kinds of value a field holds, numbered as SQLite numbers them.
+enum class Kind : int { Integer = 1, Float = 2, Text = 3, Null = 5 };
+
+// A record source taken apart: all fields of one table, at most one text
+// equality condition (its value bound, never written into SQL), at most one
+// descending order on a field. Rows come in the order they were added, or in
+// that order among equals of the ordering.
+struct Query {
+    QString table;
+    QString conditionField; // empty: no condition
+    QString conditionValue;
+    QString orderField; // empty: no ordering
+};
+
+// Takes a result as the engine reads it: the field names once, then each row
+// as its number followed by one call per field.
+class RowSink {
+public:
+    virtual ~RowSink() = default;
+    virtual void columns(const QStringList &names) = 0;
+    virtual void row(qint64 rowid) = 0;
+    virtual void integer(qint64 value) = 0;
+    virtual void real(double value) = 0;
+    virtual void text(const char *utf8, int bytes) = 0;
+    virtual void null() = 0;
+};
+
+// One open election, shared by every cursor that names the same target: either
+// an SQLite file (the target is its path) or a PostgreSQL server (the target is
+// a libpq connection string: a postgresql:// URI or keyword=value pairs such as
+// service=NAME). The record cursor reaches either only through the operations
+// below; everything that differs between the two engines lives beneath them.
+// Nothing is ever created here: a missing file or a database without the
+// election's tables is a failure.
 class Connection {
 public:
-    ~Connection();
+    virtual ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
-    static std::shared_ptr<Connection> open(const QString &path);
+    static std::shared_ptr<Connection> open(const QString &target);
+    // True when the target names a server rather than a file.
+    static bool isServer(const QString &target);
     // Closes every connection still open (rolling back anything uncommitted), so
-    // that no journal is left beside the file when the program ends.
+    // that no journal is left beside a file and no session on a server.
     static void closeAll();
 
-    sqlite3 *handle() const { return m_db; }
-    QString path() const { return m_path; }
-    void exec(const char *sql);
-    bool inTransaction() const;
+    QString target() const { return m_target; }
 
-    // Raises the engine's last error on this connection.
-    [[noreturn]] void fail(int code) const;
-    // Raises a failure when the file at the path is no longer the open one, or,
-    // before a write, when it may no longer be written.
-    void checkFile(bool writing) const;
+    // Runs a record source and hands its rows to the sink.
+    virtual void select(const Query &query, RowSink &sink) = 0;
+    // Adds a row with the given fields; the others take their defaults.
+    virtual void insert(const QString &table, const QStringList &columns, const QVector<QVariant> &values) = 0;
+    // Writes the given fields of row rowid, but only while the row still holds
+    // `was` in every one of `allColumns`; false when it no longer does (another
+    // station changed or deleted it), and then nothing is written.
+    virtual bool update(const QString &table, qint64 rowid, const QStringList &columns, const QVector<QVariant> &values,
+                        const QStringList &allColumns, const QVector<QVariant> &was) = 0;
+    // Deletes row rowid; false when it was no longer there.
+    virtual bool remove(const QString &table, qint64 rowid) = 0;
+
+    // A unit of writes. Readers inside it see one moment of the election, and
+    // no other writer gets in between.
+    virtual void begin() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() noexcept = 0;
+    virtual bool inTransaction() const = 0;
 
     // Test seam, only in the store the tests link: the n-th write from now (1 = the
     // next) fails as if the disk had refused it. 0 switches it off.
     static void failWriteAfter(int n);
     // Called before each row write; throws when a fault is due (never as shipped).
     static void beforeWrite();
+    // Test seam: sees every statement text before an engine runs it.
+    static void setStatementObserver(std::function<void(const QString &)> observer);
+    // Called by the engines with each statement text they are about to run.
+    static void observe(const QString &sql);
+
+protected:
+    explicit Connection(const QString &target) : m_target(target) {}
+    // Closes the session; called for every connection by closeAll.
+    virtual void close() noexcept = 0;
 
 private:
-    Connection(sqlite3 *db, const QString &path) : m_db(db), m_path(path) {}
-    sqlite3 *m_db;
-    QString m_path;
-};
-
-// A prepared statement, finalized with its owner.
-class Statement {
-public:
-    Statement(Connection &conn, const QString &sql);
-    ~Statement();
-    Statement(Statement &&other) noexcept;
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-    Statement &operator=(Statement &&) = delete;
-
-    sqlite3_stmt *get() const { return m_stmt; }
-    // Steps once; true while a row is available.
-    bool step();
-
-private:
-    Connection *m_conn;
-    sqlite3_stmt *m_stmt = nullptr;
+    QString m_target;
 };
 
 // Groups writes into one unit: begun here, rolled back on destruction unless

@@ -1,6 +1,8 @@
 #include "ElectionFile.h"
 
 #include "Connection.h"
+#include "PgConnection.h"
+#include "SqliteConnection.h"
 #include "StoreError.h"
 
 #include <QFile>
@@ -69,21 +71,31 @@ const DemoVoter kDemoVoters[] = {{"Carla Villanueva", "2026001", "vote1"},
                                  {"Felix Ong", "2026004", "vote4"},
                                  {"Grace Uy", "2026005", "vote5"}};
 
-void insert(sqlite3 *db, const char *sql, std::initializer_list<QString> values)
+// The first administrator and, when asked, the sample election, written through
+// the engine's own row operations.
+void fill(Connection &conn, const QString &adminName, const QString &adminPassword, bool demo)
 {
-    sqlite3_stmt *stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-    int index = 1;
-    for (const QString &v : values) {
-        QByteArray text = v.toUtf8();
-        if (rc == SQLITE_OK)
-            rc = sqlite3_bind_text(stmt, index++, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+    const auto text = [](const char *s) { return QVariant(QString::fromUtf8(s)); };
+    conn.insert(QStringLiteral("Administrators"), {QStringLiteral("AdminUsername"), QStringLiteral("AdminPassword")},
+                {adminName, adminPassword});
+    if (!demo)
+        return;
+    for (const auto &p : kDemoPositions)
+        conn.insert(QStringLiteral("Positions"), {QStringLiteral("PosID"), QStringLiteral("PosName")},
+                    {text(p.id), text(p.name)});
+    for (const auto &c : kDemoCandidates) {
+        conn.insert(QStringLiteral("CandInfo"),
+                    {QStringLiteral("CandID"), QStringLiteral("CandName"), QStringLiteral("StudentNum"),
+                     QStringLiteral("PosID")},
+                    {text(c.id), text(c.name), text(c.studentNum), text(c.posId)});
+        conn.insert(QStringLiteral("CandVote"), {QStringLiteral("CandID"), QStringLiteral("NumVotes")},
+                    {text(c.id), 0});
     }
-    if (rc == SQLITE_OK)
-        rc = sqlite3_step(stmt) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db);
-    sqlite3_finalize(stmt);
-    if (rc != SQLITE_OK)
-        throw StoreError(rc, QString::fromUtf8(sqlite3_errmsg(db)));
+    for (const auto &v : kDemoVoters)
+        conn.insert(QStringLiteral("Users"),
+                    {QStringLiteral("Name"), QStringLiteral("Username"), QStringLiteral("Password"),
+                     QStringLiteral("HasVoted")},
+                    {text(v.name), text(v.username), text(v.password), false});
 }
 
 } // namespace
@@ -96,46 +108,46 @@ QString demoVoterList()
     return lines.join(QStringLiteral(", "));
 }
 
-void createElectionFile(const QString &path, const QString &adminName, const QString &adminPassword, bool demo)
+std::shared_ptr<Connection> beginNewElection(const QString &target)
 {
-    if (QFileInfo::exists(path))
-        throw StoreError(SQLITE_CANTOPEN, QStringLiteral("The file already exists: %1").arg(path));
+    if (Connection::isServer(target)) {
+        std::shared_ptr<PgConnection> conn = PgConnection::open(target);
+        if (conn->holdsElection())
+            throw StoreError(ServerFailure, QStringLiteral("42P07: the database already holds an election"));
+        conn->begin();
+        conn->createSchema();
+        return conn;
+    }
+    if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+        throw StoreError(SQLITE_CANTOPEN, QStringLiteral("The file already exists: %1").arg(target));
+    std::shared_ptr<SqliteConnection> conn = SqliteConnection::open(target, true);
+    conn->begin();
+    conn->exec(kElectionSchema);
+    return conn;
+}
 
-    sqlite3 *db = nullptr;
-    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    auto close = [&] { sqlite3_close_v2(db); };
+void createElection(const QString &target, const QString &adminName, const QString &adminPassword, bool demo)
+{
+    const bool file = !Connection::isServer(target);
+    if (file && (QFileInfo::exists(target) || QFileInfo(target).isSymLink()))
+        throw StoreError(SQLITE_CANTOPEN, QStringLiteral("The file already exists: %1").arg(target));
     try {
-        if (rc != SQLITE_OK)
-            throw StoreError(rc, QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
-        auto exec = [&](const char *sql) {
-            if (int r = sqlite3_exec(db, sql, nullptr, nullptr, nullptr); r != SQLITE_OK)
-                throw StoreError(r, QString::fromUtf8(sqlite3_errmsg(db)));
-        };
-        exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; BEGIN");
-        exec(kElectionSchema);
-        insert(db, "INSERT INTO Administrators (AdminUsername, AdminPassword) VALUES (?, ?)",
-               {adminName, adminPassword});
-        if (demo) {
-            for (const auto &p : kDemoPositions)
-                insert(db, "INSERT INTO Positions (PosID, PosName) VALUES (?, ?)",
-                       {QString::fromUtf8(p.id), QString::fromUtf8(p.name)});
-            for (const auto &c : kDemoCandidates) {
-                insert(db, "INSERT INTO CandInfo (CandID, CandName, StudentNum, PosID) VALUES (?, ?, ?, ?)",
-                       {QString::fromUtf8(c.id), QString::fromUtf8(c.name), QString::fromUtf8(c.studentNum),
-                        QString::fromUtf8(c.posId)});
-                insert(db, "INSERT INTO CandVote (CandID, NumVotes) VALUES (?, 0)", {QString::fromUtf8(c.id)});
-            }
-            for (const auto &v : kDemoVoters)
-                insert(db, "INSERT INTO Users (Name, Username, Password, HasVoted) VALUES (?, ?, ?, 0)",
-                       {QString::fromUtf8(v.name), QString::fromUtf8(v.username), QString::fromUtf8(v.password)});
-        }
-        exec("COMMIT");
-        close();
+        std::shared_ptr<Connection> conn = beginNewElection(target);
+        fill(*conn, adminName, adminPassword, demo);
+        conn->commit();
     } catch (...) {
-        close();
-        QFile::remove(path);
+        // Nothing stood at the path before: what is there now is this half file.
+        if (file)
+            QFile::remove(target);
         throw;
     }
+}
+
+void createElectionFile(const QString &path, const QString &adminName, const QString &adminPassword, bool demo)
+{
+    if (Connection::isServer(path))
+        throw StoreError(SQLITE_CANTOPEN, QStringLiteral("Not a file name: %1").arg(path));
+    createElection(path, adminName, adminPassword, demo);
 }
 
 } // namespace store

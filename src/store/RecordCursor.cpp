@@ -6,20 +6,15 @@
 #include <QRegularExpression>
 #include <cstring>
 #include <limits>
-#include <sqlite3.h>
 
 namespace store {
 
 namespace {
 
-struct ParsedSource {
-    QString table;
-    QString conditionField; // empty: no condition
-    QString conditionValue;
-    QString orderField; // empty: rows in the order they were added
-};
+constexpr int kInteger = int(Kind::Integer), kFloat = int(Kind::Float), kText = int(Kind::Text),
+              kNull = int(Kind::Null);
 
-ParsedSource parseRecordSource(const QString &source)
+Query parseRecordSource(const QString &source)
 {
     using RE = QRegularExpression;
     static const RE tableOnly(QStringLiteral("^(\\w+)$"));
@@ -31,7 +26,7 @@ ParsedSource parseRecordSource(const QString &source)
     static const RE selectOrdered(QStringLiteral("^select\\s+\\*\\s+from\\s+(\\w+)\\s+order\\s+by\\s+(\\w+)\\s+desc$"),
                                   RE::CaseInsensitiveOption);
 
-    ParsedSource parsed;
+    Query parsed;
     if (auto m = tableOnly.match(source); m.hasMatch()) {
         parsed.table = m.captured(1);
     } else if (auto m = selectAll.match(source); m.hasMatch()) {
@@ -47,30 +42,6 @@ ParsedSource parseRecordSource(const QString &source)
         throw StoreError(BadRecordSource, QStringLiteral("Record source not understood: %1").arg(source));
     }
     return parsed;
-}
-
-QString quoted(const QString &identifier) { return QLatin1Char('"') + identifier + QLatin1Char('"'); }
-
-void bindValue(sqlite3_stmt *stmt, int index, const QVariant &value)
-{
-    if (value.isNull()) {
-        sqlite3_bind_null(stmt, index);
-        return;
-    }
-    switch (value.typeId()) {
-    case QMetaType::Bool: sqlite3_bind_int(stmt, index, value.toBool() ? 1 : 0); break;
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort: sqlite3_bind_int64(stmt, index, value.toLongLong()); break;
-    case QMetaType::Double: sqlite3_bind_double(stmt, index, value.toDouble()); break;
-    default: {
-        QByteArray text = value.toString().toUtf8();
-        sqlite3_bind_text(stmt, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
-    }
-    }
 }
 
 } // namespace
@@ -99,35 +70,41 @@ Connection &RecordCursor::connection()
     return *m_conn;
 }
 
+// Fills the cursor's buffers from the engine, row by row.
+class RecordCursor::Reader final : public RowSink {
+public:
+    explicit Reader(RecordCursor &c) : m_c(c) {}
+    void columns(const QStringList &names) override { m_c.m_columns = names; }
+    void row(qint64 rowid) override { m_c.m_rowids.push_back(rowid); }
+    void integer(qint64 value) override { m_c.m_cells.push_back(Cell{kInteger, 0, value}); }
+    void real(double value) override
+    {
+        Cell cell{kFloat, 0, 0};
+        std::memcpy(&cell.payload, &value, sizeof value);
+        m_c.m_cells.push_back(cell);
+    }
+    void text(const char *utf8, int bytes) override
+    {
+        m_c.m_cells.push_back(Cell{kText, bytes, qint64(m_c.m_texts.size())});
+        m_c.m_texts.append(utf8, size_t(bytes));
+    }
+    void null() override { m_c.m_cells.push_back(Cell{kNull, 0, 0}); }
+
+private:
+    RecordCursor &m_c;
+};
+
 void RecordCursor::Refresh()
 {
-    ParsedSource source = parseRecordSource(m_recordSource);
+    Query source = parseRecordSource(m_recordSource);
     Connection &conn = connection();
-
-    QString sql = QStringLiteral("SELECT rowid, * FROM ") + quoted(source.table);
-    if (!source.conditionField.isEmpty())
-        sql += QStringLiteral(" WHERE textEq(%1, ?1)").arg(quoted(source.conditionField));
-    if (!source.orderField.isEmpty())
-        sql += QStringLiteral(" ORDER BY %1 DESC, rowid").arg(quoted(source.orderField));
-    else
-        sql += QStringLiteral(" ORDER BY rowid");
-
-    Statement stmt(conn, sql);
-    if (!source.conditionField.isEmpty()) {
-        QByteArray value = source.conditionValue.toUtf8();
-        sqlite3_bind_text(stmt.get(), 1, value.constData(), int(value.size()), SQLITE_TRANSIENT);
-    }
-    const int columnCount = sqlite3_column_count(stmt.get());
-    QStringList columns;
-    for (int c = 1; c < columnCount; ++c)
-        columns << QString::fromUtf8(sqlite3_column_name(stmt.get(), c));
 
     // The rows are read into the buffers of the previous result, which keep their
     // size: a list of 100,000 rows read again costs neither fresh memory nor the
     // copying of growing buffers. Should the engine fail part-way, the cursor is
     // left with no rows rather than with some of them.
     m_table = source.table;
-    m_columns = columns;
+    m_columns.clear();
     m_lastField.clear();
     m_rowids.clear();
     m_cells.clear();
@@ -142,31 +119,9 @@ void RecordCursor::Refresh()
     m_currentDeleted = false;
     m_pos = -1;
     m_bof = m_eof = true;
-    sqlite3_stmt *s = stmt.get();
     try {
-        while (stmt.step()) {
-            m_rowids.push_back(sqlite3_column_int64(s, 0));
-            for (int c = 1; c < columnCount; ++c) {
-                Cell cell{sqlite3_column_type(s, c), 0, 0};
-                switch (cell.type) {
-                case SQLITE_INTEGER: cell.payload = sqlite3_column_int64(s, c); break;
-                case SQLITE_FLOAT: {
-                    double d = sqlite3_column_double(s, c);
-                    std::memcpy(&cell.payload, &d, sizeof d);
-                    break;
-                }
-                case SQLITE_NULL: break;
-                default: {
-                    auto text = reinterpret_cast<const char *>(sqlite3_column_text(s, c));
-                    cell.type = SQLITE_TEXT;
-                    cell.length = sqlite3_column_bytes(s, c);
-                    cell.payload = qint64(m_texts.size());
-                    m_texts.append(text, size_t(cell.length));
-                }
-                }
-                m_cells.push_back(cell);
-            }
-        }
+        Reader reader(*this);
+        conn.select(source, reader);
     } catch (...) {
         m_rowids.clear();
         m_cells.clear();
@@ -239,55 +194,45 @@ void RecordCursor::requireCurrentRow() const
 QVariant RecordCursor::cellValue(const Cell &cell) const
 {
     switch (cell.type) {
-    case SQLITE_INTEGER: return QVariant(qlonglong(cell.payload));
-    case SQLITE_FLOAT: {
+    case kInteger: return QVariant(qlonglong(cell.payload));
+    case kFloat: {
         double d;
         std::memcpy(&d, &cell.payload, sizeof d);
         return QVariant(d);
     }
-    case SQLITE_TEXT: return QVariant(QString::fromUtf8(m_texts.data() + cell.payload, cell.length));
+    case kText: return QVariant(QString::fromUtf8(m_texts.data() + cell.payload, cell.length));
     default: return QVariant();
     }
 }
 
-void RecordCursor::bindCell(sqlite3_stmt *stmt, int index, const Cell &cell) const
+QVariant RecordCursor::storedValue(const Cell &cell) const
 {
-    switch (cell.type) {
-    case SQLITE_INTEGER: sqlite3_bind_int64(stmt, index, cell.payload); break;
-    case SQLITE_FLOAT: {
-        double d;
-        std::memcpy(&d, &cell.payload, sizeof d);
-        sqlite3_bind_double(stmt, index, d);
-        break;
-    }
-    case SQLITE_TEXT:
-        sqlite3_bind_text(stmt, index, m_texts.data() + cell.payload, cell.length, SQLITE_TRANSIENT);
-        break;
-    default: sqlite3_bind_null(stmt, index);
-    }
+    if (cell.type == kText)
+        return QVariant(QByteArray(m_texts.data() + cell.payload, cell.length));
+    return cellValue(cell);
 }
 
 RecordCursor::Cell RecordCursor::storeValue(const QVariant &value)
 {
     if (value.isNull())
-        return Cell{SQLITE_NULL, 0, 0};
+        return Cell{kNull, 0, 0};
     switch (value.typeId()) {
-    case QMetaType::Bool: return Cell{SQLITE_INTEGER, 0, value.toBool() ? 1 : 0};
+    case QMetaType::Bool: return Cell{kInteger, 0, value.toBool() ? 1 : 0};
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
     case QMetaType::ULongLong:
     case QMetaType::Short:
-    case QMetaType::UShort: return Cell{SQLITE_INTEGER, 0, value.toLongLong()};
+    case QMetaType::UShort: return Cell{kInteger, 0, value.toLongLong()};
     case QMetaType::Double: {
-        Cell cell{SQLITE_FLOAT, 0, 0};
+        Cell cell{kFloat, 0, 0};
         double d = value.toDouble();
         std::memcpy(&cell.payload, &d, sizeof d);
         return cell;
     }
     default: {
         QByteArray text = value.toString().toUtf8();
-        Cell cell{SQLITE_TEXT, int(text.size()), qint64(m_texts.size())};
+        Cell cell{kText, int(text.size()), qint64(m_texts.size())};
         m_texts.append(text.constData(), size_t(text.size()));
         return cell;
     }
@@ -324,9 +269,9 @@ QString RecordCursor::FieldText(const QString &name) const
     // The same text as the field's value would give, without making the value:
     // lists read one field of each of tens of thousands of rows.
     switch (cell.type) {
-    case SQLITE_TEXT: return QString::fromUtf8(m_texts.data() + cell.payload, cell.length);
-    case SQLITE_INTEGER: return QString::number(qlonglong(cell.payload));
-    case SQLITE_NULL: return QString();
+    case kText: return QString::fromUtf8(m_texts.data() + cell.payload, cell.length);
+    case kInteger: return QString::number(qlonglong(cell.payload));
+    case kNull: return QString();
     default: return cellValue(cell).toString();
     }
 }
@@ -367,19 +312,12 @@ void RecordCursor::Update()
         throw StoreError(NoEditInProgress,
                          QStringLiteral("Update or CancelUpdate without AddNew or Edit (%1)").arg(objectName()));
     Connection &conn = connection();
-    QString sql;
+    QStringList columns;
+    QVector<QVariant> values;
+    for (const auto &entry : m_buffer)
+        columns << m_columns[entry.first], values << entry.second;
     if (m_mode == EditMode::Adding) {
-        if (m_buffer.isEmpty()) {
-            sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(m_table));
-        } else {
-            QStringList names, marks;
-            for (const auto &entry : m_buffer) {
-                names << quoted(m_columns[entry.first]);
-                marks << QStringLiteral("?");
-            }
-            sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                      .arg(quoted(m_table), names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-        }
+        conn.insert(m_table, columns, values);
     } else {
         requireCurrentRow();
         if (m_buffer.isEmpty()) {
@@ -388,33 +326,15 @@ void RecordCursor::Update()
         }
         // The row is written only if it still holds what was read: a second copy
         // of the program that changed it meanwhile is reported, not overwritten.
-        QStringList sets, unchanged;
-        for (const auto &entry : m_buffer)
-            sets << quoted(m_columns[entry.first]) + QStringLiteral("=?");
-        for (const QString &column : m_columns)
-            unchanged << quoted(column) + QStringLiteral(" IS ?");
-        sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=? AND %3")
-                  .arg(quoted(m_table), sets.join(QLatin1Char(',')), unchanged.join(QStringLiteral(" AND ")));
-    }
-
-    Statement stmt(conn, sql);
-    int index = 1;
-    for (const auto &entry : m_buffer)
-        bindValue(stmt.get(), index++, entry.second);
-    if (m_mode == EditMode::Editing) {
-        sqlite3_bind_int64(stmt.get(), index++, m_rowids[size_t(m_pos)]);
         const size_t first = size_t(m_pos) * size_t(m_columns.size());
+        QVector<QVariant> was;
         for (qsizetype c = 0; c < m_columns.size(); ++c)
-            bindCell(stmt.get(), index++, m_cells[first + size_t(c)]);
-    }
-    Connection::beforeWrite();
-    stmt.step();
-    if (m_mode == EditMode::Editing) {
-        if (sqlite3_changes(conn.handle()) != 1)
-            throw StoreError(RowChanged, QStringLiteral("The record was changed or deleted by another user "
-                                                        "since it was read (%1)")
-                                             .arg(objectName()));
-        const size_t first = size_t(m_pos) * size_t(m_columns.size());
+            was << storedValue(m_cells[first + size_t(c)]);
+        if (!conn.update(m_table, m_rowids[size_t(m_pos)], columns, values, m_columns, was))
+            throw StoreError(RowChanged,
+                             QStringLiteral("The record was changed or deleted by another user since it was read (%1)")
+                                 .arg(objectName()),
+                             StoreError::Outcome::Conflict);
         for (const auto &entry : m_buffer)
             m_cells[first + size_t(entry.first)] = storeValue(entry.second);
     }
@@ -425,13 +345,9 @@ void RecordCursor::Update()
 void RecordCursor::Delete()
 {
     requireCurrentRow();
-    Connection &conn = connection();
-    Statement stmt(conn, QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(quoted(m_table)));
-    sqlite3_bind_int64(stmt.get(), 1, m_rowids[size_t(m_pos)]);
-    Connection::beforeWrite();
-    stmt.step();
-    if (sqlite3_changes(conn.handle()) != 1)
-        throw StoreError(RowVanished, QStringLiteral("The record was deleted by another user (%1)").arg(objectName()));
+    if (!connection().remove(m_table, m_rowids[size_t(m_pos)]))
+        throw StoreError(RowVanished, QStringLiteral("The record was deleted by another user (%1)").arg(objectName()),
+                         StoreError::Outcome::Conflict);
     m_deleted[size_t(m_pos)] = true;
     ++m_deletedCount;
     while (m_first <= m_last && m_deleted[size_t(m_first)])

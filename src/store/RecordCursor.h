@@ -9,15 +9,13 @@
 #include <string>
 #include <vector>
 
-struct sqlite3_stmt;
-
 namespace store {
 
 class Connection;
 
 // A record cursor: an invisible, named object of one screen that runs a record
 // source (a table name or one of the program's query texts) against the election
-// file and keeps a current position in the rows it got. Refresh reads the whole
+// (a file, or a server) and keeps a current position in the rows it got. Refresh reads the whole
 // result at once, so no cursor holds the file between user actions; every Update
 // and Delete is on disk when it returns.
 //
@@ -58,7 +56,7 @@ public:
     void Update();
     void Delete();
 
-    // The open file behind this cursor, for writes that must be one unit.
+    // The open election behind this cursor, for writes that must be one unit.
     Connection &connection();
 
 private:
@@ -66,7 +64,7 @@ private:
     // texts in one shared buffer: a list of 100,000 rows costs a few bytes a
     // field, and values become QVariants only when a field is read.
     struct Cell {
-        int type;       // SQLite's type code
+        int type;       // the Kind of the value
         int length;     // bytes of a text
         qint64 payload; // the integer, the double's bits, or the text's offset
     };
@@ -81,8 +79,10 @@ private:
     qsizetype rowCount() const { return qsizetype(m_rowids.size()); }
     void skipDeleted();
     QVariant cellValue(const Cell &cell) const;
+    // The value as the engine gave it, a text as its very bytes.
+    QVariant storedValue(const Cell &cell) const;
     Cell storeValue(const QVariant &value);
-    void bindCell(sqlite3_stmt *stmt, int index, const Cell &cell) const;
+    class Reader;
 
     QString m_databaseName;
     QString m_recordSource;

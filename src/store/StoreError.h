@@ -10,18 +10,30 @@ namespace store {
 // number and text and ends the program.
 class StoreError : public std::runtime_error {
 public:
-    StoreError(int number, const QString &text) : std::runtime_error(text.toStdString()), m_number(number), m_text(text)
+    // What a failure means for the station that met it.
+    enum class Outcome {
+        Failure,  // the engine or the data is at fault
+        Conflict, // another station got there first: a lock held, a row changed or
+                  // gone, a key taken, a serialization failure or a deadlock
+        Lost,     // the server is gone; nothing of the unit under way was written
+    };
+    StoreError(int number, const QString &text, Outcome outcome = Outcome::Failure)
+        : std::runtime_error(text.toStdString()), m_number(number), m_text(text), m_outcome(outcome)
     {}
     int number() const { return m_number; }
     QString text() const { return m_text; }
+    Outcome outcome() const { return m_outcome; }
+    bool isConflict() const { return m_outcome == Outcome::Conflict; }
 
 private:
     int m_number;
     QString m_text;
+    Outcome m_outcome;
 };
 
-// Numbers of the failures the store and the screens raise themselves; the engine's
-// failures carry SQLite's codes.
+// Numbers of the failures the store and the screens raise themselves. A file's
+// failures carry SQLite's codes; a server's carry ServerFailure or
+// ServerUnreachable, with the SQLSTATE at the head of the text.
 enum StoreErrorNumber {
     TypeMismatch = 13,
     InvalidUseOfNull = 94,
@@ -32,7 +44,14 @@ enum StoreErrorNumber {
     RowVanished = 3167,
     RowChanged = 3197,
     ValueOutOfRange = 3349,
+    ServerFailure = 3146,
+    ServerUnreachable = 3151,
     InjectedFault = 3999,
 };
+
+// The one place where an engine's own codes become the outcomes above: SQLite's
+// (extended) result codes, and a server's SQLSTATE.
+StoreError::Outcome outcomeOfSqlite(int code);
+StoreError::Outcome outcomeOfSqlState(const char *sqlState);
 
 } // namespace store

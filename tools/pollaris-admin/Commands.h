@@ -15,6 +15,7 @@ int runResults(const QStringList &args);
 int runBackup(const QStringList &args);
 int runReport(const QStringList &args);
 int runStatus(const QStringList &args);
+int runCopy(const QStringList &args);
 
 // The application object for the command line: a graphical one, without a
 // display, for the commands that draw.

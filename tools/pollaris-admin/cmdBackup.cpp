@@ -1,7 +1,8 @@
 #include "Commands.h"
 #include "Console.h"
 #include "NewFile.h"
-#include "store/Connection.h"
+#include "Target.h"
+#include "store/SqliteConnection.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
@@ -17,7 +18,7 @@ namespace {
 constexpr int kBusyRetries = 500;
 constexpr int kBusyPauseMs = 20;
 
-QString firstColumn(store::Connection &db, const QString &sql)
+QString firstColumn(store::SqliteConnection &db, const QString &sql)
 {
     store::Statement stmt(db, sql);
     QString result;
@@ -29,11 +30,11 @@ QString firstColumn(store::Connection &db, const QString &sql)
 // Copies every page of the source into the empty file at partial and checks the
 // copy. Returns what went wrong, or an empty text; holdsVotes tells whether the
 // copy shows any ballot cast or any voter who has logged in.
-QString copyInto(const QString &partial, store::Connection &source, bool &holdsVotes)
+QString copyInto(const QString &partial, store::SqliteConnection &source, bool &holdsVotes)
 {
     QString failure;
     try {
-        std::shared_ptr<store::Connection> dest = store::Connection::open(partial);
+        std::shared_ptr<store::SqliteConnection> dest = store::SqliteConnection::open(partial);
         sqlite3_backup *backup = sqlite3_backup_init(dest->handle(), "main", source.handle(), "main");
         if (!backup)
             dest->fail(sqlite3_extended_errcode(dest->handle()));
@@ -83,6 +84,7 @@ int runBackup(const QStringList &args)
                        "ballots cast so far, and two copies compared give back every ballot cast between\n"
                        "them: keep every copy as secret as the election itself."));
     parser.addHelpOption();
+    parser.addOption(Target::serverOption());
     parser.addPositionalArgument(QStringLiteral("COPY"), QStringLiteral("The copy to write; it must not exist yet."));
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
@@ -102,6 +104,14 @@ int runBackup(const QStringList &args)
         return 2;
     }
     const QString copy = positional.at(0);
+    // A server's election is copied out into a new file.
+    if (parser.isSet(QStringLiteral("server"))) {
+        if (const QString why = Target::check(parser, positional.value(1)); !why.isEmpty()) {
+            Console::err(QStringLiteral("%1: %2\n").arg(me, why));
+            return 2;
+        }
+        return Target::copyElection(me, Target::of(parser, QString()), QFileInfo(copy).absoluteFilePath());
+    }
     const QString file = positional.size() > 1 ? positional.at(1) : defaultElectionFile();
     if (!QFileInfo(file).isFile()) {
         Console::err(QStringLiteral("%1: no election file %2\n").arg(me, file));
@@ -115,7 +125,7 @@ int runBackup(const QStringList &args)
     bool holdsVotes = false;
     QString failure;
     try {
-        std::shared_ptr<store::Connection> source = store::Connection::open(file);
+        std::shared_ptr<store::SqliteConnection> source = store::SqliteConnection::open(file);
         failure = NewFile::create(copy, [&](const QString &partial) { return copyInto(partial, *source, holdsVotes); });
     } catch (const store::StoreError &e) {
         failure = QStringLiteral("%1: %2 (error %3)").arg(file, e.text()).arg(e.number());

@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "Console.h"
+#include "Target.h"
 #include "store/Connection.h"
 #include "store/RecordCursor.h"
 #include "store/StoreError.h"
@@ -270,6 +271,7 @@ int runImportVoters(const QStringList &args)
         "Every account starts as not having voted. When any row is bad, the bad rows are named and\n"
         "nothing is imported."));
     parser.addHelpOption();
+    parser.addOption(Target::serverOption());
     parser.addPositionalArgument(QStringLiteral("CSV"), QStringLiteral("The register of voters."));
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
@@ -289,8 +291,12 @@ int runImportVoters(const QStringList &args)
         return 2;
     }
     const QString csvPath = positional.at(0);
-    const QString file = positional.size() > 1 ? positional.at(1) : defaultElectionFile();
-    if (!QFileInfo(file).isFile()) {
+    const QString file = Target::of(parser, positional.value(1));
+    if (const QString why = Target::check(parser, positional.value(1)); !why.isEmpty()) {
+        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
+        return 2;
+    }
+    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
         Console::err(QStringLiteral("%1: no election file %2 (create one with 'pollaris-admin new')\n").arg(me, file));
         return 1;
     }
@@ -441,7 +447,7 @@ int runImportVoters(const QStringList &args)
         return 1;
     }
     progress.done();
-    Console::out(QStringLiteral("Imported %1 voter(s) into %2.\n").arg(imported).arg(file));
+    Console::out(QStringLiteral("Imported %1 voter(s) into %2.\n").arg(imported).arg(Target::describe(file)));
     if (trimmed > 0)
         Console::out(QStringLiteral("Removed the outer blanks of %1 field(s).\n").arg(trimmed));
     return 0;

@@ -1,6 +1,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "NewFile.h"
+#include "Target.h"
 #include "store/ElectionFile.h"
 #include "store/StoreError.h"
 
@@ -39,7 +40,7 @@ int runNew(const QStringList &args)
                        "(needs --admin)."));
     QCommandLineOption demoOption(QStringLiteral("demo"),
                                   QStringLiteral("Fill a small sample election: positions, candidates and voters."));
-    parser.addOptions({adminOption, passwordOption, passwordStdinOption, demoOption});
+    parser.addOptions({adminOption, passwordOption, passwordStdinOption, demoOption, Target::serverOption()});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The file to create (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
@@ -57,8 +58,12 @@ int runNew(const QStringList &args)
         Console::err(QStringLiteral("pollaris-admin new: too many arguments\n"));
         return 2;
     }
-    const QString file = positional.isEmpty() ? defaultElectionFile() : positional.first();
-    if (const QString why = NewFile::refusal(file); !why.isEmpty()) {
+    const QString file = Target::of(parser, positional.value(0));
+    if (const QString why = Target::check(parser, positional.value(0)); !why.isEmpty()) {
+        Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(why));
+        return 2;
+    }
+    if (const QString why = Target::isServer(file) ? QString() : NewFile::refusal(file); !why.isEmpty()) {
         Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(why));
         return 1;
     }
@@ -116,22 +121,33 @@ int runNew(const QStringList &args)
         return 1;
     }
 
-    // Made whole under a temporary name, then put in place without replacing
-    // anything that appeared meanwhile.
-    const QString failure = NewFile::create(file, [&](const QString &partial) {
-        QFile::remove(partial); // the file is made afresh by the engine
+    // A file is made whole under a temporary name, then put in place without
+    // replacing anything that appeared meanwhile; a server's database is filled
+    // in one unit of work.
+    QString failure;
+    if (Target::isServer(file)) {
         try {
-            store::createElectionFile(partial, admin, password, parser.isSet(demoOption));
+            store::createElection(file, admin, password, parser.isSet(demoOption));
         } catch (const store::StoreError &e) {
-            return QStringLiteral("cannot create %1: %2 (error %3)").arg(file, e.text()).arg(e.number());
+            failure =
+                QStringLiteral("cannot create %1: %2 (error %3)").arg(Target::describe(file), e.text()).arg(e.number());
         }
-        return QString();
-    });
+    } else {
+        failure = NewFile::create(file, [&](const QString &partial) {
+            QFile::remove(partial); // the file is made afresh by the engine
+            try {
+                store::createElection(partial, admin, password, parser.isSet(demoOption));
+            } catch (const store::StoreError &e) {
+                return QStringLiteral("cannot create %1: %2 (error %3)").arg(file, e.text()).arg(e.number());
+            }
+            return QString();
+        });
+    }
     if (!failure.isEmpty()) {
         Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(failure));
         return 1;
     }
-    Console::out(QStringLiteral("Created %1 with administrator '%2'.\n").arg(file, admin));
+    Console::out(QStringLiteral("Created %1 with administrator '%2'.\n").arg(Target::describe(file), admin));
     if (parser.isSet(demoOption))
         Console::out(QStringLiteral("Sample election: 3 positions, 6 candidates; voters (user name / password): %1\n")
                          .arg(store::demoVoterList()));

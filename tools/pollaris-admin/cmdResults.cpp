@@ -2,6 +2,7 @@
 #include "Console.h"
 #include "Csv.h"
 #include "ElectionSnapshot.h"
+#include "Target.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
@@ -40,7 +41,7 @@ int runResults(const QStringList &args)
                                                 "begins with =, +, -, @, a tab or a carriage return is written with a "
                                                 "leading ' so that a spreadsheet shows it as text and never runs it "
                                                 "as a formula."));
-    parser.addOption(csvOption);
+    parser.addOptions({csvOption, Target::serverOption()});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
@@ -58,8 +59,12 @@ int runResults(const QStringList &args)
         Console::err(QStringLiteral("%1: too many arguments\n").arg(me));
         return 2;
     }
-    const QString file = positional.isEmpty() ? defaultElectionFile() : positional.first();
-    if (!QFileInfo(file).isFile()) {
+    const QString file = Target::of(parser, positional.value(0));
+    if (const QString why = Target::check(parser, positional.value(0)); !why.isEmpty()) {
+        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
+        return 2;
+    }
+    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
         Console::err(QStringLiteral("%1: no election file %2\n").arg(me, file));
         return 1;
     }
@@ -91,13 +96,14 @@ int runResults(const QStringList &args)
         }
     } catch (const DamagedElection &e) {
         Console::err(
-            QStringLiteral("%1: the election file %2 is damaged and was not counted: %3\n").arg(me, file, e.message()));
+            QStringLiteral("%1: %2 is damaged and was not counted: %3\n").arg(me, Target::describe(file), e.message()));
         return 1;
     } catch (const store::StoreError &e) {
-        Console::err(QStringLiteral("%1: %2: %3 (error %4)\n").arg(me, file, e.text()).arg(e.number()));
+        Console::err(
+            QStringLiteral("%1: %2: %3 (error %4)\n").arg(me, Target::describe(file), e.text()).arg(e.number()));
         return 1;
     } catch (const std::runtime_error &e) {
-        Console::err(QStringLiteral("%1: %2: %3\n").arg(me, file, QString::fromStdString(e.what())));
+        Console::err(QStringLiteral("%1: %2: %3\n").arg(me, Target::describe(file), QString::fromStdString(e.what())));
         return 1;
     }
     Console::out(text);

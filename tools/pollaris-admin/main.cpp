@@ -20,6 +20,7 @@ const Command kCommands[] = {
     {"import-voters", "register the voters listed in a CSV file", Commands::runImportVoters},
     {"results", "print the ranked results of every position", Commands::runResults},
     {"backup", "write a consistent copy of the election file", Commands::runBackup},
+    {"copy", "copy a whole election between a file and a server", Commands::runCopy},
     {"report", "write the results report (or the zero report) as a PDF", Commands::runReport},
     {"status", "show the turnout and the votes cast so far", Commands::runStatus},
 };

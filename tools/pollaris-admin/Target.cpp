@@ -1,0 +1,155 @@
+#include "Target.h"
+
+#include "Commands.h"
+#include "Console.h"
+#include "store/Connection.h"
+#include "store/ElectionFile.h"
+#include "store/PgConnection.h"
+#include "store/StoreError.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QVector>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace Target {
+
+namespace {
+
+const char *const kTables[] = {"Positions", "CandInfo", "CandVote", "Users", "Administrators"};
+
+// One table as read: its field names, then each row's values in order.
+struct Rows final : store::RowSink {
+    QStringList names;
+    QVector<QVector<QVariant>> rows;
+    void columns(const QStringList &n) override { names = n; }
+    void row(qint64) override { rows.push_back({}); }
+    void integer(qint64 value) override { rows.back() << value; }
+    void real(double value) override { rows.back() << value; }
+    void text(const char *utf8, int bytes) override { rows.back() << QString::fromUtf8(utf8, bytes); }
+    void null() override { rows.back() << QVariant(); }
+};
+
+} // namespace
+
+QCommandLineOption serverOption()
+{
+    return QCommandLineOption(QStringLiteral("server"),
+                              QStringLiteral("The election on a PostgreSQL server instead of a file: a libpq "
+                                             "connection string such as postgresql://host/election or "
+                                             "service=NAME. Passwords go in ~/.pgpass or a service file."),
+                              QStringLiteral("CONNINFO"));
+}
+
+QString of(const QCommandLineParser &parser, const QString &file)
+{
+    if (parser.isSet(QStringLiteral("server")))
+        return parser.value(QStringLiteral("server"));
+    return file.isEmpty() ? Commands::defaultElectionFile() : QFileInfo(file).absoluteFilePath();
+}
+
+QString check(const QCommandLineParser &parser, const QString &file)
+{
+    if (!parser.isSet(QStringLiteral("server")))
+        return QString();
+    if (!file.isEmpty())
+        return QStringLiteral("give either FILE or --server, not both");
+    if (!isServer(parser.value(QStringLiteral("server"))))
+        return QStringLiteral("--server takes a connection string (postgresql://... or keyword=value)");
+    return refusal(parser.value(QStringLiteral("server")));
+}
+
+bool isServer(const QString &target) { return store::Connection::isServer(target); }
+
+QString refusal(const QString &target) { return isServer(target) ? store::PgConnection::refusalOf(target) : QString(); }
+
+QString describe(const QString &target)
+{
+    return isServer(target) ? QStringLiteral("the election on the server \"%1\"").arg(target) : target;
+}
+
+int copyElection(const QString &me, const QString &from, const QString &to)
+{
+    for (const QString &target : {from, to})
+        if (const QString why = refusal(target); !why.isEmpty()) {
+            Console::err(QStringLiteral("%1: %2\n").arg(me, why));
+            return 2;
+        }
+    if (from == to) {
+        Console::err(QStringLiteral("%1: the copy must go to another place\n").arg(me));
+        return 2;
+    }
+    const bool toFile = !isServer(to);
+    if (toFile && (QFileInfo::exists(to) || QFileInfo(to).isSymLink())) {
+        Console::err(QStringLiteral("%1: %2 already exists; it was left untouched\n").arg(me, to));
+        return 1;
+    }
+    if (!isServer(from) && !QFileInfo(from).isFile()) {
+        Console::err(QStringLiteral("%1: no election file %2\n").arg(me, from));
+        return 1;
+    }
+    // A file is made under a passing name beside its place.
+    const QFileInfo place(to);
+    const QString partial =
+        toFile ? place.absolutePath() + QStringLiteral("/.%1.partial-%2-%3")
+                                            .arg(place.fileName())
+                                            .arg(QCoreApplication::applicationPid())
+                                            .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
+               : to;
+    QString counts;
+    try {
+        std::shared_ptr<store::Connection> source = store::Connection::open(from);
+        std::shared_ptr<store::Connection> target;
+        try {
+            // Every table read within one unit: one moment of the election, even
+            // while stations vote.
+            store::Transaction snapshot(*source);
+            target = store::beginNewElection(partial);
+            for (const char *table : kTables) {
+                Rows rows;
+                source->select(store::Query{QString::fromLatin1(table), {}, {}, {}}, rows);
+                for (const auto &row : rows.rows)
+                    target->insert(QString::fromLatin1(table), rows.names, row);
+                counts += QStringLiteral("%1%2 %3").arg(counts.isEmpty() ? "" : ", ").arg(rows.rows.size()).arg(table);
+            }
+            target->commit();
+            snapshot.Commit();
+        } catch (...) {
+            if (target)
+                target->rollback();
+            throw;
+        }
+    } catch (const store::StoreError &e) {
+        if (toFile)
+            ::unlink(QFile::encodeName(partial).constData());
+        Console::err(QStringLiteral("%1: %2 (error %3); nothing was copied\n").arg(me, e.text()).arg(e.number()));
+        return 1;
+    }
+    if (toFile) {
+        // link() never replaces what is at its target, nor follows a link there.
+        const QByteArray temp = QFile::encodeName(partial), final = QFile::encodeName(to);
+        const int linked = ::link(temp.constData(), final.constData());
+        const int error = errno;
+        ::unlink(temp.constData());
+        if (linked != 0) {
+            Console::err(
+                error == EEXIST
+                    ? QStringLiteral("%1: %2 appeared meanwhile; it was left untouched\n").arg(me, to)
+                    : QStringLiteral("%1: cannot put the copy at %2: %3\n").arg(me, to, qt_error_string(error)));
+            return 1;
+        }
+        if (const int dir = ::open(QFile::encodeName(place.absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+            dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+    Console::out(QStringLiteral("Copied %1 from %2 to %3.\n").arg(counts, describe(from), describe(to)));
+    return 0;
+}
+
+} // namespace Target
