@@ -4,10 +4,14 @@
 #include "Screen.h"
 #include "screens/frmMain.h"
 #include "store/Connection.h"
+#include "store/RecordCursor.h"
 #include "store/StoreError.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,6 +36,38 @@ std::unique_ptr<Screen> &slot(Slot which) { return g_slots[size_t(which)]; }
 bool Exists(Slot which) { return bool(g_slots[size_t(which)]); }
 
 QString Path() { return g_testMode ? g_testFolder : QCoreApplication::applicationDirPath(); }
+
+bool Kiosk()
+{
+    static const bool kiosk = qEnvironmentVariableIntValue("POLLARIS_KIOSK") == 1;
+    return kiosk;
+}
+
+namespace {
+
+// In a kiosk the screens are drawn larger, by one factor for all of them, so
+// that the largest (the voter accounts panel is the widest at 592 pixels, the
+// ballot the tallest at 489) fills most of the display. The display's size is
+// read by a first connection to it, before the program's own; an administrator
+// may set the factor instead with QT_SCALE_FACTOR.
+int &scaleForDisplay(int &argc, char **argv)
+{
+    if (Kiosk() && !qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+        QSize display;
+        {
+            QGuiApplication probe(argc, argv);
+            if (QScreen *screen = QGuiApplication::primaryScreen())
+                display = screen->size();
+        }
+        // In quarter steps: most displays then hold a whole number of points.
+        const qreal factor = std::floor(qMin(display.width() / 592.0, display.height() / 489.0) * 0.9 * 4) / 4;
+        if (factor > 1.0)
+            qputenv("QT_SCALE_FACTOR", QByteArray::number(factor, 'f', 2));
+    }
+    return argc;
+}
+
+} // namespace
 
 void End(int status)
 {
@@ -62,6 +98,13 @@ void Fatal(int number, const QString &text)
 int Run()
 {
     try {
+        if (Kiosk()) {
+            // A station opens on its election or not at all: voters never meet a
+            // main menu that fails at their first click.
+            store::RecordCursor dcCheck(QStringLiteral("dcCheck"), QStringLiteral("Administrators"), nullptr);
+            dcCheck.setDatabaseName(Screen::DatabasePath());
+            dcCheck.Refresh();
+        }
         Show<frmMain>();
     } catch (const store::StoreError &e) {
         Fatal(e.number(), e.text());
@@ -73,7 +116,7 @@ int Run()
     return status;
 }
 
-Application::Application(int &argc, char **argv) : QApplication(argc, argv)
+Application::Application(int &argc, char **argv) : QApplication(scaleForDisplay(argc, argv), argv)
 {
     setApplicationName(QStringLiteral("Pollaris"));
     initResources();

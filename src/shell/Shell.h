@@ -54,6 +54,10 @@ bool Exists(Slot which);
 // The folder of the running program, where the election file lives.
 QString Path();
 
+// A polling-station kiosk (POLLARIS_KIOSK=1, set by pollaris-kiosk): every screen
+// fills the display without a frame, its content centred and enlarged.
+bool Kiosk();
+
 // Ends the program at once: no further handler runs and nothing is asked.
 void End(int status);
 
