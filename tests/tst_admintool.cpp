@@ -6,7 +6,9 @@
 
 #include "screens/frmCountVotes.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
@@ -64,6 +66,29 @@ private slots:
                                         QStringList{"backup", copy, missing}, QStringList{"new", missing}})
             QVERIFY2(admin(args).exitCode > 0 && !QFile::exists(missing) && !QFile::exists(copy),
                      qPrintable(args.join(' ')));
+    }
+
+    void newThroughALinkMakesTheFileAtItsEndForOwnerAndGroupOnly()
+    {
+        // The installed tool's default file is a link into the data folder.
+        const QString data = db->folder() + QStringLiteral("/data"), link = db->folder() + QStringLiteral("/link.mdb");
+        QVERIFY(QDir().mkdir(data) && QFile::link(data + QStringLiteral("/candpos4.mdb"), link));
+        const Run made = admin({"new", "--admin", "boss", "--password", "pw", link});
+        QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+        const QFileInfo file(data + QStringLiteral("/candpos4.mdb"));
+        QVERIFY(file.isFile() && !file.isSymLink() && QFileInfo(link).isSymLink());
+        QCOMPARE(file.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup);
+        // A data folder that is missing: refused, and the link stays for the next try.
+        QVERIFY(QDir(data).removeRecursively());
+        QVERIFY(admin({"new", "--admin", "boss", "--password", "pw", link}).exitCode > 0);
+        QVERIFY(QFileInfo(link).isSymLink());
+
+        // The command line: no command is a usage fault, on standard error.
+        Run r = admin({});
+        QVERIFY(r.exitCode == 2 && r.out.isEmpty() && r.err.contains(QStringLiteral("Usage: pollaris-admin")));
+        r = admin({"--version"});
+        QVERIFY(r.exitCode == 0 && r.out.startsWith(QStringLiteral("pollaris-admin ")) && r.err.isEmpty());
     }
 
     void importsAGoodRowOrRefusesTheWholeFile_data()

@@ -8,6 +8,9 @@
 #include "store/StoreError.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cstdio>
 #include <functional>
 
 using store::RecordCursor;
@@ -165,6 +168,32 @@ private slots:
                  int(store::InjectedFault));
         QCOMPARE(db->count(QStringLiteral("CandInfo")), 0);
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM CandVote")), QStringList{"C1|6"});
+    }
+
+    void aFileReachedThroughALinkKeepsItsJournalBesideItAndIsWatchedThere()
+    {
+        // An installed program reaches the file through a link in its own folder,
+        // where nobody may write: the journal must go beside the real file.
+        QTemporaryDir program;
+        const QString link = program.path() + QStringLiteral("/candpos4.mdb");
+        QVERIFY(QFile::link(db->file(), link));
+        RecordCursor *vote = cursor(QStringLiteral("CandVote"));
+        vote->setDatabaseName(link);
+        {
+            store::Transaction tx(vote->connection());
+            append(vote, QStringLiteral("CandID"), QStringLiteral("C1"));
+            QVERIFY(QFile::exists(db->file() + QStringLiteral("-journal")));
+            QVERIFY(!QFile::exists(link + QStringLiteral("-journal")));
+            tx.Commit();
+        }
+        QCOMPARE(db->rows(QStringLiteral("SELECT CandID FROM CandVote")), QStringList{"C1"});
+
+        // The file at the link's end replaced by another: no longer the one opened.
+        const QString other = db->folder() + QStringLiteral("/other.mdb");
+        QVERIFY(QFile::copy(db->file(), other) &&
+                ::rename(QFile::encodeName(other), QFile::encodeName(db->file())) == 0);
+        QCOMPARE(errorOf([&] { vote->Refresh(); }), 14); // SQLITE_CANTOPEN
+        QVERIFY(QFileInfo(link).isSymLink());
     }
 
     void failuresOfTheEngineAreReportedNeverIgnored()

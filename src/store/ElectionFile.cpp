@@ -6,7 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <cerrno>
+#include <cstring>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace store {
 
@@ -104,9 +107,19 @@ void createElectionFile(const QString &path, const QString &adminName, const QSt
     sqlite3 *db = nullptr;
     int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     auto close = [&] { sqlite3_close_v2(db); };
+    // The file SQLite made, at the end of any links in the path: a failure
+    // removes that file, never a link that leads to it.
+    QString created;
     try {
         if (rc != SQLITE_OK)
             throw StoreError(rc, QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
+        created = QString::fromUtf8(sqlite3_db_filename(db, "main"));
+        // It holds the voters' passwords: for its owner and group only (the
+        // group that runs the election), before anything is written; its
+        // journal takes the same mode.
+        if (::chmod(sqlite3_db_filename(db, "main"), 0660) != 0)
+            throw StoreError(SQLITE_CANTOPEN,
+                             QString::fromLocal8Bit(std::strerror(errno)) + QStringLiteral(": ") + path);
         auto exec = [&](const char *sql) {
             if (int r = sqlite3_exec(db, sql, nullptr, nullptr, nullptr); r != SQLITE_OK)
                 throw StoreError(r, QString::fromUtf8(sqlite3_errmsg(db)));
@@ -133,7 +146,8 @@ void createElectionFile(const QString &path, const QString &adminName, const QSt
         close();
     } catch (...) {
         close();
-        QFile::remove(path);
+        if (!created.isEmpty())
+            QFile::remove(created);
         throw;
     }
 }
