@@ -26,6 +26,19 @@ install(CODE "
     message(STATUS \"Installing: \${data} -> ${POLLARIS_DATA_DIR}/candpos4.mdb\")
 ")
 
+# A stripped install (the package's) also drops the compiler's notes, as
+# dh_strip does for Debian's own packages.
+if(CMAKE_OBJCOPY)
+    install(CODE "
+        if(CMAKE_INSTALL_DO_STRIP)
+            foreach(tool pollaris pollaris-admin)
+                execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${POLLARIS_APP_DIR}/\${tool}\" COMMAND_ERROR_IS_FATAL ANY)
+            endforeach()
+        endif()
+    ")
+endif()
+
 # The kiosk: its launcher (also beside the programs in the build tree) and the
 # session a display manager offers.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/pollaris-kiosk ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/pollaris-kiosk COPYONLY)
@@ -60,6 +73,7 @@ Exec=pollaris
 Icon=pollaris
 Terminal=false
 Categories=Education;Office;
+Keywords=election;vote;ballot;candidates;voters;
 ]=])
 install(FILES ${CMAKE_BINARY_DIR}/pollaris.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/pollaris.png
