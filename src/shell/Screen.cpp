@@ -61,8 +61,10 @@ void Screen::Show()
     QWidget *frame = window();
     const bool wasVisible = frame->isVisible();
     if (m_kioskFrame) {
-        // Also where no window manager makes a window full screen.
-        m_kioskFrame->setGeometry(m_kioskFrame->screen()->geometry());
+        // At the display's size from the start: also where no window manager
+        // makes a window full screen, and without a first frame of the wrong
+        // size that a Wayland compositor would have to resize.
+        m_kioskFrame->resize(m_kioskFrame->screen()->size());
         m_kioskFrame->showFullScreen();
     } else
         show();
