@@ -66,8 +66,9 @@ void Screen::Show()
         // size that a Wayland compositor would have to resize.
         m_kioskFrame->resize(m_kioskFrame->screen()->size());
         m_kioskFrame->showFullScreen();
-    } else
+    } else {
         show();
+    }
     if (wasVisible)
         frame->raise();
     frame->activateWindow();

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 // Resources of a static library must be registered by hand.
 static void initResources() { Q_INIT_RESOURCE(resources); }
@@ -55,7 +56,10 @@ int &scaleForDisplay(int &argc, char **argv)
     if (Kiosk() && !qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
         QSize display;
         {
-            QGuiApplication probe(argc, argv);
+            // On copies: the probe takes Qt's own options out of what it gets.
+            int probeArgc = argc;
+            std::vector<char *> probeArgv(argv, argv + argc + 1);
+            QGuiApplication probe(probeArgc, probeArgv.data());
             if (QScreen *screen = QGuiApplication::primaryScreen())
                 display = screen->size();
         }
