@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <atomic>
 #include <libpq-fe.h>
 #include <memory>
@@ -108,6 +109,40 @@ private slots:
         QCOMPARE(admin({"results", "--server", "postgresql://u:pw@localhost/x"}).err,
                  "pollaris-admin results: The connection string holds a password. Put the password in ~/.pgpass (or "
                  "the file PGPASSFILE names) or in a service file, never on the command line.\n");
+    }
+
+    void newThroughTheInstalledLinkMakesTheFileAtItsEndForOwnerAndGroupOnly()
+    {
+        if (db->onServer())
+            QSKIP("the link is the file engine's");
+        // As installed: the tool's default file is a link into the data folder.
+        const QString bin = db->folder() + QStringLiteral("/bin"), data = db->folder() + QStringLiteral("/data");
+        const QString tool = bin + QStringLiteral("/pollaris-admin"), link = bin + QStringLiteral("/candpos4.mdb");
+        QVERIFY(QDir().mkdir(bin) && QDir().mkdir(data) && QFile::copy(qEnvironmentVariable("POLLARIS_ADMIN"), tool));
+        QVERIFY(QFile::link(data + QStringLiteral("/candpos4.mdb"), link));
+        const auto installed = [&](const QStringList &args) {
+            QProcess p;
+            p.start(tool, args);
+            p.closeWriteChannel();
+            p.waitForFinished(60000);
+            return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        };
+        QCOMPARE(installed({"new", "--admin", "boss", "--password", "pw"}), 0);
+        const QFileInfo file(data + QStringLiteral("/candpos4.mdb"));
+        QVERIFY(file.isFile() && !file.isSymLink() && QFileInfo(link).isSymLink());
+        QCOMPARE(file.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup);
+        QCOMPARE(installed({"results"}), 0);
+        // A data folder that is missing: refused, and the link stays for the next try.
+        QVERIFY(QDir(data).removeRecursively());
+        QVERIFY(installed({"new", "--admin", "boss", "--password", "pw"}) > 0);
+        QVERIFY(QFileInfo(link).isSymLink() && !QFile::exists(data));
+
+        // The command line: no command is a usage fault, on standard error.
+        Run r = admin({});
+        QVERIFY(r.exitCode == 2 && r.out.isEmpty() && r.err.contains(QStringLiteral("Usage: pollaris-admin")));
+        r = admin({"--version"});
+        QVERIFY(r.exitCode == 0 && r.out.startsWith(QStringLiteral("pollaris-admin ")) && r.err.isEmpty());
     }
 
     void importsAGoodRowOrRefusesTheWholeFile_data()
@@ -304,6 +339,32 @@ private slots:
         }
         QCOMPARE(QDir(dir).entryList({".*partial*"}, QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(QFileInfo(dir + "/late-file").size(), 0);
+    }
+
+    void statusAndReportReadTheElectionOnEitherEngine()
+    {
+        db->exec(QStringLiteral("INSERT INTO Positions VALUES ('P1', 'Head');"
+                                "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'P1'), ('B', 'Bo Li', '2', 'P1');"
+                                "INSERT INTO CandVote VALUES ('A', 3), ('B', 5);"
+                                "INSERT INTO Users VALUES ('Ann', 'u1', 'p', true), ('Bob', 'u2', 'p', false)"));
+        const Run status = admin(QStringList{"status"} + at(*db));
+        QVERIFY2(
+            status.exitCode == 0 && status.out.contains(db->onServer() ? "Election server: " : "Election file: ") &&
+                status.out.contains("Accounts registered:  2\n") &&
+                status.out.contains("Logged in to vote:    1 (50.0%)") && status.out.contains("P1          8  Head"),
+            qPrintable(status.out + status.err));
+        const QString pdf = db->folder() + "/report.pdf";
+        const Run report = admin(QStringList{"report", "--out", pdf} + at(*db));
+        QVERIFY2(report.exitCode == 0 && QFileInfo(pdf).size() > 0, qPrintable(report.err));
+        if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+            return;
+        QProcess text;
+        text.start("pdftotext", {pdf, "-"});
+        QVERIFY(text.waitForFinished(60000));
+        const QString read = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY2(read.contains(db->onServer() ? "Election server" : "SHA-256") && read.contains("Bo Li") &&
+                     read.contains("Results report"),
+                 qPrintable(read));
     }
 
     void resultsEqualTheResultsScreenAndTheirCsv()

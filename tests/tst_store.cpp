@@ -9,6 +9,9 @@
 #include "store/StoreError.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cstdio>
 #include <functional>
 #include <sqlite3.h>
 
@@ -268,6 +271,34 @@ private slots:
             }
             QCOMPARE(list(users, QStringLiteral("Select * From Users"), QStringLiteral("Name")), QStringList{"A"});
         }
+    }
+
+    void aFileReachedThroughALinkKeepsItsJournalBesideItAndIsWatchedThere()
+    {
+        if (db->onServer())
+            QSKIP("the link is the file engine's");
+        // An installed program reaches the file through a link in its own folder,
+        // where nobody may write: the journal must go beside the real file.
+        QTemporaryDir program;
+        const QString link = program.path() + QStringLiteral("/candpos4.mdb");
+        QVERIFY(QFile::link(db->file(), link));
+        RecordCursor *vote = cursor(QStringLiteral("CandVote"));
+        vote->setDatabaseName(link);
+        {
+            store::Transaction tx(vote->connection());
+            append(vote, QStringLiteral("CandID"), QStringLiteral("C1"));
+            QVERIFY(QFile::exists(db->file() + QStringLiteral("-journal")));
+            QVERIFY(!QFile::exists(link + QStringLiteral("-journal")));
+            tx.Commit();
+        }
+        QCOMPARE(db->rows(QStringLiteral("SELECT CandID FROM CandVote")), QStringList{"C1"});
+
+        // The file at the link's end replaced by another: no longer the one opened.
+        const QString other = db->folder() + QStringLiteral("/other.mdb");
+        QVERIFY(QFile::copy(db->file(), other) &&
+                ::rename(QFile::encodeName(other), QFile::encodeName(db->file())) == 0);
+        QCOMPARE(errorOf([&] { vote->Refresh(); }), 14); // SQLITE_CANTOPEN
+        QVERIFY(QFileInfo(link).isSymLink());
     }
 
     void failuresOfTheEngineAreReportedNeverIgnored()

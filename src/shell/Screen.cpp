@@ -5,13 +5,47 @@
 #include "store/RecordCursor.h"
 
 #include <QCloseEvent>
+#include <QGridLayout>
+#include <QScreen>
+
+namespace {
+
+// The window of a screen in a kiosk: the whole display, no frame and no close
+// control, the screen in its middle on the screens' own yellow.
+class KioskFrame final : public QWidget {
+public:
+    explicit KioskFrame(const QString &caption) : QWidget(nullptr, Qt::FramelessWindowHint)
+    {
+        setWindowTitle(caption);
+        setAutoFillBackground(true);
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::Window, Look::kYellow);
+        setPalette(palette);
+    }
+
+protected:
+    void closeEvent(QCloseEvent *event) override { event->ignore(); }
+};
+
+} // namespace
 
 Screen::Screen(const QString &caption, int clientWidthTwips, int clientHeightTwips) : QWidget(nullptr)
 {
     Look::window(this, caption, clientWidthTwips, clientHeightTwips);
+    if (Shell::Kiosk()) {
+        m_kioskFrame = new KioskFrame(caption);
+        (new QGridLayout(m_kioskFrame))->addWidget(this, 0, 0, Qt::AlignCenter);
+    }
 }
 
-Screen::~Screen() { Form_Terminate(); }
+Screen::~Screen()
+{
+    if (m_kioskFrame) {
+        setParent(nullptr);
+        delete m_kioskFrame;
+    }
+    Form_Terminate();
+}
 
 QString Screen::DatabasePath() { return Shell::Target(); }
 
@@ -32,14 +66,23 @@ void Screen::Show()
             return;
     }
     // A window that appears comes to the front by itself; one already visible is raised.
-    const bool wasVisible = isVisible();
-    show();
+    QWidget *frame = window();
+    const bool wasVisible = frame->isVisible();
+    if (m_kioskFrame) {
+        // At the display's size from the start: also where no window manager
+        // makes a window full screen, and without a first frame of the wrong
+        // size that a Wayland compositor would have to resize.
+        m_kioskFrame->resize(m_kioskFrame->screen()->size());
+        m_kioskFrame->showFullScreen();
+    } else {
+        show();
+    }
     if (wasVisible)
-        raise();
-    activateWindow();
+        frame->raise();
+    frame->activateWindow();
 }
 
-void Screen::Hide() { hide(); }
+void Screen::Hide() { window()->hide(); }
 
 void Screen::Form_Terminate() { Shell::End(0); }
 

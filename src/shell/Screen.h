@@ -29,4 +29,6 @@ protected:
 
 private:
     bool m_loaded = false;
+    // In a kiosk, the frameless full-screen window the screen sits in, centred.
+    QWidget *m_kioskFrame = nullptr;
 };

@@ -5,13 +5,18 @@
 #include "Screen.h"
 #include "screens/frmMain.h"
 #include "store/Connection.h"
+#include "store/RecordCursor.h"
 #include "store/StoreError.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 // Resources of a static library must be registered by hand.
 static void initResources() { Q_INIT_RESOURCE(resources); }
@@ -51,6 +56,41 @@ void OpenElection()
     if (g_serverGiven)
         g_election = store::Connection::open(g_server);
 }
+
+bool Kiosk()
+{
+    static const bool kiosk = qEnvironmentVariableIntValue("POLLARIS_KIOSK") == 1;
+    return kiosk;
+}
+
+namespace {
+
+// In a kiosk the screens are drawn larger, by one factor for all of them, so
+// that the largest (the voter accounts panel is the widest at 592 pixels, the
+// ballot the tallest at 489) fills most of the display. The display's size is
+// read by a first connection to it, before the program's own; an administrator
+// may set the factor instead with QT_SCALE_FACTOR.
+int &scaleForDisplay(int &argc, char **argv)
+{
+    if (Kiosk() && !qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+        QSize display;
+        {
+            // On copies: the probe takes Qt's own options out of what it gets.
+            int probeArgc = argc;
+            std::vector<char *> probeArgv(argv, argv + argc + 1);
+            QGuiApplication probe(probeArgc, probeArgv.data());
+            if (QScreen *screen = QGuiApplication::primaryScreen())
+                display = screen->size();
+        }
+        // In quarter steps: most displays then hold a whole number of points.
+        const qreal factor = std::floor(qMin(display.width() / 592.0, display.height() / 489.0) * 0.9 * 4) / 4;
+        if (factor > 1.0)
+            qputenv("QT_SCALE_FACTOR", QByteArray::number(factor, 'f', 2));
+    }
+    return argc;
+}
+
+} // namespace
 
 void End(int status)
 {
@@ -111,6 +151,13 @@ int Run()
     // any other and ends the program.
     Handle([] {
         OpenElection();
+        if (Kiosk()) {
+            // A station opens on its election or not at all: voters never meet a
+            // main menu that fails at their first click.
+            store::RecordCursor dcCheck(QStringLiteral("dcCheck"), QStringLiteral("Administrators"), nullptr);
+            dcCheck.setDatabaseName(Screen::DatabasePath());
+            dcCheck.Refresh();
+        }
         Show<frmMain>();
     });
     int status = QApplication::exec();
@@ -118,7 +165,7 @@ int Run()
     return status;
 }
 
-Application::Application(int &argc, char **argv) : QApplication(argc, argv)
+Application::Application(int &argc, char **argv) : QApplication(scaleForDisplay(argc, argv), argv)
 {
     setApplicationName(QStringLiteral("Pollaris"));
     initResources();

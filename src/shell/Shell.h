@@ -64,6 +64,10 @@ QString Target();
 // opened, as ever, by the first cursor that reads it.
 void OpenElection();
 
+// A polling-station kiosk (POLLARIS_KIOSK=1, set by pollaris-kiosk): every screen
+// fills the display without a frame, its content centred and enlarged.
+bool Kiosk();
+
 // Ends the program at once: no further handler runs and nothing is asked.
 void End(int status);
 

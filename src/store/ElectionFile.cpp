@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <cerrno>
+#include <cstring>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace store {
 
@@ -121,6 +124,11 @@ std::shared_ptr<Connection> beginNewElection(const QString &target)
     if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
         throw StoreError(SQLITE_CANTOPEN, QStringLiteral("The file already exists: %1").arg(target));
     std::shared_ptr<SqliteConnection> conn = SqliteConnection::open(target, true);
+    // It holds the voters' passwords: for its owner and group only (the group
+    // that runs the election), before anything is written; its journal takes
+    // the same mode.
+    if (::chmod(QFile::encodeName(target).constData(), 0660) != 0)
+        throw StoreError(SQLITE_CANTOPEN, QString::fromLocal8Bit(std::strerror(errno)) + QStringLiteral(": ") + target);
     conn->begin();
     conn->exec(kElectionSchema);
     return conn;

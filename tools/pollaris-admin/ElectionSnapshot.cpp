@@ -67,7 +67,10 @@ bool ElectionSnapshot::nothingCast() const
 ElectionSnapshot ElectionSnapshot::read(const QString &file, bool withHash)
 {
     ElectionSnapshot snap;
-    snap.file = QFileInfo(file).absoluteFilePath();
+    // A server's election has no bytes of its own to hash: it is named instead.
+    snap.onServer = store::Connection::isServer(file);
+    snap.file = snap.onServer ? file : QFileInfo(file).absoluteFilePath();
+    withHash = withHash && !snap.onServer;
 
     QObject owner;
     store::RecordCursor dcPos(QStringLiteral("dcPos"), QStringLiteral("Positions"), &owner);

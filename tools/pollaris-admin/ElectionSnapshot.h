@@ -29,9 +29,10 @@ struct PositionCount {
 // ranked counts, and the turnout. Nothing about any single voter is kept.
 struct ElectionSnapshot {
     QString file;
-    QByteArray sha256;   // of the file as it was counted; empty unless asked for
-    qint64 accounts = 0; // voter accounts registered
-    qint64 loggedIn = 0; // accounts that have logged in to vote
+    bool onServer = false; // file is then the server's connection string
+    QByteArray sha256;     // of the file as it was counted; empty unless asked for
+    qint64 accounts = 0;   // voter accounts registered
+    qint64 loggedIn = 0;   // accounts that have logged in to vote
     QVector<PositionCount> positions;
 
     // No account has logged in yet and every tally is 0: the ballot box is empty.

@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 namespace Commands {
 
@@ -58,11 +59,17 @@ int runNew(const QStringList &args)
         Console::err(QStringLiteral("pollaris-admin new: too many arguments\n"));
         return 2;
     }
-    const QString file = Target::of(parser, positional.value(0));
+    QString file = Target::of(parser, positional.value(0));
     if (const QString why = Target::check(parser, positional.value(0)); !why.isEmpty()) {
         Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(why));
         return 2;
     }
+    // As installed, the file beside the tool is a link into the election data
+    // folder, made by the package where only root may change it: the new file is
+    // made at its end. A link named on the command line is refused, as any path
+    // that already holds something.
+    if (positional.isEmpty() && !Target::isServer(file) && QFileInfo(file).isSymLink())
+        file = QFileInfo(file).symLinkTarget();
     if (const QString why = Target::isServer(file) ? QString() : NewFile::refusal(file); !why.isEmpty()) {
         Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(why));
         return 1;

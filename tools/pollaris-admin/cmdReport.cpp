@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ElectionSnapshot.h"
+#include "Target.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
@@ -352,8 +353,12 @@ void heading(Sheet &s, const ElectionSnapshot &e, const ReportText &t)
         s.skip(std::max(s.text({label, y}, s.width() - label, value, f), s.mm(4.5)));
     };
     field(QStringLiteral("Made on"), t.madeAt, s.font(9.5));
-    field(QStringLiteral("Election file"), e.file, s.font(9.5));
-    field(QStringLiteral("SHA-256"), QString::fromLatin1(e.sha256), s.mono());
+    if (e.onServer) {
+        field(QStringLiteral("Election server"), e.file, s.font(9.5));
+    } else {
+        field(QStringLiteral("Election file"), e.file, s.font(9.5));
+        field(QStringLiteral("SHA-256"), QString::fromLatin1(e.sha256), s.mono());
+    }
     s.skip(s.mm(5));
 
     s.skip(s.text({0, s.y()}, s.width(), QStringLiteral("Turnout"), s.font(12, true)) + s.mm(1));
@@ -396,8 +401,9 @@ void signatures(Sheet &s)
 
 int layOut(QPdfWriter &writer, QPainter *painter, int pageCount, const ElectionSnapshot &e, const ReportText &t)
 {
-    const QString footer = QStringLiteral("%1 · %2 · %3 · SHA-256 %4…")
-                               .arg(t.kind, isolated(t.title), t.madeAt, QString::fromLatin1(e.sha256.left(16)));
+    const QString counted = e.onServer ? QStringLiteral("server %1").arg(isolated(e.file))
+                                       : QStringLiteral("SHA-256 %1…").arg(QString::fromLatin1(e.sha256.left(16)));
+    const QString footer = QStringLiteral("%1 · %2 · %3 · %4").arg(t.kind, isolated(t.title), t.madeAt, counted);
     Sheet s(writer, painter, pageCount, footer);
     heading(s, e, t);
     for (const PositionCount &p : e.positions)
@@ -450,7 +456,7 @@ int runReport(const QStringList &args)
                                    QStringLiteral("TEXT"), QStringLiteral("Student election"));
     QCommandLineOption pageOption(QStringLiteral("page-size"), QStringLiteral("A4 (default) or Letter."),
                                   QStringLiteral("A4|Letter"), QStringLiteral("A4"));
-    parser.addOptions({outOption, titleOption, pageOption});
+    parser.addOptions({outOption, titleOption, pageOption, Target::serverOption()});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
@@ -478,8 +484,12 @@ int runReport(const QStringList &args)
         Console::err(QStringLiteral("%1: the page size is A4 or Letter, not '%2'\n").arg(me, pageName));
         return 2;
     }
-    const QString file = positional.isEmpty() ? defaultElectionFile() : positional.first();
-    if (!QFileInfo(file).isFile()) {
+    const QString file = Target::of(parser, positional.value(0));
+    if (const QString why = Target::check(parser, positional.value(0)); !why.isEmpty()) {
+        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
+        return 2;
+    }
+    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
         Console::err(QStringLiteral("%1: no election file %2\n").arg(me, file));
         return 1;
     }
@@ -488,10 +498,12 @@ int runReport(const QStringList &args)
     try {
         election = ElectionSnapshot::read(file, true);
     } catch (const DamagedElection &e) {
-        Console::err(QStringLiteral("%1: the election file is damaged and was not counted: %2\n").arg(me, e.message()));
+        Console::err(
+            QStringLiteral("%1: %2 is damaged and was not counted: %3\n").arg(me, Target::describe(file), e.message()));
         return 1;
     } catch (const store::StoreError &e) {
-        Console::err(QStringLiteral("%1: %2 (error %3)\n").arg(me, e.text()).arg(e.number()));
+        Console::err(
+            QStringLiteral("%1: %2: %3 (error %4)\n").arg(me, Target::describe(file), e.text()).arg(e.number()));
         return 1;
     } catch (const std::runtime_error &e) {
         Console::err(QStringLiteral("%1: %2\n").arg(me, QString::fromStdString(e.what())));

@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ElectionSnapshot.h"
+#include "Target.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
@@ -28,7 +29,8 @@ QString percent(qint64 part, qint64 whole)
 
 QString statusBlock(const ElectionSnapshot &e)
 {
-    QString text = QStringLiteral("Election file: %1\nAt: %2\n\n")
+    QString text = (e.onServer ? QStringLiteral("Election server: %1\nAt: %2\n\n")
+                               : QStringLiteral("Election file: %1\nAt: %2\n\n"))
                        .arg(e.file, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     const int width = int(count(e.accounts).size());
     text += QStringLiteral("Accounts registered:  %1\n").arg(count(e.accounts), width);
@@ -64,7 +66,7 @@ int runStatus(const QStringList &args)
                                    QStringLiteral("Show it again every SECONDS (1 to 3600) until interrupted; on a "
                                                   "terminal in place, otherwise as one block after another."),
                                    QStringLiteral("SECONDS"));
-    parser.addOption(watchOption);
+    parser.addOptions({watchOption, Target::serverOption()});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
@@ -91,8 +93,12 @@ int runStatus(const QStringList &args)
             return 2;
         }
     }
-    const QString file = positional.isEmpty() ? defaultElectionFile() : positional.first();
-    if (!QFileInfo(file).isFile()) {
+    const QString file = Target::of(parser, positional.value(0));
+    if (const QString why = Target::check(parser, positional.value(0)); !why.isEmpty()) {
+        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
+        return 2;
+    }
+    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
         Console::err(QStringLiteral("%1: no election file %2\n").arg(me, file));
         return 1;
     }
@@ -103,11 +109,12 @@ int runStatus(const QStringList &args)
         try {
             text = statusBlock(ElectionSnapshot::read(file, false));
         } catch (const DamagedElection &e) {
-            Console::err(
-                QStringLiteral("%1: the election file is damaged and was not counted: %2\n").arg(me, e.message()));
+            Console::err(QStringLiteral("%1: %2 is damaged and was not counted: %3\n")
+                             .arg(me, Target::describe(file), e.message()));
             return 1;
         } catch (const store::StoreError &e) {
-            Console::err(QStringLiteral("%1: %2 (error %3)\n").arg(me, e.text()).arg(e.number()));
+            Console::err(
+                QStringLiteral("%1: %2: %3 (error %4)\n").arg(me, Target::describe(file), e.text()).arg(e.number()));
             return 1;
         }
         if (inPlace)

@@ -25,15 +25,21 @@ const Command kCommands[] = {
     {"status", "show the turnout and the votes cast so far", Commands::runStatus},
 };
 
-void usage()
+// The list of commands: on standard output when asked for, on standard error
+// when the command line was not understood.
+void usage(bool asked)
 {
-    QString text = QStringLiteral("Usage: pollaris-admin COMMAND [OPTIONS] [FILE]\n\n"
+    QString text = QStringLiteral("Usage: pollaris-admin COMMAND [OPTIONS] [FILE]\n"
+                                  "       pollaris-admin --help | --version\n\n"
                                   "The administrator's companion to Pollaris.\n\nCommands:\n");
     for (const auto &c : kCommands)
         text += QStringLiteral("  %1  %2\n").arg(QString::fromLatin1(c.name), -14).arg(QString::fromLatin1(c.summary));
     text += QStringLiteral("\nFILE is the election file, by default candpos4.mdb beside this tool.\n"
                            "Run 'pollaris-admin COMMAND --help' for the options of a command.\n");
-    Console::out(text);
+    if (asked)
+        Console::out(text);
+    else
+        Console::err(text);
 }
 
 } // namespace
@@ -44,12 +50,16 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("pollaris-admin"));
     QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {
-        usage();
+        usage(false);
         return 2;
     }
     const QString name = args.at(1);
     if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
-        usage();
+        usage(true);
+        return 0;
+    }
+    if (name == QLatin1String("--version")) {
+        Console::out(QStringLiteral("pollaris-admin %1\n").arg(QStringLiteral(POLLARIS_VERSION)));
         return 0;
     }
     for (const auto &c : kCommands) {
