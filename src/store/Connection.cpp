@@ -24,7 +24,6 @@ int g_writesUntilFault = 0;
 #endif
 std::function<void(const QString &)> g_observer;
 
-
 } // namespace
 
 StoreError::Outcome outcomeOfSqlite(int code)
