@@ -3,7 +3,9 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
+class QCommandLineParser;
 class QCoreApplication;
 
 // One function per subcommand; each takes the program name followed by the
@@ -23,4 +25,14 @@ std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv);
 
 // The election file beside the tool, where the program looks for it.
 QString defaultElectionFile();
+
+// Reads the command line of 'pollaris-admin NAME'. A fault in it is reported
+// (status 2) and --help prints the command's own help (status 0): the status is
+// then returned, and the command ends with it. Nothing means: go on.
+std::optional<int> parseCommandLine(QCommandLineParser &parser, const QStringList &args, const QString &name);
+
+// The election a command that reads one works on: its one argument FILE, or the
+// server given with --server, or else the file beside the tool. What is wrong
+// with it (two of them, a missing file) is reported and the status returned.
+std::optional<int> electionToRead(const QCommandLineParser &parser, const QString &name, QString &target);
 } // namespace Commands

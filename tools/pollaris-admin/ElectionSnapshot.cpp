@@ -1,7 +1,10 @@
 #include "ElectionSnapshot.h"
+#include "Console.h"
+#include "Target.h"
 
 #include "store/Connection.h"
 #include "store/RecordCursor.h"
+#include "store/StoreError.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -166,4 +169,19 @@ ElectionSnapshot ElectionSnapshot::read(const QString &file, bool withHash)
         snap.sha256 = hash.result().toHex();
     }
     return snap;
+}
+
+std::optional<ElectionSnapshot> ElectionSnapshot::readOrReport(const QString &me, const QString &file, bool withHash)
+{
+    const QString what = Target::describe(file);
+    try {
+        return read(file, withHash);
+    } catch (const DamagedElection &e) {
+        Console::err(QStringLiteral("%1: %2 is damaged and was not counted: %3\n").arg(me, what, e.message()));
+    } catch (const store::StoreError &e) {
+        Console::err(QStringLiteral("%1: %2: %3 (error %4)\n").arg(me, what, e.text()).arg(e.number()));
+    } catch (const std::runtime_error &e) {
+        Console::err(QStringLiteral("%1: %2: %3\n").arg(me, what, QString::fromStdString(e.what())));
+    }
+    return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVector>
+#include <optional>
 #include <stdexcept>
 
 // One candidate's count, as the results screen lists it.
@@ -42,6 +43,10 @@ struct ElectionSnapshot {
     // number of votes, or a candidate has no tally or more than one; failures of
     // the engine come as store::StoreError.
     static ElectionSnapshot read(const QString &file, bool withHash);
+    // The same for a command: what kept it from being read (a damaged election,
+    // a failure of the engine) is reported on the console as the command me says
+    // it, and nothing is returned.
+    static std::optional<ElectionSnapshot> readOrReport(const QString &me, const QString &file, bool withHash);
 };
 
 // A file that cannot be counted; the message names the candidate and the value.

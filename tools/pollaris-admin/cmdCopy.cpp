@@ -19,15 +19,8 @@ int runCopy(const QStringList &args)
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FROM"), QStringLiteral("The election to copy."));
     parser.addPositionalArgument(QStringLiteral("TO"), QStringLiteral("Where the copy goes."));
-    if (!parser.parse(args)) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        Console::out(parser.helpText().replace(QStringLiteral("pollaris-admin [options]"),
-                                               QStringLiteral("pollaris-admin copy [options]")));
-        return 0;
-    }
+    if (const std::optional<int> done = parseCommandLine(parser, args, QStringLiteral("copy")))
+        return *done;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2) {
         Console::err(QStringLiteral("%1: expected FROM TO\n").arg(me));

@@ -276,15 +276,8 @@ int runImportVoters(const QStringList &args)
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
-    if (!parser.parse(args)) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        Console::out(parser.helpText().replace(QStringLiteral("pollaris-admin [options]"),
-                                               QStringLiteral("pollaris-admin import-voters [options]")));
-        return 0;
-    }
+    if (const std::optional<int> done = parseCommandLine(parser, args, QStringLiteral("import-voters")))
+        return *done;
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty() || positional.size() > 2) {
         Console::err(QStringLiteral("%1: expected CSV [FILE]\n").arg(me));

@@ -45,15 +45,8 @@ int runNew(const QStringList &args)
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The file to create (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
-    if (!parser.parse(args)) {
-        Console::err(QStringLiteral("pollaris-admin new: %1\n").arg(parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        Console::out(parser.helpText().replace(QStringLiteral("pollaris-admin [options]"),
-                                               QStringLiteral("pollaris-admin new [options]")));
-        return 0;
-    }
+    if (const std::optional<int> done = parseCommandLine(parser, args, QStringLiteral("new")))
+        return *done;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) {
         Console::err(QStringLiteral("pollaris-admin new: too many arguments\n"));

@@ -460,20 +460,8 @@ int runReport(const QStringList &args)
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
-    if (!parser.parse(args)) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        Console::out(parser.helpText().replace(QStringLiteral("pollaris-admin [options]"),
-                                               QStringLiteral("pollaris-admin report [options]")));
-        return 0;
-    }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() > 1) {
-        Console::err(QStringLiteral("%1: too many arguments\n").arg(me));
-        return 2;
-    }
+    if (const std::optional<int> done = parseCommandLine(parser, args, QStringLiteral("report")))
+        return *done;
     const QString pageName = parser.value(pageOption);
     QPageSize::PageSizeId pageSize;
     if (pageName.compare(QLatin1String("A4"), Qt::CaseInsensitive) == 0) {
@@ -484,31 +472,14 @@ int runReport(const QStringList &args)
         Console::err(QStringLiteral("%1: the page size is A4 or Letter, not '%2'\n").arg(me, pageName));
         return 2;
     }
-    const QString file = Target::of(parser, positional.value(0));
-    if (const QString why = Target::check(parser, positional.value(0)); !why.isEmpty()) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
-        return 2;
-    }
-    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
-        Console::err(QStringLiteral("%1: no election file %2\n").arg(me, file));
-        return 1;
-    }
+    QString file;
+    if (const std::optional<int> wrong = electionToRead(parser, QStringLiteral("report"), file))
+        return *wrong;
 
-    ElectionSnapshot election;
-    try {
-        election = ElectionSnapshot::read(file, true);
-    } catch (const DamagedElection &e) {
-        Console::err(
-            QStringLiteral("%1: %2 is damaged and was not counted: %3\n").arg(me, Target::describe(file), e.message()));
+    const std::optional<ElectionSnapshot> read = ElectionSnapshot::readOrReport(me, file, true);
+    if (!read)
         return 1;
-    } catch (const store::StoreError &e) {
-        Console::err(
-            QStringLiteral("%1: %2: %3 (error %4)\n").arg(me, Target::describe(file), e.text()).arg(e.number()));
-        return 1;
-    } catch (const std::runtime_error &e) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, QString::fromStdString(e.what())));
-        return 1;
-    }
+    const ElectionSnapshot &election = *read;
 
     const QDateTime now = QDateTime::currentDateTime();
     ReportText text;

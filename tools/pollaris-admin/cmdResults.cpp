@@ -45,66 +45,37 @@ int runResults(const QStringList &args)
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
-    if (!parser.parse(args)) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        Console::out(parser.helpText().replace(QStringLiteral("pollaris-admin [options]"),
-                                               QStringLiteral("pollaris-admin results [options]")));
-        return 0;
-    }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() > 1) {
-        Console::err(QStringLiteral("%1: too many arguments\n").arg(me));
-        return 2;
-    }
-    const QString file = Target::of(parser, positional.value(0));
-    if (const QString why = Target::check(parser, positional.value(0)); !why.isEmpty()) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
-        return 2;
-    }
-    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
-        Console::err(QStringLiteral("%1: no election file %2\n").arg(me, file));
-        return 1;
-    }
+    if (const std::optional<int> done = parseCommandLine(parser, args, QStringLiteral("results")))
+        return *done;
+    QString file;
+    if (const std::optional<int> wrong = electionToRead(parser, QStringLiteral("results"), file))
+        return *wrong;
     const bool asCsv = parser.isSet(csvOption);
 
+    const std::optional<ElectionSnapshot> election = ElectionSnapshot::readOrReport(me, file, false);
+    if (!election)
+        return 1;
     QString text;
-    try {
-        const ElectionSnapshot election = ElectionSnapshot::read(file, false);
-        if (asCsv)
-            text += Csv::row({QStringLiteral("PosID"), QStringLiteral("PosName"), QStringLiteral("CandID"),
-                              QStringLiteral("CandName"), QStringLiteral("NumVotes")});
-        bool first = true;
-        for (const PositionCount &position : election.positions) {
-            const QString &posId = position.posId;
-            const QString &posName = position.name;
-            if (!asCsv) {
-                if (!first)
-                    text += QLatin1Char('\n');
-                text += posName + QLatin1Char('\n');
-            }
-            first = false;
-            for (const CandidateCount &t : position.ranked) {
-                if (asCsv)
-                    text += Csv::row({Csv::text(posId), Csv::text(posName), Csv::text(t.candId), Csv::text(t.name),
-                                      Csv::number(t.votes)});
-                else
-                    text += resultLine(t.name, t.votes) + QLatin1Char('\n');
-            }
+    if (asCsv)
+        text += Csv::row({QStringLiteral("PosID"), QStringLiteral("PosName"), QStringLiteral("CandID"),
+                          QStringLiteral("CandName"), QStringLiteral("NumVotes")});
+    bool first = true;
+    for (const PositionCount &position : election->positions) {
+        const QString &posId = position.posId;
+        const QString &posName = position.name;
+        if (!asCsv) {
+            if (!first)
+                text += QLatin1Char('\n');
+            text += posName + QLatin1Char('\n');
         }
-    } catch (const DamagedElection &e) {
-        Console::err(
-            QStringLiteral("%1: %2 is damaged and was not counted: %3\n").arg(me, Target::describe(file), e.message()));
-        return 1;
-    } catch (const store::StoreError &e) {
-        Console::err(
-            QStringLiteral("%1: %2: %3 (error %4)\n").arg(me, Target::describe(file), e.text()).arg(e.number()));
-        return 1;
-    } catch (const std::runtime_error &e) {
-        Console::err(QStringLiteral("%1: %2: %3\n").arg(me, Target::describe(file), QString::fromStdString(e.what())));
-        return 1;
+        first = false;
+        for (const CandidateCount &t : position.ranked) {
+            if (asCsv)
+                text += Csv::row({Csv::text(posId), Csv::text(posName), Csv::text(t.candId), Csv::text(t.name),
+                                  Csv::number(t.votes)});
+            else
+                text += resultLine(t.name, t.votes) + QLatin1Char('\n');
+        }
     }
     Console::out(text);
     return 0;

@@ -70,20 +70,8 @@ int runStatus(const QStringList &args)
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
-    if (!parser.parse(args)) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        Console::out(parser.helpText().replace(QStringLiteral("pollaris-admin [options]"),
-                                               QStringLiteral("pollaris-admin status [options]")));
-        return 0;
-    }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() > 1) {
-        Console::err(QStringLiteral("%1: too many arguments\n").arg(me));
-        return 2;
-    }
+    if (const std::optional<int> done = parseCommandLine(parser, args, QStringLiteral("status")))
+        return *done;
     int seconds = 0;
     if (parser.isSet(watchOption)) {
         bool ok = false;
@@ -93,30 +81,16 @@ int runStatus(const QStringList &args)
             return 2;
         }
     }
-    const QString file = Target::of(parser, positional.value(0));
-    if (const QString why = Target::check(parser, positional.value(0)); !why.isEmpty()) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
-        return 2;
-    }
-    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
-        Console::err(QStringLiteral("%1: no election file %2\n").arg(me, file));
-        return 1;
-    }
+    QString file;
+    if (const std::optional<int> wrong = electionToRead(parser, QStringLiteral("status"), file))
+        return *wrong;
 
     const bool inPlace = seconds > 0 && isatty(STDOUT_FILENO);
     for (bool first = true;; first = false) {
-        QString text;
-        try {
-            text = statusBlock(ElectionSnapshot::read(file, false));
-        } catch (const DamagedElection &e) {
-            Console::err(QStringLiteral("%1: %2 is damaged and was not counted: %3\n")
-                             .arg(me, Target::describe(file), e.message()));
+        const std::optional<ElectionSnapshot> election = ElectionSnapshot::readOrReport(me, file, false);
+        if (!election)
             return 1;
-        } catch (const store::StoreError &e) {
-            Console::err(
-                QStringLiteral("%1: %2: %3 (error %4)\n").arg(me, Target::describe(file), e.text()).arg(e.number()));
-            return 1;
-        }
+        QString text = statusBlock(*election);
         if (inPlace)
             text = QStringLiteral("\033[H\033[2J") + text; // home, then clear the screen
         else if (!first)
