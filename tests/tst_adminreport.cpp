@@ -109,8 +109,6 @@ private slots:
         const QString text = pdfText(pdf, false);
         const QString flat = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
         QVERIFY(flat.contains(QStringLiteral("Consejo 学生会 مجلس")));
-        QVERIFY(text.contains(QStringLiteral("Results report")));
-        QVERIFY(!text.contains(QStringLiteral("zero report"), Qt::CaseInsensitive));
         QVERIFY(text.contains(before));
         QVERIFY(text.contains(QDir(db->file()).absolutePath()));
         QVERIFY(flat.contains(QLatin1String(kLongName)));
@@ -152,14 +150,12 @@ private slots:
         // Every page renders, says which it is, and carries its fonts.
         const QRegularExpression pageOf(QStringLiteral("page (\\d+) of (\\d+)"));
         QStringList numbers;
-        for (auto m = pageOf.globalMatch(text); m.hasNext();) {
-            const auto match = m.next();
-            numbers << match.captured(1) + QLatin1Char('/') + match.captured(2);
-        }
-        QVERIFY(!numbers.isEmpty());
+        for (auto m = pageOf.globalMatch(text); m.hasNext();)
+            numbers << m.next().captured(0);
         const int pages = numbers.size();
-        for (int i = 1; i <= pages; ++i)
-            QCOMPARE(numbers.at(i - 1), QStringLiteral("%1/%2").arg(i).arg(pages));
+        QVERIFY(pages > 0);
+        for (int i = 0; i < pages; ++i)
+            QCOMPARE(numbers.at(i), QStringLiteral("page %1 of %2").arg(i + 1).arg(pages));
         QCOMPARE(run(QStringLiteral("pdftoppm"), {"-r", "24", "-png", pdf, db->folder() + "/page"}).exitCode, 0);
         const QStringList images = QDir(db->folder()).entryList({"page-*.png"});
         QCOMPARE(images.size(), pages);

@@ -26,10 +26,12 @@ struct Run {
     QString out, err;
 };
 
-static Run admin(const QStringList &args)
+// Runs the tool (or a copy of it elsewhere), with the given standard input.
+static Run admin(const QStringList &args, const QByteArray &input = {}, QString tool = {})
 {
     QProcess p;
-    p.start(qEnvironmentVariable("POLLARIS_ADMIN"), args);
+    p.start(tool.isEmpty() ? qEnvironmentVariable("POLLARIS_ADMIN") : tool, args);
+    p.write(input);
     p.closeWriteChannel();
     p.waitForFinished(60000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
@@ -120,13 +122,7 @@ private slots:
         const QString tool = bin + QStringLiteral("/pollaris-admin"), link = bin + QStringLiteral("/candpos4.mdb");
         QVERIFY(QDir().mkdir(bin) && QDir().mkdir(data) && QFile::copy(qEnvironmentVariable("POLLARIS_ADMIN"), tool));
         QVERIFY(QFile::link(data + QStringLiteral("/candpos4.mdb"), link));
-        const auto installed = [&](const QStringList &args) {
-            QProcess p;
-            p.start(tool, args);
-            p.closeWriteChannel();
-            p.waitForFinished(60000);
-            return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        };
+        const auto installed = [&](const QStringList &args) { return admin(args, {}, tool).exitCode; };
         QCOMPARE(installed({"new", "--admin", "boss", "--password", "pw"}), 0);
         const QFileInfo file(data + QStringLiteral("/candpos4.mdb"));
         QVERIFY(file.isFile() && !file.isSymLink() && QFileInfo(link).isSymLink());
@@ -259,16 +255,12 @@ private slots:
         if (db->onServer())
             QSKIP("the password handling is the same for a server; the file case shows it");
         QVERIFY(QFile::remove(db->file()));
-        QProcess p;
-        p.start(qEnvironmentVariable("POLLARIS_ADMIN"), {"new", "--admin", "boss", "--password-stdin", db->file()});
-        p.write("s3cret pass\r\n");
-        p.closeWriteChannel();
-        QVERIFY(p.waitForFinished(60000) && p.exitCode() == 0);
-        QCOMPARE(p.readAllStandardError(), QByteArray());
+        Run r = admin({"new", "--admin", "boss", "--password-stdin", db->file()}, "s3cret pass\r\n");
+        QVERIFY(r.exitCode == 0 && r.err.isEmpty());
         QCOMPARE(db->rows("SELECT * FROM Administrators"), QStringList{"boss|s3cret pass"});
 
         QVERIFY(QFile::remove(db->file()));
-        Run r = admin({"new", "--admin", "x", "--password", "y", db->file()});
+        r = admin({"new", "--admin", "x", "--password", "y", db->file()});
         QVERIFY2(r.exitCode == 0 && r.err.contains("warning: a password given with --password can be read by other "
                                                    "users of this computer"),
                  qPrintable(r.err));

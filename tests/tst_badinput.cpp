@@ -134,9 +134,6 @@ private slots:
     {
         QFETCH(QString, pasted);
         QFETCH(QString, kept);
-        ElectionFolder db;
-        startProgramIn(db.folder());
-        const auto reset = qScopeGuard([] { Shell::reset(); });
         click(Shell::Show<frmAdminUsers>().cmdAddUser);
         frmAddUser &account = Shell::Get<frmAddUser>();
         for (QLineEdit *field : {account.txtName, account.txtStudentID, account.txtPassword}) {
@@ -145,7 +142,7 @@ private slots:
             field->paste();
         }
         click(account.cmdOK);
-        QCOMPARE(db.rows("SELECT * FROM Users"), QStringList{kept + "|" + kept + "|" + kept + "|0"});
+        QCOMPARE(db->rows("SELECT * FROM Users"), QStringList{kept + "|" + kept + "|" + kept + "|0"});
     }
 };
 
