@@ -38,6 +38,9 @@ static Run admin(const QStringList &args, const QByteArray &input = {}, QString 
             QString::fromUtf8(p.readAllStandardError())};
 }
 
+// A refusal: a failure exit, with the given words on standard error.
+static bool refused(const Run &r, const QString &words) { return r.exitCode > 0 && r.err.contains(words); }
+
 // The tool's arguments that name an election.
 static QStringList at(const ElectionFolder &e)
 {
@@ -75,13 +78,12 @@ private slots:
     void newRefusesAnExistingElectionAndNoCommandCreatesAMissingOne()
     {
         Run r = admin(QStringList{"new", "--admin", "x", "--password", "y"} + at(*db));
-        QVERIFY2(r.exitCode > 0 && r.err.contains(db->onServer() ? "already holds an election" : "already exists"),
-                 qPrintable(r.err));
+        QVERIFY2(refused(r, db->onServer() ? "already holds an election" : "already exists"), qPrintable(r.err));
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"admin|secret"});
         // Nor does it follow a link, even one to nowhere.
         QVERIFY(QFile::link(db->folder() + "/pointed.mdb", db->folder() + "/link.mdb"));
         r = admin({"new", "--admin", "x", "--password", "y", db->folder() + "/link.mdb"});
-        QVERIFY2(r.exitCode > 0 && r.err.contains("/link.mdb is a symbolic link"), qPrintable(r.err));
+        QVERIFY2(refused(r, "/link.mdb is a symbolic link"), qPrintable(r.err));
         QVERIFY(!QFile::exists(db->folder() + "/pointed.mdb"));
 
         if (db->onServer())
@@ -202,9 +204,8 @@ private slots:
         const auto users = [this] { return db->rows(QStringLiteral("SELECT * FROM Users ORDER BY rowid")); };
         // No header: refused, so that its first voter is not taken for one.
         Run r = admin(QStringList{"import-voters", csv("Ann,1,p\nBo,2,q\n")} + at(*db));
-        QVERIFY2(r.exitCode > 0 && r.err.contains(db->folder() + "/voters.csv line 1: the first row must be the "
-                                                                 "header naming the columns Name, Student ID (or "
-                                                                 "Username) and Password"),
+        QVERIFY2(refused(r, db->folder() + "/voters.csv line 1: the first row must be the header naming the "
+                                           "columns Name, Student ID (or Username) and Password"),
                  qPrintable(r.err));
         for (const QByteArray header : {"Name,Student ID,Student ID", "Name,Student ID", "Name,ID,Password"})
             QVERIFY(admin(QStringList{"import-voters", csv(header + "\nAnn,1,p\n")} + at(*db))
@@ -235,8 +236,7 @@ private slots:
         QVERIFY(admin(QStringList{"import-voters", huge.fileName()} + at(*db))
                     .err.contains("huge.csv is larger than 64 MiB"));
         r = admin(QStringList{"import-voters", "/dev/zero"} + at(*db));
-        QVERIFY2(r.exitCode > 0 && r.err.contains("/dev/zero line 1: the line is longer than 64 KiB"),
-                 qPrintable(r.err));
+        QVERIFY2(refused(r, "/dev/zero line 1: the line is longer than 64 KiB"), qPrintable(r.err));
         QCOMPARE(users().size(), 2);
 
         // A long register shows its progress, in plain lines when not on a terminal.
@@ -267,7 +267,7 @@ private slots:
         // Nothing on standard input: nothing is made.
         QVERIFY(QFile::remove(db->file()));
         r = admin({"new", "--admin", "x", "--password-stdin", db->file()});
-        QVERIFY2(r.exitCode > 0 && r.err.contains(db->file() + ": no password on standard input"), qPrintable(r.err));
+        QVERIFY2(refused(r, db->file() + ": no password on standard input"), qPrintable(r.err));
         QVERIFY(!QFile::exists(db->file()));
     }
 
@@ -302,9 +302,9 @@ private slots:
         // A link, even one to nowhere, and a folder are refused by name; nothing is made.
         QVERIFY(QFile::link(dir + "/nowhere.mdb", dir + "/link.mdb") && QDir(dir).mkdir("sub"));
         r = admin({"backup", dir + "/link.mdb", db->file()});
-        QVERIFY2(r.exitCode > 0 && r.err.contains(dir + "/link.mdb is a symbolic link"), qPrintable(r.err));
+        QVERIFY2(refused(r, dir + "/link.mdb is a symbolic link"), qPrintable(r.err));
         r = admin({"backup", dir + "/sub", db->file()});
-        QVERIFY2(r.exitCode > 0 && r.err.contains(dir + "/sub is a folder"), qPrintable(r.err));
+        QVERIFY2(refused(r, dir + "/sub is a folder"), qPrintable(r.err));
         QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({"candpos4.mdb", "clean.mdb", "link.mdb", "sub"}));
 
@@ -426,7 +426,7 @@ private slots:
         // An existing copy is never overwritten.
         const int last = db->value(tally).toInt();
         Run r = admin({"backup", db->file(), live.file()});
-        QVERIFY(r.exitCode > 0 && r.err.contains(QStringLiteral("already exists")));
+        QVERIFY2(refused(r, QStringLiteral("already exists")), qPrintable(r.err));
         QCOMPARE(db->value(tally).toInt(), last);
         QCOMPARE(live.value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
     }
@@ -459,8 +459,7 @@ private slots:
              {QStringList{"copy", db->server(), file.file()}, QStringList{"copy", db->server(), link},
               QStringList{"backup", "--server", db->server(), link}, QStringList{"copy", file.file(), db->server()}}) {
             r = admin(args);
-            QVERIFY2(r.exitCode > 0 &&
-                         r.err.contains(args.last() == db->server() ? "already holds an election" : "already exists"),
+            QVERIFY2(refused(r, args.last() == db->server() ? "already holds an election" : "already exists"),
                      qPrintable(r.err));
         }
         QVERIFY(!QFile::exists(linked));
@@ -480,7 +479,7 @@ private slots:
         file.exec("UPDATE Users SET HasVoted = 2 WHERE Username = 'n2'");
         db->exec(drop);
         r = admin({"copy", file.file(), db->server()});
-        QVERIFY2(r.exitCode > 0 && r.err.contains("nothing was copied"), qPrintable(r.err));
+        QVERIFY2(refused(r, "nothing was copied"), qPrintable(r.err));
         QCOMPARE(db->value("SELECT count(*) FROM pg_class WHERE relnamespace = current_schema()::regnamespace").toInt(),
                  0);
     }
