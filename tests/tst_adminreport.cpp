@@ -230,17 +230,13 @@ private slots:
     {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("message");
-        const QString ana = QStringLiteral("candidate 'A' (Ana Cruz)");
-        QTest::newRow("text") << "UPDATE CandVote SET NumVotes = 'abc' WHERE CandID = 'A'"
-                              << "the tally of " + ana + " is the text 'abc', not a whole number of votes";
-        QTest::newRow("digits as text") << "UPDATE CandVote SET NumVotes = '9' WHERE CandID = 'A'"
-                                        << "the tally of " + ana + " is the text '9', not a whole number of votes";
-        QTest::newRow("fraction") << "UPDATE CandVote SET NumVotes = 3.7 WHERE CandID = 'A'"
-                                  << "the tally of " + ana + " is the number 3.7, not a whole number of votes";
-        QTest::newRow("too large") << "UPDATE CandVote SET NumVotes = 3000000000 WHERE CandID = 'A'"
-                                   << "the tally of " + ana + " is 3000000000, beyond what a tally can hold";
-        QTest::newRow("empty") << "UPDATE CandVote SET NumVotes = NULL WHERE CandID = 'A'"
-                               << "the tally of " + ana + " is empty, not a whole number of votes";
+        const QString ana = QStringLiteral("candidate 'A' (Ana Cruz)"), tally = "the tally of " + ana + " is ";
+        const QString set = QStringLiteral("UPDATE CandVote SET NumVotes = %1 WHERE CandID = 'A'");
+        QTest::newRow("text") << set.arg("'abc'") << tally + "the text 'abc', not a whole number of votes";
+        QTest::newRow("digits as text") << set.arg("'9'") << tally + "the text '9', not a whole number of votes";
+        QTest::newRow("fraction") << set.arg("3.7") << tally + "the number 3.7, not a whole number of votes";
+        QTest::newRow("too large") << set.arg("3000000000") << tally + "3000000000, beyond what a tally can hold";
+        QTest::newRow("empty") << set.arg("NULL") << tally + "empty, not a whole number of votes";
         QTest::newRow("no tally") << "DELETE FROM CandVote WHERE CandID = 'A'" << ana + " has no tally";
         QTest::newRow("two tallies") << "INSERT INTO CandVote VALUES ('A', 1)" << ana + " has 2 tallies";
     }

@@ -121,14 +121,10 @@ private slots:
         QTest::addColumn<QString>("pasted");
         QTest::addColumn<QString>("kept");
         QTest::newRow("nul") << QString::fromUtf8("ab\0cd", 5) << "abcd";
-        QTest::newRow("tab") << "a\tb"
-                             << "ab";
-        QTest::newRow("escape") << "\x1b[31mred"
-                                << "[31mred";
-        QTest::newRow("line breaks") << "line\r\nbreak\n"
-                                     << "linebreak";
-        QTest::newRow("next line, delete") << "x\u0085y\u007Fz"
-                                           << "xyz";
+        QTest::newRow("tab") << QString("a\tb") << "ab";
+        QTest::newRow("escape") << QString("\x1b[31mred") << "[31mred";
+        QTest::newRow("line breaks") << QString("line\r\nbreak\n") << "linebreak";
+        QTest::newRow("next line, delete") << QString("x\u0085y\u007Fz") << "xyz";
     }
     void aPasteKeepsNoControlCharacter()
     {
