@@ -109,8 +109,6 @@ private slots:
         const QString text = pdfText(pdf, false);
         const QString flat = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
         QVERIFY(flat.contains(QStringLiteral("Consejo 学生会 مجلس")));
-        QVERIFY(text.contains(QStringLiteral("Results report")));
-        QVERIFY(!text.contains(QStringLiteral("zero report"), Qt::CaseInsensitive));
         QVERIFY(text.contains(before));
         QVERIFY(text.contains(QDir(db->file()).absolutePath()));
         QVERIFY(flat.contains(QLatin1String(kLongName)));
@@ -152,14 +150,12 @@ private slots:
         // Every page renders, says which it is, and carries its fonts.
         const QRegularExpression pageOf(QStringLiteral("page (\\d+) of (\\d+)"));
         QStringList numbers;
-        for (auto m = pageOf.globalMatch(text); m.hasNext();) {
-            const auto match = m.next();
-            numbers << match.captured(1) + QLatin1Char('/') + match.captured(2);
-        }
-        QVERIFY(!numbers.isEmpty());
+        for (auto m = pageOf.globalMatch(text); m.hasNext();)
+            numbers << m.next().captured(0);
         const int pages = numbers.size();
-        for (int i = 1; i <= pages; ++i)
-            QCOMPARE(numbers.at(i - 1), QStringLiteral("%1/%2").arg(i).arg(pages));
+        QVERIFY(pages > 0);
+        for (int i = 0; i < pages; ++i)
+            QCOMPARE(numbers.at(i), QStringLiteral("page %1 of %2").arg(i + 1).arg(pages));
         QCOMPARE(run(QStringLiteral("pdftoppm"), {"-r", "24", "-png", pdf, db->folder() + "/page"}).exitCode, 0);
         const QStringList images = QDir(db->folder()).entryList({"page-*.png"});
         QCOMPARE(images.size(), pages);
@@ -234,17 +230,13 @@ private slots:
     {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("message");
-        const QString ana = QStringLiteral("candidate 'A' (Ana Cruz)");
-        QTest::newRow("text") << "UPDATE CandVote SET NumVotes = 'abc' WHERE CandID = 'A'"
-                              << "the tally of " + ana + " is the text 'abc', not a whole number of votes";
-        QTest::newRow("digits as text") << "UPDATE CandVote SET NumVotes = '9' WHERE CandID = 'A'"
-                                        << "the tally of " + ana + " is the text '9', not a whole number of votes";
-        QTest::newRow("fraction") << "UPDATE CandVote SET NumVotes = 3.7 WHERE CandID = 'A'"
-                                  << "the tally of " + ana + " is the number 3.7, not a whole number of votes";
-        QTest::newRow("too large") << "UPDATE CandVote SET NumVotes = 3000000000 WHERE CandID = 'A'"
-                                   << "the tally of " + ana + " is 3000000000, beyond what a tally can hold";
-        QTest::newRow("empty") << "UPDATE CandVote SET NumVotes = NULL WHERE CandID = 'A'"
-                               << "the tally of " + ana + " is empty, not a whole number of votes";
+        const QString ana = QStringLiteral("candidate 'A' (Ana Cruz)"), tally = "the tally of " + ana + " is ";
+        const QString set = QStringLiteral("UPDATE CandVote SET NumVotes = %1 WHERE CandID = 'A'");
+        QTest::newRow("text") << set.arg("'abc'") << tally + "the text 'abc', not a whole number of votes";
+        QTest::newRow("digits as text") << set.arg("'9'") << tally + "the text '9', not a whole number of votes";
+        QTest::newRow("fraction") << set.arg("3.7") << tally + "the number 3.7, not a whole number of votes";
+        QTest::newRow("too large") << set.arg("3000000000") << tally + "3000000000, beyond what a tally can hold";
+        QTest::newRow("empty") << set.arg("NULL") << tally + "empty, not a whole number of votes";
         QTest::newRow("no tally") << "DELETE FROM CandVote WHERE CandID = 'A'" << ana + " has no tally";
         QTest::newRow("two tallies") << "INSERT INTO CandVote VALUES ('A', 1)" << ana + " has 2 tallies";
     }

