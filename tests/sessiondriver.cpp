@@ -1,7 +1,7 @@
 // A scripted user for the real program: its own application object, screens and
 // store, with the election file in this executable's folder, and a script read
 // from standard input, one action a line, fields separated by tabs:
-//   login USER PASS | vote POSID CANDID | done        (voter's log-in, ballot)
+//   login USER PASS | cancel | vote POSID CANDID | done   (voter's log-in, ballot)
 //   admin USER PASS   (administrator's log-in, then the candidates panel)
 // With --server CONNINFO, as the program takes it, the election is on that server.
 //   addpos POSID NAME | addcand CANDID NAME STUDENTNUM POSID | delcand POSID CANDID | delpos POSID
@@ -23,6 +23,7 @@
 #include "screens/frmVoter.h"
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
+#include "store/Connection.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -66,6 +67,8 @@ void perform(const QStringList &f)
         ballot.cmbbxPosition->setCurrentIndex(indexOf(ballot.lstPosID, f.value(1)));
         clickEntry(ballot.lstCandidate, ballot.lstCandID, f.value(2));
         click(ballot.cmdVote);
+    } else if (what == "cancel") {
+        click(Shell::Get<frmVoterLogIn>().cmdCancel);
     } else if (what == "done") {
         click(Shell::Get<frmVoter>().cmdDone);
     } else if (what == "admin") {
@@ -102,6 +105,9 @@ void perform(const QStringList &f)
 int main(int argc, char **argv)
 {
     Shell::Application app(argc, argv);
+    // A test that holds the election's lock on purpose need not wait the whole wait.
+    if (qEnvironmentVariableIsSet("POLLARIS_LOCK_WAIT_MS"))
+        store::Connection::setLockWaitMs(qEnvironmentVariableIntValue("POLLARIS_LOCK_WAIT_MS"));
     Msg::setRecording(true);
     Msg::setOnShow([](const Msg::Shown &s) {
         say(QStringList{"box", QStringList{"Critical", "Exclamation", "Question", "Information"}[int(s.icon)], s.title,

@@ -33,13 +33,20 @@ void Screen::Show()
     }
     // A window that appears comes to the front by itself; one already visible is raised.
     const bool wasVisible = isVisible();
+    if (!wasVisible)
+        Shell::NoteScreenChange();
     show();
     if (wasVisible)
         raise();
     activateWindow();
 }
 
-void Screen::Hide() { hide(); }
+void Screen::Hide()
+{
+    if (isVisible())
+        Shell::NoteScreenChange();
+    hide();
+}
 
 void Screen::Form_Terminate() { Shell::End(0); }
 
