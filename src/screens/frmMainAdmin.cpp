@@ -175,6 +175,12 @@ void frmMainAdmin::lstCandidate_Click(int row)
     dcCandInfo2->setRecordSource(QStringLiteral("Select * from CandInfo where CandID ='") + candId +
                                  QStringLiteral("'"));
     dcCandInfo2->Refresh();
+    // Deleted at another station since the list was read: the list is read again.
+    if (dcCandInfo2->EOF_()) {
+        Msg::Refusal(QStringLiteral("This candidate has just been deleted at another station."));
+        cmbbxPosition_Click(cmbbxPosition->currentIndex());
+        return;
+    }
     lblCandName->setText(dcCandInfo2->FieldText(QStringLiteral("CandName")));
     lblCandStudID->setText(dcCandInfo2->FieldText(QStringLiteral("StudentNum")));
     const QString posId = dcCandInfo2->FieldText(QStringLiteral("PosID"));
