@@ -5,6 +5,7 @@
 //   admin USER PASS   (administrator's log-in, then the candidates panel)
 // With --server CONNINFO, as the program takes it, the election is on that server.
 //   addpos POSID NAME | addcand CANDID NAME STUDENTNUM POSID | delcand POSID CANDID | delpos POSID
+//   pickcand POSID CANDID | delpicked   (a candidate clicked on the panel; later deleted)
 // Standard output gets "ready" once the main menu is up, "box<TAB>icon<TAB>title<TAB>text"
 // for each box as it is shown (answered at once, confirmations with Yes), and
 // "ok<TAB>line" after each action's handler has returned, so a test that kills
@@ -88,6 +89,13 @@ void perform(const QStringList &f)
         type(dialog.txtCandID, f.value(1));
         dialog.cmbbxPosition->setCurrentIndex(indexOf(dialog.lstPosID, f.value(4)));
         click(dialog.cmdOK);
+    } else if (what == "pickcand") {
+        frmMainAdmin &panel = Shell::Get<frmMainAdmin>();
+        panel.cmbbxPosition->setCurrentIndex(indexOf(panel.lstPosID, f.value(1)));
+        clickEntry(panel.lstCandidate, panel.lstCandID, f.value(2));
+    } else if (what == "delpicked") {
+        Msg::setNextAnswer(Msg::Answer::Yes);
+        click(Shell::Get<frmMainAdmin>().cmdDelCand);
     } else if (what == "delcand" || what == "delpos") {
         frmMainAdmin &panel = Shell::Get<frmMainAdmin>();
         panel.cmbbxPosition->setCurrentIndex(indexOf(panel.lstPosID, f.value(1)));

@@ -260,12 +260,14 @@ private slots:
     void twoAdministratorsAtOnceWriteEverythingOnce()
     {
         const QString duplicate = "Critical\tError!\tDuplicate Position ID Found!";
-        for (const QString &action : QStringList{"addpos\tQ1\tFirst", "addpos\tQ2\tSecond", "delcand\tPRES\tC1"}) {
+        for (const QString &action : QStringList{"addpos\tQ1\tFirst", "addpos\tQ2\tSecond", "delpicked"}) {
             DriverRun runs[2] = {DriverRun(driver, db->programArguments()), DriverRun(driver, db->programArguments())};
+            const QStringList before = action == "delpicked" ? QStringList{"admin\tadmin\tsecret", "pickcand\tPRES\tC1"}
+                                                             : QStringList{"admin\tadmin\tsecret"};
             for (DriverRun &run : runs) {
                 QVERIFY(run.start());
-                run.send({"admin\tadmin\tsecret"});
-                QVERIFY(run.waitUntil([&] { return run.acknowledged().size() == 1; }));
+                run.send(before);
+                QVERIFY(run.waitUntil([&] { return run.acknowledged().size() == before.size(); }));
             }
             for (DriverRun &run : runs)
                 run.send({action}, true);

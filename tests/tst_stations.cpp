@@ -174,14 +174,16 @@ private slots:
             next[size_t(p)] = p;
         int adminCount = 0, finishedPairs = 0;
         bool restarted = restartServer.isEmpty() || !faults || !db.onServer();
-        const qint64 deadline = clock.elapsed() + 600000;
+        const qint64 deadline = clock.elapsed() + 1800000;
+        qint64 nextKill = 1000;
         const qint64 votingStarted = clock.nsecsElapsed();
         while (finishedPairs < pairs && clock.elapsed() < deadline) {
             loop.exec();
             for (Station &s : all)
                 if (!take(s))
                     ++f.restarts, startStation(s, &s == &admin);
-            if (faults && rng.bounded(200u) == 0) { // pulling the plug of a random voting station
+            if (faults && clock.elapsed() >= nextKill) { // pulling the plug of a random voting station
+                nextKill = clock.elapsed() + 500 + rng.bounded(2000);
                 Station &victim = all[rng.bounded(quint32(stations))];
                 victim.run->killNow();
                 ++f.kills;
