@@ -8,6 +8,7 @@
 //   pickcand POSID CANDID | delpicked   (a candidate clicked on the panel; later deleted)
 // Standard output gets "ready" once the main menu is up, "box<TAB>icon<TAB>title<TAB>text"
 // for each box as it is shown (answered at once, confirmations with Yes), and
+// "took<TAB>MICROSECONDS" for the Vote button's handler of each vote, and
 // "ok<TAB>line" after each action's handler has returned, so a test that kills
 // this process knows which actions were complete. A failure of the store ends
 // the process through the program's own failure handler; a script the screens
@@ -27,6 +28,7 @@
 #include "store/Connection.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -67,7 +69,10 @@ void perform(const QStringList &f)
         frmVoter &ballot = Shell::Get<frmVoter>();
         ballot.cmbbxPosition->setCurrentIndex(indexOf(ballot.lstPosID, f.value(1)));
         clickEntry(ballot.lstCandidate, ballot.lstCandID, f.value(2));
+        QElapsedTimer voting;
+        voting.start();
         click(ballot.cmdVote);
+        say(QStringLiteral("took\t%1").arg(voting.nsecsElapsed() / 1000));
     } else if (what == "cancel") {
         click(Shell::Get<frmVoterLogIn>().cmdCancel);
     } else if (what == "done") {
