@@ -34,9 +34,9 @@ void AdminStartDataLoad(benchmark::State &state)
         pair.time(state, [&] { panel.AdminStartDataLoad(); });
         REQUIRE(panel.lblUser->text().trimmed().toInt() >= g_size.users, "the voters are not counted");
         pair.floor += seconds([&] {
-            raw.run(FloorSql::kPositionsAll);
-            raw.run(FloorSql::kCandidatesAll);
-            raw.run(FloorSql::kUsersAll);
+            raw.run(FloorSql::kCountPositions);
+            raw.run(FloorSql::kCountCandidates);
+            raw.run(FloorSql::kCountUsers);
         });
     }
     pair.finish(state);
@@ -215,8 +215,7 @@ void GetnDisplay(benchmark::State &state, int position)
         REQUIRE(results.lstResults->count() == candidates, "not every candidate is ranked");
         pair.floor += seconds([&] {
             raw.run(FloorSql::kPositionById, {code});
-            raw.run(FloorSql::kCandidatesOfPosition, {code});
-            raw.run(FloorSql::kTalliesRanked);
+            raw.run(FloorSql::kResultsOfPosition, {code});
         });
     }
     pair.finish(state);

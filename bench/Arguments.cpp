@@ -37,6 +37,13 @@ bool given(const std::vector<char *> &args, const char *flag)
 std::vector<char *> takeArguments(int argc, char **argv)
 {
     std::vector<char *> args(argv, argv + argc);
+    // --pollaris_server=CONNINFO: every screen action on that server instead of the file.
+    for (auto it = args.begin() + 1; it != args.end(); ++it)
+        if (std::strncmp(*it, "--pollaris_server=", 18) == 0) {
+            g_server = QString::fromUtf8(*it + 18);
+            args.erase(it);
+            break;
+        }
     takeSize(args, "users", &g_size.users);
     takeSize(args, "positions", &g_size.positions);
     takeSize(args, "candidates", &g_size.candidates);
@@ -72,6 +79,8 @@ void printOwnHelp()
                  "  [--pollaris_positions=N]      positions (default 200)\n"
                  "  [--pollaris_candidates=N]     candidates, each with a tally (default 10000)\n"
                  "  [--pollaris_result_tallies=N] candidates and tallies of the results election (default 100000)\n"
+                 "  [--pollaris_server=CONNINFO]  the elections copied to that PostgreSQL server, and every action\n"
+                 "                                and its floor run there\n"
                  "Defaults added unless given: --benchmark_min_time=0.3 --benchmark_repetitions=5\n"
                  "  --benchmark_display_aggregates_only=true\n"
                  "scripts/bench-table writes the table of medians of a JSON run into README.md.\n");

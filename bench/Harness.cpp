@@ -5,13 +5,18 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QHash>
 #include <QListWidget>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <libpq-fe.h>
 #include <memory>
 #include <stdexcept>
 
+QString g_server;
 ElectionSize g_size;
 ElectionSize g_resultsSize{100000, 200, 100000, 5000, 50};
 
@@ -20,6 +25,7 @@ namespace {
 std::unique_ptr<QTemporaryDir> g_dir;
 QString g_mainFolder, g_resultsFolder;
 QString g_active; // the folder the program runs on now
+QHash<QString, QString> g_serverOf;
 
 QString makeFolder(const char *name, const ElectionSize &size)
 {
@@ -64,12 +70,45 @@ const QString &resultsFolder()
 
 QString fileIn(const QString &folder) { return folder + QStringLiteral("/candpos4.mdb"); }
 
+QString serverFor(const QString &folder)
+{
+    if (g_serverOf.contains(folder))
+        return g_serverOf.value(folder);
+    const QString database = QStringLiteral("pollaris_bench_") + QFileInfo(folder).fileName();
+    PGconn *admin = PQconnectdb(g_server.toUtf8().constData());
+    for (const QString &sql : {QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)"),
+                               QStringLiteral("CREATE DATABASE %1 ENCODING 'UTF8' TEMPLATE template0")}) {
+        PGresult *r = PQexec(admin, sql.arg(database).toUtf8().constData());
+        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+        PQclear(r);
+        if (!ok) {
+            const std::string message = PQerrorMessage(admin);
+            PQfinish(admin);
+            throw std::runtime_error("cannot make the server's election: " + message);
+        }
+    }
+    PQfinish(admin);
+    const QString target = g_server + QStringLiteral(" dbname=") + database;
+    std::fprintf(stderr, "pollaris-bench: copying %s to the server ...", qPrintable(QFileInfo(folder).fileName()));
+    std::fflush(stderr);
+    QProcess copy;
+    const double took = seconds([&] {
+        copy.start(QStringLiteral(POLLARIS_ADMIN_PATH), {QStringLiteral("copy"), fileIn(folder), target});
+        copy.waitForFinished(-1);
+    });
+    if (copy.exitStatus() != QProcess::NormalExit || copy.exitCode() != 0)
+        throw std::runtime_error("pollaris-admin copy failed: " + copy.readAllStandardError().toStdString());
+    std::fprintf(stderr, " %.1f s\n", took);
+    g_serverOf.insert(folder, target);
+    return target;
+}
+
 void useFolder(const QString &folder)
 {
     if (g_active == folder)
         return;
     Shell::reset();
-    Shell::setTestMode(folder);
+    Shell::setTestMode(folder, onServer() ? serverFor(folder) : QString());
     g_active = folder;
 }
 

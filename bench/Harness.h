@@ -34,6 +34,13 @@ const QString &mainFolder();
 const QString &resultsFolder();
 QString fileIn(const QString &folder);
 
+// The server the program runs on (--pollaris_server=CONNINFO), or empty for the file.
+extern QString g_server;
+inline bool onServer() { return !g_server.isEmpty(); }
+// The election of a folder on the server: a database of its own, a copy of the
+// folder's file made by pollaris-admin copy at its first use.
+QString serverFor(const QString &folder);
+
 // Runs the program on the folder, with a fresh set of screens when it changes.
 void useFolder(const QString &folder);
 // Forgets the folder the program runs on, after its screens were reset by hand.

@@ -1,5 +1,9 @@
 #include "RawFile.h"
 
+#include "Harness.h"
+
+#include <QRegularExpression>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <stdexcept>
 #include <string>
@@ -25,6 +29,12 @@ QString pragma(sqlite3 *db, const char *sql)
 
 RawFile::RawFile(const QString &path)
 {
+    if (onServer()) {
+        m_pg = PQconnectdb(serverFor(path.section(QLatin1Char('/'), 0, -2)).toUtf8().constData());
+        if (PQstatus(m_pg) != CONNECTION_OK)
+            throw std::runtime_error(std::string("floor: ") + PQerrorMessage(m_pg));
+        return;
+    }
     if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
         SQLITE_OK)
         fail(m_db, "open");
@@ -38,16 +48,60 @@ RawFile::RawFile(const QString &path)
         fail(m_db, "synchronous");
 }
 
-RawFile::~RawFile() { sqlite3_close_v2(m_db); }
+RawFile::~RawFile()
+{
+    sqlite3_close_v2(m_db);
+    PQfinish(m_pg);
+}
 
 void RawFile::exec(const char *sql)
 {
+    if (m_pg) {
+        runOnServer(QByteArray(sql).replace("BEGIN IMMEDIATE", "BEGIN").constData(), {});
+        return;
+    }
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
         fail(m_db, sql);
 }
 
+qint64 RawFile::runOnServer(const char *sql, std::initializer_list<QVariant> values)
+{
+    // The file's statement as the server reads it: names unquoted (the server keeps
+    // them in lower case), $n for ?n, and the election's collation for NOCASE.
+    QString text = QString::fromUtf8(sql);
+    text.replace(QRegularExpression(QStringLiteral("\"(\\w+)\"")), QStringLiteral("\\1"));
+    text.replace(QRegularExpression(QStringLiteral("\\?(\\d+)")), QStringLiteral("$\\1"));
+    for (int n = 1; text.contains(QLatin1Char('?')); ++n)
+        text.replace(text.indexOf(QLatin1Char('?')), 1, QStringLiteral("$%1").arg(n));
+    text.replace(QStringLiteral("COLLATE NOCASE"), QStringLiteral("COLLATE pollaris_nocase"));
+    std::vector<QByteArray> texts;
+    for (const QVariant &v : values)
+        texts.push_back(v.toString().toUtf8());
+    std::vector<const char *> params;
+    for (const QByteArray &t : texts)
+        params.push_back(t.constData());
+    PGresult *r =
+        PQexecParams(m_pg, text.toUtf8().constData(), int(params.size()), nullptr, params.data(), nullptr, nullptr, 0);
+    const ExecStatusType status = PQresultStatus(r);
+    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+        const std::string message = std::string(sql) + ": " + PQerrorMessage(m_pg);
+        PQclear(r);
+        throw std::runtime_error(message);
+    }
+    const int rows = PQntuples(r), columns = PQnfields(r);
+    if (rows > 0)
+        m_firstRowid = std::atoll(PQgetvalue(r, 0, 0));
+    for (int i = 0; i < rows; ++i)
+        for (int c = 0; c < columns; ++c)
+            m_bytes += PQgetlength(r, i, c);
+    PQclear(r);
+    return rows;
+}
+
 qint64 RawFile::run(const char *sql, std::initializer_list<QVariant> values)
 {
+    if (m_pg)
+        return runOnServer(sql, values);
     sqlite3_stmt *stmt = nullptr;
     if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr) != SQLITE_OK)
         fail(m_db, sql);

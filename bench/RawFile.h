@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 struct sqlite3;
+struct pg_conn;
 
 // The floor of an action: the same statements the store runs, straight through
 // the SQLite C API on a connection of its own with the same durability (rollback
@@ -12,6 +13,10 @@ struct sqlite3;
 // Each statement is prepared, stepped to the end with every column of every row
 // read, and finalized, as an ad-hoc query must be. Where the store compares texts
 // with its own Unicode-aware function, the floor uses the engine's built-in NOCASE.
+//
+// On a server (pollaris-bench --pollaris_server=CONNINFO) the floor is the same
+// statement on a libpq session of its own, the names as the server keeps them and
+// the texts compared by the election's own collation.
 class RawFile {
 public:
     explicit RawFile(const QString &path);
@@ -28,7 +33,9 @@ public:
     qint64 bytesRead() const { return m_bytes; }
 
 private:
+    qint64 runOnServer(const char *sql, std::initializer_list<QVariant> values);
     sqlite3 *m_db = nullptr;
+    pg_conn *m_pg = nullptr;
     qint64 m_firstRowid = 0;
     qint64 m_bytes = 0;
 };
@@ -54,4 +61,12 @@ inline constexpr const char *kTallyById =
 inline constexpr const char *kTalliesAll = "SELECT rowid, * FROM \"CandVote\" ORDER BY rowid";
 inline constexpr const char *kSetTally = "UPDATE \"CandVote\" SET \"NumVotes\"=?1 WHERE rowid=?2";
 inline constexpr const char *kTalliesRanked = "SELECT rowid, * FROM \"CandVote\" ORDER BY \"NumVotes\" DESC, rowid";
+// The cheapest statements that answer the same question as a screen: a count, and
+// the ranked tallies of one position through the indexes.
+inline constexpr const char *kCountPositions = "SELECT count(*) FROM \"Positions\"";
+inline constexpr const char *kCountCandidates = "SELECT count(*) FROM \"CandInfo\"";
+inline constexpr const char *kCountUsers = "SELECT count(*) FROM \"Users\"";
+inline constexpr const char *kResultsOfPosition =
+    "SELECT i.\"CandName\", v.\"NumVotes\" FROM \"CandInfo\" i JOIN \"CandVote\" v ON v.\"CandID\" = i.\"CandID\" "
+    "WHERE i.\"PosID\" = ?1 COLLATE NOCASE ORDER BY v.\"NumVotes\" DESC";
 } // namespace FloorSql

@@ -1,12 +1,14 @@
 // A scripted user for the real program: its own application object, screens and
 // store, with the election file in this executable's folder, and a script read
 // from standard input, one action a line, fields separated by tabs:
-//   login USER PASS | vote POSID CANDID | done        (voter's log-in, ballot)
+//   login USER PASS | cancel | vote POSID CANDID | done   (voter's log-in, ballot)
 //   admin USER PASS   (administrator's log-in, then the candidates panel)
 // With --server CONNINFO, as the program takes it, the election is on that server.
 //   addpos POSID NAME | addcand CANDID NAME STUDENTNUM POSID | delcand POSID CANDID | delpos POSID
+//   pickcand POSID CANDID | delpicked   (a candidate clicked on the panel; later deleted)
 // Standard output gets "ready" once the main menu is up, "box<TAB>icon<TAB>title<TAB>text"
 // for each box as it is shown (answered at once, confirmations with Yes), and
+// "took<TAB>MICROSECONDS" for the Vote button's handler of each vote, and
 // "ok<TAB>line" after each action's handler has returned, so a test that kills
 // this process knows which actions were complete. A failure of the store ends
 // the process through the program's own failure handler; a script the screens
@@ -23,8 +25,10 @@
 #include "screens/frmVoter.h"
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
+#include "store/Connection.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -65,7 +69,12 @@ void perform(const QStringList &f)
         frmVoter &ballot = Shell::Get<frmVoter>();
         ballot.cmbbxPosition->setCurrentIndex(indexOf(ballot.lstPosID, f.value(1)));
         clickEntry(ballot.lstCandidate, ballot.lstCandID, f.value(2));
+        QElapsedTimer voting;
+        voting.start();
         click(ballot.cmdVote);
+        say(QStringLiteral("took\t%1").arg(voting.nsecsElapsed() / 1000));
+    } else if (what == "cancel") {
+        click(Shell::Get<frmVoterLogIn>().cmdCancel);
     } else if (what == "done") {
         click(Shell::Get<frmVoter>().cmdDone);
     } else if (what == "admin") {
@@ -85,6 +94,13 @@ void perform(const QStringList &f)
         type(dialog.txtCandID, f.value(1));
         dialog.cmbbxPosition->setCurrentIndex(indexOf(dialog.lstPosID, f.value(4)));
         click(dialog.cmdOK);
+    } else if (what == "pickcand") {
+        frmMainAdmin &panel = Shell::Get<frmMainAdmin>();
+        panel.cmbbxPosition->setCurrentIndex(indexOf(panel.lstPosID, f.value(1)));
+        clickEntry(panel.lstCandidate, panel.lstCandID, f.value(2));
+    } else if (what == "delpicked") {
+        Msg::setNextAnswer(Msg::Answer::Yes);
+        click(Shell::Get<frmMainAdmin>().cmdDelCand);
     } else if (what == "delcand" || what == "delpos") {
         frmMainAdmin &panel = Shell::Get<frmMainAdmin>();
         panel.cmbbxPosition->setCurrentIndex(indexOf(panel.lstPosID, f.value(1)));
@@ -102,6 +118,9 @@ void perform(const QStringList &f)
 int main(int argc, char **argv)
 {
     Shell::Application app(argc, argv);
+    // A test that holds the election's lock on purpose need not wait the whole wait.
+    if (qEnvironmentVariableIsSet("POLLARIS_LOCK_WAIT_MS"))
+        store::Connection::setLockWaitMs(qEnvironmentVariableIntValue("POLLARIS_LOCK_WAIT_MS"));
     Msg::setRecording(true);
     Msg::setOnShow([](const Msg::Shown &s) {
         say(QStringList{"box", QStringList{"Critical", "Exclamation", "Question", "Information"}[int(s.icon)], s.title,

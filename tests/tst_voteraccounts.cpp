@@ -10,6 +10,7 @@
 #include "screens/frmMain.h"
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
+#include "store/Connection.h"
 
 #include <QtWidgets>
 
@@ -144,6 +145,43 @@ private slots:
             panel.AdminUserDataLoad();
             verifyListIsTheTable(panel);
         }
+    }
+
+    // Another station writes the row between this station's read and its write. An edit
+    // runs again on the row as it now is; a delete the administrator has already confirmed
+    // is refused with nothing written, and the panel goes on.
+    void anotherStationsWriteInBetweenIsNeitherLostNorFatal()
+    {
+        db->exec("INSERT INTO Users VALUES ('Ann','a1','pw',false),('Ben','b2','pw',false)");
+        auto inBetween = [this](const QString &statement, const QString &sql) {
+            auto done = std::make_shared<bool>(false);
+            store::Connection::setStatementObserver([=](const QString &seen) {
+                if (!*done && seen.startsWith(statement)) {
+                    *done = true;
+                    db->exec(sql);
+                }
+            });
+        };
+        frmAdminUsers &panel = openPanel();
+        panel.lstUser->setCurrentRow(0);
+        click(panel.cmdEditCand);
+        frmEditUser &edit = Shell::Get<frmEditUser>();
+        type(edit.txtName, "Ann Cruz");
+        inBetween("UPDATE \"Users\"", "UPDATE Users SET HasVoted = true WHERE Username = 'a1'");
+        QCOMPARE(press(edit.cmdOK), QStringList());
+        QCOMPARE(db->rows("SELECT * FROM Users"), (QStringList{"Ann Cruz|a1|pw|1", "Ben|b2|pw|0"}));
+
+        panel.lstUser->setCurrentRow(1);
+        Msg::setNextAnswer(Msg::Answer::Yes);
+        inBetween("DELETE FROM \"Users\"", "DELETE FROM Users WHERE Username = 'b2'");
+        QCOMPARE(press(panel.cmdDelUser),
+                 (QStringList{box(Msg::Icon::Question, "Delete User?", "Are you sure?"),
+                              box(Msg::Icon::Critical, "Pollaris",
+                                  "Another station changed the same records at the same moment, so nothing of this "
+                                  "was saved. Look at them again, and repeat what is still needed.")}));
+        store::Connection::setStatementObserver(nullptr);
+        QCOMPARE(db->rows("SELECT Username FROM Users"), QStringList{"a1"});
+        QVERIFY(panel.isVisible() && !Shell::endedWith());
     }
 };
 

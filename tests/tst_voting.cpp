@@ -7,6 +7,7 @@
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
 #include "shell/modGlobalVar.h"
+#include "store/Connection.h"
 
 #include <QtWidgets>
 #include <memory>
@@ -288,6 +289,58 @@ private slots:
         clickEntry(v.lstCandidate, 1);
         click(v.cmdVote);
         QCOMPARE(tallies(), L("C1|NULL,C2|2147483647,C3|2147483647"));
+    }
+
+    // Another station writes the same row between this station's read and its write: the
+    // log-in is run again and finds the account spent, a vote is counted on top of the
+    // other station's, and a candidate deleted meanwhile is refused. No station ends.
+    void anotherStationsWriteInBetweenIsAnsweredAndNothingIsLost()
+    {
+        seedBallot();
+        modGlobalVar::VoterUser = "before";
+        auto inBetween = [this](const QString &table, const QString &sql) {
+            auto done = std::make_shared<bool>(false);
+            store::Connection::setStatementObserver([this, table, sql, done](const QString &statement) {
+                if (!*done && statement.startsWith("UPDATE \"" + table, Qt::CaseInsensitive)) {
+                    *done = true;
+                    db->exec(sql);
+                }
+            });
+        };
+        inBetween("Users", "UPDATE Users SET HasVoted = true WHERE Username = '2026001'");
+        logIn("2026001", "vote1");
+        store::Connection::setStatementObserver(nullptr);
+        QCOMPARE(shownBoxes(), QStringList{kHasVoted});
+        QCOMPARE(modGlobalVar::VoterUser, QString("before"));
+        QVERIFY(Shell::Get<frmVoterLogIn>().isVisible());
+
+        frmVoter &v = enterBallot("2026002", "vote2");
+        v.cmbbxPosition->setCurrentIndex(0);
+        clickEntry(v.lstCandidate, 1);
+        // On the file a vote holds the file from its read to its write, so no other write
+        // gets in between; on the server the other station's vote is added first.
+        if (db->onServer())
+            inBetween("CandVote", "UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandID = 'C2'");
+        click(v.cmdVote);
+        store::Connection::setStatementObserver(nullptr);
+        QCOMPARE(shownBoxes(), QStringList());
+        QCOMPARE(tallies().value(1), db->onServer() ? "C2|43" : "C2|42");
+
+        // Vice President: C4 picked, then deleted at another station before Vote; then C3 too,
+        // before it is clicked.
+        v.cmbbxPosition->setCurrentIndex(0);
+        clickEntry(v.lstCandidate, 1);
+        db->exec("DELETE FROM CandInfo WHERE CandID = 'C4'; DELETE FROM CandVote WHERE CandID = 'C4'");
+        click(v.cmdVote);
+        QCOMPARE(shownBoxes(), critical("This candidate has just been taken off the ballot at another station; your "
+                                        "vote for this candidate was not added. Please choose again."));
+        QCOMPARE(entries(v.lstCandID->model()), QStringList{"C3"});
+        db->exec("DELETE FROM CandInfo WHERE CandID = 'C3'; DELETE FROM CandVote WHERE CandID = 'C3'");
+        clickEntry(v.lstCandidate, 0);
+        QCOMPARE(shownBoxes(), critical("This candidate has just been taken off the ballot at another station. Please "
+                                        "choose again."));
+        QCOMPARE(entries(v.lstCandID->model()), QStringList());
+        QCOMPARE(tallies(), L("C1|0,C2|43,C5|12").replaceInStrings("43", db->onServer() ? "43" : "42"));
     }
 };
 

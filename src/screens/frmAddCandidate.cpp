@@ -106,40 +106,44 @@ void frmAddCandidate::cmdOK_Click()
         Msg::Refusal(QStringLiteral("Please choose a position!"));
         return;
     }
-    dcCheckCand->setRecordSource(QStringLiteral("Select * from CandInfo where CandID ='") + txtCandID->text() +
-                                 QStringLiteral("'"));
-    dcCheckCand->Refresh();
-    if (!dcCheckCand->EOF_())
-        dcCheckCand->MoveLast();
-    if (dcCheckCand->RecordCount() != 0) {
+    bool duplicate = false;
+    {
+        // The duplicate test and both rows are one unit: a station adding the same
+        // code at the same moment waits, and then finds it taken; and a candidate
+        // without its tally would break the ballot and the results.
+        store::Transaction tx(dcAddCand->connection());
+        dcCheckCand->setRecordSource(QStringLiteral("Select * from CandInfo where CandID ='") + txtCandID->text() +
+                                     QStringLiteral("'"));
+        dcCheckCand->Refresh();
+        if (!dcCheckCand->EOF_())
+            dcCheckCand->MoveLast();
+        duplicate = dcCheckCand->RecordCount() != 0;
+        if (!duplicate) {
+            if (!dcAddCand->BOF()) {
+                dcAddCand->MoveLast();
+                dcAddCand->MoveNext();
+            }
+            dcAddCand->AddNew();
+            dcAddCand->SetField(QStringLiteral("CandID"), txtCandID->text());
+            dcAddCand->SetField(QStringLiteral("CandName"), txtName->text());
+            dcAddCand->SetField(QStringLiteral("StudentNum"), txtStudentID->text());
+            dcAddCand->SetField(QStringLiteral("PosID"), lstPosID->item(cmbbxPosition->currentIndex())->text());
+            dcAddCand->Update();
+
+            if (!dcAddCandVote->BOF()) {
+                dcAddCandVote->MoveLast();
+                dcAddCandVote->MoveNext();
+            }
+            dcAddCandVote->AddNew();
+            dcAddCandVote->SetField(QStringLiteral("CandID"), txtCandID->text());
+            dcAddCandVote->SetField(QStringLiteral("NumVotes"), qint32(0));
+            dcAddCandVote->Update();
+            tx.Commit();
+        }
+    }
+    if (duplicate) {
         Msg::Refusal(QStringLiteral("Duplicate Candidate ID Found!"), QStringLiteral("Error!"));
         return;
-    }
-
-    {
-        // A candidate without its tally would break the ballot and the results:
-        // both rows are written, or neither.
-        store::Transaction tx(dcAddCand->connection());
-        if (!dcAddCand->BOF()) {
-            dcAddCand->MoveLast();
-            dcAddCand->MoveNext();
-        }
-        dcAddCand->AddNew();
-        dcAddCand->SetField(QStringLiteral("CandID"), txtCandID->text());
-        dcAddCand->SetField(QStringLiteral("CandName"), txtName->text());
-        dcAddCand->SetField(QStringLiteral("StudentNum"), txtStudentID->text());
-        dcAddCand->SetField(QStringLiteral("PosID"), lstPosID->item(cmbbxPosition->currentIndex())->text());
-        dcAddCand->Update();
-
-        if (!dcAddCandVote->BOF()) {
-            dcAddCandVote->MoveLast();
-            dcAddCandVote->MoveNext();
-        }
-        dcAddCandVote->AddNew();
-        dcAddCandVote->SetField(QStringLiteral("CandID"), txtCandID->text());
-        dcAddCandVote->SetField(QStringLiteral("NumVotes"), qint32(0));
-        dcAddCandVote->Update();
-        tx.Commit();
     }
 
     Hide();

@@ -3,6 +3,7 @@
 #include "frmMainAdmin.h"
 #include "shell/Look.h"
 #include "shell/MessageBox.h"
+#include "store/Connection.h"
 #include "store/RecordCursor.h"
 
 #include <QLineEdit>
@@ -60,24 +61,33 @@ void frmAddPos::cmdOK_Click()
         Msg::Refusal(QStringLiteral("Please enter a position ID!"));
         return;
     }
-    dcCheckPosID->setRecordSource(QStringLiteral("Select * from Positions where PosID ='") + txtPosID->text() +
-                                  QStringLiteral("'"));
-    dcCheckPosID->Refresh();
-    if (!dcCheckPosID->EOF_())
-        dcCheckPosID->MoveLast();
-    if (dcCheckPosID->RecordCount() != 0) {
+    bool duplicate = false;
+    {
+        // The duplicate test and the append are one unit: a station adding the
+        // same code at the same moment waits, and then finds it taken.
+        store::Transaction tx(dcCheckPosID->connection());
+        dcCheckPosID->setRecordSource(QStringLiteral("Select * from Positions where PosID ='") + txtPosID->text() +
+                                      QStringLiteral("'"));
+        dcCheckPosID->Refresh();
+        if (!dcCheckPosID->EOF_())
+            dcCheckPosID->MoveLast();
+        duplicate = dcCheckPosID->RecordCount() != 0;
+        if (!duplicate) {
+            if (!dcAddPos->BOF()) {
+                dcAddPos->MoveLast();
+                dcAddPos->MoveNext();
+            }
+            dcAddPos->AddNew();
+            dcAddPos->SetField(QStringLiteral("PosName"), txtPosName->text());
+            dcAddPos->SetField(QStringLiteral("PosID"), txtPosID->text());
+            dcAddPos->Update();
+            tx.Commit();
+        }
+    }
+    if (duplicate) {
         Msg::Refusal(QStringLiteral("Duplicate Position ID Found!"), QStringLiteral("Error!"));
         return;
     }
-
-    if (!dcAddPos->BOF()) {
-        dcAddPos->MoveLast();
-        dcAddPos->MoveNext();
-    }
-    dcAddPos->AddNew();
-    dcAddPos->SetField(QStringLiteral("PosName"), txtPosName->text());
-    dcAddPos->SetField(QStringLiteral("PosID"), txtPosID->text());
-    dcAddPos->Update();
 
     Hide();
     Shell::Show<frmMainAdmin>();

@@ -3,6 +3,7 @@
 #include "frmAdminUsers.h"
 #include "shell/Look.h"
 #include "shell/MessageBox.h"
+#include "store/Connection.h"
 #include "store/RecordCursor.h"
 
 #include <QLineEdit>
@@ -66,22 +67,31 @@ void frmAddUser::cmdOK_Click()
         return;
     }
 
-    dcUserInfo->setRecordSource(QStringLiteral("Select * from Users where Username ='") + txtStudentID->text() +
-                                QStringLiteral("'"));
-    dcUserInfo->Refresh();
-    if (!dcUserInfo->EOF_())
-        dcUserInfo->MoveLast();
-    if (dcUserInfo->RecordCount() != 0) {
+    bool duplicate = false;
+    {
+        // The duplicate test and the append are one unit: a station adding the
+        // same student ID at the same moment waits, and then finds it taken.
+        store::Transaction tx(dcUserInfo->connection());
+        dcUserInfo->setRecordSource(QStringLiteral("Select * from Users where Username ='") + txtStudentID->text() +
+                                    QStringLiteral("'"));
+        dcUserInfo->Refresh();
+        if (!dcUserInfo->EOF_())
+            dcUserInfo->MoveLast();
+        duplicate = dcUserInfo->RecordCount() != 0;
+        if (!duplicate) {
+            dcUserInfo->AddNew();
+            dcUserInfo->SetField(QStringLiteral("Name"), txtName->text());
+            dcUserInfo->SetField(QStringLiteral("Username"), txtStudentID->text());
+            dcUserInfo->SetField(QStringLiteral("Password"), txtPassword->text());
+            dcUserInfo->SetField(QStringLiteral("HasVoted"), false);
+            dcUserInfo->Update();
+            tx.Commit();
+        }
+    }
+    if (duplicate) {
         Msg::Refusal(QStringLiteral("Duplicate User Account Found!"), QStringLiteral("Error!"));
         return;
     }
-
-    dcUserInfo->AddNew();
-    dcUserInfo->SetField(QStringLiteral("Name"), txtName->text());
-    dcUserInfo->SetField(QStringLiteral("Username"), txtStudentID->text());
-    dcUserInfo->SetField(QStringLiteral("Password"), txtPassword->text());
-    dcUserInfo->SetField(QStringLiteral("HasVoted"), false);
-    dcUserInfo->Update();
 
     Hide();
     Shell::Show<frmAdminUsers>();

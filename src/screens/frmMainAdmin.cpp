@@ -175,6 +175,12 @@ void frmMainAdmin::lstCandidate_Click(int row)
     dcCandInfo2->setRecordSource(QStringLiteral("Select * from CandInfo where CandID ='") + candId +
                                  QStringLiteral("'"));
     dcCandInfo2->Refresh();
+    // Deleted at another station since the list was read: the list is read again.
+    if (dcCandInfo2->EOF_()) {
+        Msg::Refusal(QStringLiteral("This candidate has just been deleted at another station."));
+        cmbbxPosition_Click(cmbbxPosition->currentIndex());
+        return;
+    }
     lblCandName->setText(dcCandInfo2->FieldText(QStringLiteral("CandName")));
     lblCandStudID->setText(dcCandInfo2->FieldText(QStringLiteral("StudentNum")));
     const QString posId = dcCandInfo2->FieldText(QStringLiteral("PosID"));
@@ -202,16 +208,23 @@ void frmMainAdmin::RemoveRow(store::RecordCursor *cursor, const QString &query, 
 {
     cursor->setRecordSource(query + code + QStringLiteral("'"));
     cursor->Refresh();
+    // Deleted at another station meanwhile: there is nothing left to delete.
+    if (cursor->EOF_())
+        return;
     cursor->Edit();
     cursor->Delete();
 }
 
 // For each code, the first row of the table whose CandID equals it, as the remove
-// pattern's query by that code would find it; a code with no row is the same
-// failure. The table is read once for all the codes: a query per code would read
-// it once per candidate of the position.
-void frmMainAdmin::RemoveFirstRows(store::RecordCursor *cursor, const QString &table, const QStringList &codes)
+// pattern's query by that code would find it; the codes whose row was found. A
+// code with no row is the same failure as in the remove pattern, unless it may
+// be gone (a candidate deleted at another station meanwhile). The table is read
+// once for all the codes: a query per code would read it once per candidate of
+// the position.
+QStringList frmMainAdmin::RemoveFirstRows(store::RecordCursor *cursor, const QString &table, const QStringList &codes,
+                                          bool mayBeGone)
 {
+    QStringList removed;
     QHash<QString, int> due;
     for (const QString &code : codes)
         ++due[store::TextKey(code)];
@@ -224,14 +237,16 @@ void frmMainAdmin::RemoveFirstRows(store::RecordCursor *cursor, const QString &t
         if (it != due.end() && it.value() > 0) {
             --it.value();
             --left;
+            removed << code.toString();
             cursor->Edit();
             cursor->Delete();
         }
         cursor->MoveNext();
     }
-    if (left > 0)
+    if (left > 0 && !mayBeGone)
         throw store::StoreError(store::NoCurrentRow,
                                 QStringLiteral("No current record (%1)").arg(cursor->objectName()));
+    return removed;
 }
 
 void frmMainAdmin::cmdDelPos_Click()
@@ -252,8 +267,9 @@ void frmMainAdmin::cmdDelPos_Click()
         QStringList codes;
         for (int i = 0; i < lstCandID->count(); ++i)
             codes << lstCandID->item(i)->text();
-        RemoveFirstRows(dcCandInfo, QStringLiteral("CandInfo"), codes);
-        RemoveFirstRows(dcCandVote, QStringLiteral("CandVote"), codes);
+        // A candidate deleted at another station meanwhile is gone with its tally.
+        codes = RemoveFirstRows(dcCandInfo, QStringLiteral("CandInfo"), codes, true);
+        RemoveFirstRows(dcCandVote, QStringLiteral("CandVote"), codes, false);
         const QString posId = lstPosID->item(cmbbxPosition->currentIndex())->text();
         RemoveRow(dcPos, QStringLiteral("Select * from Positions where PosID ='"), posId);
         tx.Commit();

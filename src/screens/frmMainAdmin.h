@@ -70,5 +70,6 @@ protected:
 
 private:
     void RemoveRow(store::RecordCursor *cursor, const QString &query, const QString &code);
-    void RemoveFirstRows(store::RecordCursor *cursor, const QString &table, const QStringList &codes);
+    QStringList RemoveFirstRows(store::RecordCursor *cursor, const QString &table, const QStringList &codes,
+                                bool mayBeGone);
 };

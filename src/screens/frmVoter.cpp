@@ -153,6 +153,13 @@ void frmVoter::lstCandidate_Click(int row)
     dcCandInfo2->setRecordSource(QStringLiteral("Select * from CandInfo where CandID ='") + candId +
                                  QStringLiteral("'"));
     dcCandInfo2->Refresh();
+    // Deleted at another station since the list was read: the list is read again.
+    if (dcCandInfo2->EOF_()) {
+        Msg::Refusal(QStringLiteral(
+            "This candidate has just been taken off the ballot at another station. Please choose again."));
+        cmbbxPosition_Click(cmbbxPosition->currentIndex());
+        return;
+    }
     lblCandName->setText(dcCandInfo2->FieldText(QStringLiteral("CandName")));
     lblCandStudID->setText(dcCandInfo2->FieldText(QStringLiteral("StudentNum")));
     const QString posId = dcCandInfo2->FieldText(QStringLiteral("PosID"));
@@ -175,7 +182,7 @@ void frmVoter::cmdVote_Click()
     }
     const QString candId = lstCandID->currentItem()->text();
 
-    bool full = false;
+    bool full = false, gone = false;
     {
         // Reading and writing the tally are one unit: a second copy of the program
         // voting at the same moment waits instead of overwriting this vote.
@@ -183,22 +190,32 @@ void frmVoter::cmdVote_Click()
         dcCandVote->setRecordSource(QStringLiteral("Select * From CandVote where CandID ='") + candId +
                                     QStringLiteral("'"));
         dcCandVote->Refresh();
-        const QVariant tally = dcCandVote->Field(QStringLiteral("Numvotes"));
-        if (tally.isNull())
-            throw store::StoreError(store::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
-        // Only a whole number is a count: a text, even of digits, or a fraction
-        // written by other means would be turned into a tally nobody cast.
-        if (tally.typeId() != QMetaType::LongLong)
-            throw store::StoreError(store::TypeMismatch, QStringLiteral("Type mismatch"));
-        const qint64 v = tally.toLongLong();
-        // A full tally must stay as it is rather than wrap round.
-        full = v >= std::numeric_limits<qint32>::max();
-        if (!full) {
-            dcCandVote->Edit();
-            dcCandVote->SetField(QStringLiteral("Numvotes"), qint32(v + 1));
-            dcCandVote->Update();
-            tx.Commit();
+        // The candidate may have been deleted at another station since the list was read.
+        gone = dcCandVote->EOF_() && CandidateGone(candId);
+        if (!gone) {
+            const QVariant tally = dcCandVote->Field(QStringLiteral("Numvotes"));
+            if (tally.isNull())
+                throw store::StoreError(store::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
+            // Only a whole number is a count: a text, even of digits, or a fraction
+            // written by other means would be turned into a tally nobody cast.
+            if (tally.typeId() != QMetaType::LongLong)
+                throw store::StoreError(store::TypeMismatch, QStringLiteral("Type mismatch"));
+            const qint64 v = tally.toLongLong();
+            // A full tally must stay as it is rather than wrap round.
+            full = v >= std::numeric_limits<qint32>::max();
+            if (!full) {
+                dcCandVote->Edit();
+                dcCandVote->SetField(QStringLiteral("Numvotes"), qint32(v + 1));
+                dcCandVote->Update();
+                tx.Commit();
+            }
         }
+    }
+    if (gone) {
+        Msg::Refusal(QStringLiteral("This candidate has just been taken off the ballot at another station; your vote "
+                                    "for this candidate was not added. Please choose again."));
+        cmbbxPosition_Click(cmbbxPosition->currentIndex());
+        return;
     }
     if (full) {
         Msg::Refusal(QStringLiteral("This candidate's tally has reached the largest number it can "
@@ -224,6 +241,16 @@ void frmVoter::cmdVote_Click()
     lblCandName->setText(QString());
     lblCandStudID->setText(QString());
     lblCandPosition->setText(QString());
+}
+
+// True when the candidate itself is no longer in the election (deleted at
+// another station since the list was read), not merely its tally.
+bool frmVoter::CandidateGone(const QString &candId)
+{
+    dcCandInfo2->setRecordSource(QStringLiteral("Select * from CandInfo where CandID ='") + candId +
+                                 QStringLiteral("'"));
+    dcCandInfo2->Refresh();
+    return dcCandInfo2->EOF_();
 }
 
 void frmVoter::cmdDone_Click()

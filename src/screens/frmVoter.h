@@ -53,6 +53,7 @@ public:
     void cmbbxPosition_Click(int index);
     void lstCandidate_Click(int row);
     void cmdVote_Click();
+    bool CandidateGone(const QString &candId);
     void cmdDone_Click();
 
 protected:

@@ -13,9 +13,11 @@ bool g_recording = false;
 std::optional<Answer> g_nextAnswer;
 std::function<void(const Shown &)> g_onShow;
 QList<Shown> g_shown;
+int g_count = 0;
 
 Answer show(Icon icon, const QString &text, const QString &title, bool yesNo)
 {
+    ++g_count;
     if (g_recording) {
         Shown shown{icon, title, text};
         g_shown.append(shown);
@@ -52,6 +54,8 @@ bool Confirmation(const QString &text, const QString &title)
     return show(Icon::Question, text, title, true) == Answer::Yes;
 }
 void Notice(const QString &text, const QString &title) { show(Icon::Information, text, title, false); }
+
+int shownCount() { return g_count; }
 
 void setRecording(bool on)
 {

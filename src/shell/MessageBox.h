@@ -22,6 +22,9 @@ bool Confirmation(const QString &text, const QString &title = kDefaultTitle);
 // Notice: information icon, OK.
 void Notice(const QString &text, const QString &title = kDefaultTitle);
 
+// How many boxes have been shown since the program started.
+int shownCount();
+
 // --- test seam ---------------------------------------------------------------
 struct Shown {
     Icon icon;

@@ -68,6 +68,8 @@ void Screen::Show()
     // A window that appears comes to the front by itself; one already visible is raised.
     QWidget *frame = window();
     const bool wasVisible = frame->isVisible();
+    if (!wasVisible)
+        Shell::NoteScreenChange();
     if (m_kioskFrame) {
         // At the display's size from the start: also where no window manager
         // makes a window full screen, and without a first frame of the wrong
@@ -82,7 +84,12 @@ void Screen::Show()
     frame->activateWindow();
 }
 
-void Screen::Hide() { window()->hide(); }
+void Screen::Hide()
+{
+    if (window()->isVisible())
+        Shell::NoteScreenChange();
+    window()->hide();
+}
 
 void Screen::Form_Terminate() { Shell::End(0); }
 

@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "MessageBox.h"
 #include "Screen.h"
+#include "modGlobalVar.h"
 #include "screens/frmMain.h"
 #include "store/Connection.h"
 #include "store/RecordCursor.h"
@@ -10,11 +11,14 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QRandomGenerator>
 #include <QScreen>
+#include <QThread>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -32,6 +36,9 @@ std::optional<int> g_endedWith;
 bool g_ending = false;
 bool g_quiet = false;
 int g_handlers = 0;
+int g_screenChanges = 0;
+// How often a handler that met another station's write is run again.
+constexpr int kConflictAttempts = 6;
 QString g_server;
 bool g_serverGiven = false;
 std::shared_ptr<store::Connection> g_election;
@@ -125,7 +132,14 @@ bool Handle(const std::function<void()> &handler)
     if (g_endedWith)
         return false;
     std::optional<std::pair<int, QString>> failure;
-    {
+    bool conflict = false;
+    for (int attempt = 1;; ++attempt) {
+        failure.reset();
+        conflict = false;
+        const int seenBefore = Seen();
+        // A run that is undone leaves the session variables as they were.
+        const std::array<QString, 4> session{modGlobalVar::AdminUser, modGlobalVar::AdminPass, modGlobalVar::VoterUser,
+                                             modGlobalVar::VoterPass};
         struct Depth {
             Depth() { ++g_handlers; }
             ~Depth() { --g_handlers; }
@@ -134,14 +148,39 @@ bool Handle(const std::function<void()> &handler)
             handler();
         } catch (const store::StoreError &e) {
             failure.emplace(e.number(), e.text());
+            conflict = e.isConflict();
         } catch (const std::exception &e) {
             failure.emplace(0, QString::fromLocal8Bit(e.what()));
         }
+        // Another station got there first, and nothing of the handler's own was
+        // written (a unit of writes is undone whole, a single write is refused
+        // whole). While the user has seen nothing of it yet, the handler runs
+        // again from its first step and reads the election afresh: the log-in
+        // then finds the account spent, the vote the new tally, the duplicate
+        // test the code just taken.
+        if (conflict)
+            std::tie(modGlobalVar::AdminUser, modGlobalVar::AdminPass, modGlobalVar::VoterUser,
+                     modGlobalVar::VoterPass) = std::tie(session[0], session[1], session[2], session[3]);
+        if (!conflict || g_endedWith || Seen() != seenBefore || attempt == kConflictAttempts)
+            break;
+        QThread::msleep(QRandomGenerator::global()->bounded(1u, 4u << attempt));
+    }
+    if (failure && conflict && !g_endedWith) {
+        // The user has seen part of the action already (a question answered), or
+        // the same row was taken from under it again and again: the action is
+        // refused, and the station goes on.
+        Msg::Refusal(QStringLiteral("Another station changed the same records at the same moment, so nothing of this "
+                                    "was saved. Look at them again, and repeat what is still needed."));
+        return false;
     }
     if (failure && !g_endedWith)
         Fatal(failure->first, failure->second);
     return !failure;
 }
+
+int Seen() { return Msg::shownCount() + g_screenChanges; }
+
+void NoteScreenChange() { ++g_screenChanges; }
 
 bool InHandler() { return g_handlers > 0; }
 

@@ -79,7 +79,14 @@ void Fatal(int number, const QString &text);
 // store or of a screen object stops it here, at the handler's own boundary, and is
 // reported through Fatal: nothing is ever thrown back into Qt. Once the program has
 // ended no further handler runs. False when the handler did not run to its end.
+// A handler that meets another station's write to the same records at the same
+// moment (a conflict of the store) runs again from its first step, a few times,
+// as long as nothing of it has been seen; otherwise it ends in a refusal that
+// says so, and the program goes on.
 bool Handle(const std::function<void()> &handler);
+// Counts what the user has seen: every message box and every screen shown or hidden.
+int Seen();
+void NoteScreenChange();
 // True while a handler runs: a screen loaded from inside one leaves its failures to
 // that handler's boundary.
 bool InHandler();

@@ -23,6 +23,7 @@ QHash<QString, std::weak_ptr<Connection>> &registry()
 int g_writesUntilFault = 0;
 #endif
 std::function<void(const QString &)> g_observer;
+int g_lockWaitMs = 30000;
 
 } // namespace
 
@@ -39,8 +40,10 @@ StoreError::Outcome outcomeOfSqlState(const char *sqlState)
 {
     if (!sqlState)
         return StoreError::Outcome::Failure;
-    // serialization_failure, deadlock_detected, unique_violation, lock_not_available
-    for (const char *conflict : {"40001", "40P01", "23505", "55P03"})
+    // serialization_failure, deadlock_detected, unique_violation. A lock not
+    // released within the station's whole wait (lock_not_available) is no
+    // moment's contention but a holder that is stuck: a failure.
+    for (const char *conflict : {"40001", "40P01", "23505"})
         if (std::strcmp(sqlState, conflict) == 0)
             return StoreError::Outcome::Conflict;
     // connection_exception (class 08), and the server shutting down or
@@ -49,6 +52,10 @@ StoreError::Outcome outcomeOfSqlState(const char *sqlState)
         return StoreError::Outcome::Lost;
     return StoreError::Outcome::Failure;
 }
+
+int Connection::lockWaitMs() { return g_lockWaitMs; }
+
+void Connection::setLockWaitMs(int ms) { g_lockWaitMs = ms; }
 
 bool Connection::isServer(const QString &target)
 {

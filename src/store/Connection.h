@@ -77,6 +77,15 @@ public:
     virtual void rollback() noexcept = 0;
     virtual bool inTransaction() const = 0;
 
+    // How long a station waits for another that holds the election for a write
+    // (its lock) before the wait counts as a failure: every unit of writes the
+    // program makes lasts milliseconds, and the longest the companion tool makes
+    // (a whole register imported) a few seconds, so twenty stations queueing, or
+    // a slow disk, stay well inside it; a holder that keeps it longer is stuck.
+    static int lockWaitMs();
+    // Test seam: a shorter wait, for connections opened from now on.
+    static void setLockWaitMs(int ms);
+
     // Test seam, only in the store the tests link: the n-th write from now (1 = the
     // next) fails as if the disk had refused it. 0 switches it off.
     static void failWriteAfter(int n);

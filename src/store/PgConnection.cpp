@@ -129,9 +129,9 @@ std::shared_ptr<PgConnection> PgConnection::open(const QString &conninfo)
                              .arg(conn ? oneLine(PQerrorMessage(conn.get())) : QStringLiteral("out of memory")),
                          StoreError::Outcome::Lost);
     std::shared_ptr<PgConnection> pg(new PgConnection(std::move(conn), conninfo));
-    // Another station holding the election for a write is waited for briefly,
-    // as a second copy of the program on the file is.
-    pg->exec("SET lock_timeout = '3s'");
+    // Another station holding the election for a write is waited for, as a
+    // second copy of the program on the file is.
+    pg->exec(QStringLiteral("SET lock_timeout = %1").arg(lockWaitMs()).toUtf8().constData());
     pg->loadCatalog();
     return pg;
 }

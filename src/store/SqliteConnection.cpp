@@ -3,6 +3,7 @@
 #include "StoreError.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -79,9 +80,9 @@ std::shared_ptr<SqliteConnection> SqliteConnection::open(const QString &path, bo
     }
     std::shared_ptr<SqliteConnection> conn(new SqliteConnection(db, path));
     sqlite3_extended_result_codes(db, 1);
-    // A second copy of the program may hold the file for a moment: wait for it
-    // briefly, then report the lock as a failure.
-    sqlite3_busy_timeout(db, 3000);
+    // A second copy of the program may hold the file for a moment: wait for it,
+    // and report the lock as a failure only when it is never let go.
+    sqlite3_busy_handler(db, &SqliteConnection::waitForLock, conn.get());
     sqlite3_create_function_v2(db, "textEq", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, textEq, nullptr, nullptr,
                                nullptr);
     // The screens read whole tables again and again (a register of 100,000
@@ -123,8 +124,26 @@ void SqliteConnection::exec(const char *sql)
 
 bool SqliteConnection::inTransaction() const { return m_db && !sqlite3_get_autocommit(m_db); }
 
+int SqliteConnection::waitForLock(void *self, int tries)
+{
+    auto *conn = static_cast<SqliteConnection *>(self);
+    if (tries == 0)
+        conn->m_waiting.start();
+    conn->m_waitedOut = conn->m_waiting.elapsed() >= lockWaitMs();
+    if (conn->m_waitedOut)
+        return 0;
+    // Short naps first (a vote holds the file for a few milliseconds), then
+    // longer ones, never more than 20 ms: the first free moment is taken.
+    ::usleep(useconds_t(std::min(tries + 1, 20)) * 1000);
+    return 1;
+}
+
 void SqliteConnection::fail(int code) const
 {
+    // Another copy got there first and let go again: a conflict. A lock held all
+    // through the wait is a failure.
+    if ((code & 0xff) == SQLITE_BUSY && m_waitedOut)
+        throw StoreError(code, QString::fromUtf8(sqlite3_errmsg(m_db)), StoreError::Outcome::Failure);
     if (code == SQLITE_READONLY_DIRECTORY)
         throw StoreError(code, readonlyFolder(path()), outcomeOfSqlite(code));
     throw StoreError(code, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(code)),

@@ -2,6 +2,8 @@
 
 #include "Connection.h"
 
+#include <QElapsedTimer>
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -40,7 +42,11 @@ protected:
 
 private:
     SqliteConnection(sqlite3 *db, const QString &path) : Connection(path), m_db(db) {}
+    // The engine's busy handler: true (non-zero) to try for the lock again.
+    static int waitForLock(void *self, int tries);
     sqlite3 *m_db;
+    QElapsedTimer m_waiting;
+    bool m_waitedOut = false;
 };
 
 // A prepared statement, finalized with its owner.
