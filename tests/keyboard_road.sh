@@ -36,7 +36,9 @@ cp "$bindir/pollaris" "$work/"
 # A display nobody else uses: free numbers between 20 and 90, tried in a random order.
 for n in $(shuf -i 20-90); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    # -noreset: the probe below is the first client; without it the server resets as the
+    # probe leaves, and a program connecting in that moment is turned away.
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
     xvfb=$!
     for _ in $(seq 300); do
         DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1 && break
