@@ -445,7 +445,9 @@ private slots:
              {QStringList{"copy", db->server(), file.file()}, QStringList{"copy", db->server(), link},
               QStringList{"backup", "--server", db->server(), link}, QStringList{"copy", file.file(), db->server()}}) {
             r = admin(args);
-            QVERIFY2(refused(r, args.last() == db->server() ? "already holds an election" : "already exists"),
+            QVERIFY2(refused(r, args.last() == db->server() ? "already holds an election"
+                                : args.last() == link       ? "is a symbolic link"
+                                                            : "already exists"),
                      qPrintable(r.err));
         }
         QVERIFY(!QFile::exists(linked));

@@ -2,19 +2,15 @@
 
 #include "Commands.h"
 #include "Console.h"
+#include "NewFile.h"
 #include "store/Connection.h"
 #include "store/ElectionFile.h"
 #include "store/PgConnection.h"
 #include "store/StoreError.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QVector>
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace Target {
 
@@ -83,70 +79,47 @@ int copyElection(const QString &me, const QString &from, const QString &to)
         Console::err(QStringLiteral("%1: the copy must go to another place\n").arg(me));
         return 2;
     }
-    const bool toFile = !isServer(to);
-    if (toFile && (QFileInfo::exists(to) || QFileInfo(to).isSymLink())) {
-        Console::err(QStringLiteral("%1: %2 already exists; it was left untouched\n").arg(me, to));
-        return 1;
-    }
     if (!isServer(from) && !QFileInfo(from).isFile()) {
         Console::err(QStringLiteral("%1: no election file %2\n").arg(me, from));
         return 1;
     }
-    // A file is made under a passing name beside its place.
-    const QFileInfo place(to);
-    const QString partial =
-        toFile ? place.absolutePath() + QStringLiteral("/.%1.partial-%2-%3")
-                                            .arg(place.fileName())
-                                            .arg(QCoreApplication::applicationPid())
-                                            .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
-               : to;
+    // Every table read within one unit: one moment of the election, even while
+    // stations vote. A file is made whole beside its place and put there only
+    // when nothing is in the way.
     QString counts;
-    try {
-        std::shared_ptr<store::Connection> source = store::Connection::open(from);
-        std::shared_ptr<store::Connection> target;
+    const auto fill = [&](const QString &into) -> QString {
         try {
-            // Every table read within one unit: one moment of the election, even
-            // while stations vote.
-            store::Transaction snapshot(*source);
-            target = store::beginNewElection(partial);
-            for (const char *table : kTables) {
-                Rows rows;
-                source->select(store::Query{QString::fromLatin1(table), {}, {}, {}}, rows);
-                for (const auto &row : rows.rows)
-                    target->insert(QString::fromLatin1(table), rows.names, row);
-                counts += QStringLiteral("%1%2 %3").arg(counts.isEmpty() ? "" : ", ").arg(rows.rows.size()).arg(table);
+            std::shared_ptr<store::Connection> source = store::Connection::open(from);
+            std::shared_ptr<store::Connection> target;
+            try {
+                store::Transaction snapshot(*source);
+                if (!isServer(into))
+                    QFile::remove(into); // the file is made afresh by the engine
+                target = store::beginNewElection(into);
+                for (const char *table : kTables) {
+                    Rows rows;
+                    source->select(store::Query{QString::fromLatin1(table), {}, {}, {}}, rows);
+                    for (const auto &row : rows.rows)
+                        target->insert(QString::fromLatin1(table), rows.names, row);
+                    counts +=
+                        QStringLiteral("%1%2 %3").arg(counts.isEmpty() ? "" : ", ").arg(rows.rows.size()).arg(table);
+                }
+                target->commit();
+                snapshot.Commit();
+            } catch (...) {
+                if (target)
+                    target->rollback();
+                throw;
             }
-            target->commit();
-            snapshot.Commit();
-        } catch (...) {
-            if (target)
-                target->rollback();
-            throw;
+        } catch (const store::StoreError &e) {
+            return QStringLiteral("%1 (error %2); nothing was copied").arg(e.text()).arg(e.number());
         }
-    } catch (const store::StoreError &e) {
-        if (toFile)
-            ::unlink(QFile::encodeName(partial).constData());
-        Console::err(QStringLiteral("%1: %2 (error %3); nothing was copied\n").arg(me, e.text()).arg(e.number()));
+        return QString();
+    };
+    const QString failure = isServer(to) ? fill(to) : NewFile::create(to, fill);
+    if (!failure.isEmpty()) {
+        Console::err(QStringLiteral("%1: %2\n").arg(me, failure));
         return 1;
-    }
-    if (toFile) {
-        // link() never replaces what is at its target, nor follows a link there.
-        const QByteArray temp = QFile::encodeName(partial), final = QFile::encodeName(to);
-        const int linked = ::link(temp.constData(), final.constData());
-        const int error = errno;
-        ::unlink(temp.constData());
-        if (linked != 0) {
-            Console::err(
-                error == EEXIST
-                    ? QStringLiteral("%1: %2 appeared meanwhile; it was left untouched\n").arg(me, to)
-                    : QStringLiteral("%1: cannot put the copy at %2: %3\n").arg(me, to, qt_error_string(error)));
-            return 1;
-        }
-        if (const int dir = ::open(QFile::encodeName(place.absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
-            dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
     }
     Console::out(QStringLiteral("Copied %1 from %2 to %3.\n").arg(counts, describe(from), describe(to)));
     return 0;
