@@ -1,6 +1,5 @@
-// The committee's view of an election through pollaris-admin: the results report
-// read back from its PDF as a reader would, the status on election day, and the
-// refusal of a file whose tallies cannot be counted.
+// pollaris-admin's report read back from its PDF, the status on election day, and
+// the refusal of a file whose tallies cannot be counted.
 
 #include "TestSupport.h"
 
@@ -69,10 +68,8 @@ class AdminReportTest : public QObject {
     Q_OBJECT
     std::unique_ptr<ElectionFolder> db;
 
-    // A known election: 100,000 accounts of which 61,234 have logged in; a tie
-    // below the top, a tie at the top, a position without candidates, a name of
-    // 50 characters and names in Arabic and Chinese. Tallies were added in an
-    // order other than the candidates', so that the order of ties shows.
+    // 100,000 accounts, 61,234 logged in; ties below and at the top, a position without
+    // candidates, long, Arabic and Chinese names; tallies added out of order, so ties show.
     void knownElection()
     {
         db->exec(
@@ -119,10 +116,12 @@ private slots:
             const qsizetype at = rows.indexOf(first);
             return at < 0 ? QStringList() : rows.mid(at + 1, count);
         };
-        QVERIFY(rows.contains(QStringLiteral("Club 王 représentant Code: CLUB"))); // the emoji is a picture
-        QVERIFY(rows.contains(QStringLiteral("Accounts registered 100,000")));
-        QVERIFY(rows.contains(QStringLiteral("Accounts that have logged in to vote 61,234 61.2%")));
-        QVERIFY(rows.contains(QStringLiteral("Accounts not yet logged in 38,766 38.8%")));
+        // The emoji is a picture, not text.
+        for (const char *row :
+             {"Club 王 représentant Code: CLUB", "Accounts registered 100,000",
+              "Accounts that have logged in to vote 61,234 61.2%", "Accounts not yet logged in 38,766 38.8%",
+              "2 محمد علي H 3 30.0%", "3 王小明 I 0 0.0%", "Total 10 100.0%"})
+            QVERIFY2(rows.contains(QString::fromUtf8(row)), row);
         QCOMPARE(after(QStringLiteral("Votes cast in this position: 64"), 5),
                  QStringList({"Rank Candidate Code Votes Share 0 to 100% of the votes", "1 Bo Li B 40 62.5%",
                               "2 Carla Villanueva C 12 18.8%", "2 Ana Cruz A 12 18.8%", "Total 64 100.0%"}));
@@ -132,9 +131,6 @@ private slots:
                               "1 Dee D 30 46.2%", "3 Fay F 5 7.7%"}));
         QCOMPARE(after(QStringLiteral("Votes cast in this position: 0"), 1),
                  QStringList({"No candidate stands for this position."}));
-        QVERIFY(rows.contains(QStringLiteral("2 محمد علي H 3 30.0%")));
-        QVERIFY(rows.contains(QStringLiteral("3 王小明 I 0 0.0%")));
-        QVERIFY(rows.contains(QStringLiteral("Total 10 100.0%")));
         QCOMPARE(text.count(QStringLiteral("Tie at the top")), 1);
         QCOMPARE(text.count(QStringLiteral("Signature")), 3);
 
@@ -203,11 +199,9 @@ private slots:
         knownElection();
         const Run once = admin({"status", db->file()});
         QCOMPARE(once.exitCode, 0);
-        const QStringList shown = lines(once.out);
-        QVERIFY(shown.contains(QStringLiteral("Accounts registered: 100,000")));
-        QVERIFY(shown.contains(QStringLiteral("Logged in to vote: 61,234 (61.2%)")));
-        QVERIFY(shown.contains(QStringLiteral("Not yet logged in: 38,766 (38.8%)")));
-        for (const char *line : {"PRES 64 President", "VP 65 Vice President", "TRS 0 Treasurer"})
+        for (const char *line :
+             {"Accounts registered: 100,000", "Logged in to vote: 61,234 (61.2%)", "Not yet logged in: 38,766 (38.8%)",
+              "PRES 64 President", "VP 65 Vice President", "TRS 0 Treasurer"})
             QVERIFY2(once.out.simplified().contains(QLatin1String(line)), line);
         // No candidate and no voter is named.
         for (const char *name : {"Bo Li", "Dee", "u1", "Voter 1"})
