@@ -98,14 +98,14 @@ private slots:
             QSKIP("pdftotext and pdftoppm (poppler-utils) are needed to read the report back");
         knownElection();
         const QString before = sha256(db->file());
-        const QString pdf = db->folder() + QStringLiteral("/report.pdf");
+        const QString pdf = db->folder() + "/report.pdf";
         const Run r = admin({"report", "--out", pdf, "--title", "Consejo 学生会 مجلس 🗳", db->file()});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(sha256(db->file()), before); // only read
 
         const QString text = pdfText(pdf, false);
         const QString flat = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
-        QVERIFY(flat.contains(QStringLiteral("Consejo 学生会 مجلس")));
+        QVERIFY(flat.contains("Consejo 学生会 مجلس"));
         QVERIFY(text.contains(before));
         QVERIFY(text.contains(QDir(db->file()).absolutePath()));
         QVERIFY(flat.contains(QLatin1String(kLongName)));
@@ -131,8 +131,8 @@ private slots:
                               "1 Dee D 30 46.2%", "3 Fay F 5 7.7%"}));
         QCOMPARE(after(QStringLiteral("Votes cast in this position: 0"), 1),
                  QStringList({"No candidate stands for this position."}));
-        QCOMPARE(text.count(QStringLiteral("Tie at the top")), 1);
-        QCOMPARE(text.count(QStringLiteral("Signature")), 3);
+        QCOMPARE(text.count("Tie at the top"), 1);
+        QCOMPARE(text.count("Signature"), 3);
 
         // The same order as the results screen, ties included.
         startProgramIn(db->folder());
@@ -160,13 +160,13 @@ private slots:
         const QStringList fonts = lines(run(QStringLiteral("pdffonts"), {pdf}).out).mid(2);
         QVERIFY(!fonts.isEmpty());
         for (const QString &font : fonts)
-            QVERIFY2(font.contains(QStringLiteral(" yes ")), qPrintable(font)); // embedded
+            QVERIFY2(font.contains(" yes "), qPrintable(font)); // embedded
 
         // The report never writes over a file.
         const QString written = sha256(pdf);
         const Run again = admin({"report", "--out", pdf, db->file()});
         QCOMPARE(again.exitCode, 1);
-        QVERIFY(again.err.contains(QStringLiteral("already exists")));
+        QVERIFY(again.err.contains("already exists"));
         QCOMPARE(sha256(pdf), written);
     }
 
@@ -180,18 +180,18 @@ private slots:
                                 "INSERT INTO CandVote VALUES ('A', 0), ('B', 0);"));
         // 1: a zero report, 0: a results report, -1: no report at all.
         const auto zero = [&](const QString &name) {
-            const QString pdf = db->folder() + QLatin1Char('/') + name + QStringLiteral(".pdf");
+            const QString pdf = db->folder() + QLatin1Char('/') + name + ".pdf";
             if (admin({"report", "--out", pdf, db->file()}).exitCode != 0)
                 return -1;
             const QString text = pdfText(pdf, false);
-            return text.contains(QStringLiteral("Zero report")) ? 1 : text.contains("Results report") ? 0 : -1;
+            return text.contains("Zero report") ? 1 : text.contains("Results report") ? 0 : -1;
         };
         QCOMPARE(zero(QStringLiteral("before")), 1);
-        db->exec(QStringLiteral("UPDATE Users SET HasVoted = 1 WHERE Username = 'u1'"));
+        db->exec("UPDATE Users SET HasVoted = 1 WHERE Username = 'u1'");
         QCOMPARE(zero(QStringLiteral("logged-in")), 0);
-        db->exec(QStringLiteral("UPDATE Users SET HasVoted = 0; UPDATE CandVote SET NumVotes = 1 WHERE CandID = 'B'"));
+        db->exec("UPDATE Users SET HasVoted = 0; UPDATE CandVote SET NumVotes = 1 WHERE CandID = 'B'");
         QCOMPARE(zero(QStringLiteral("one-vote")), 0);
-        QVERIFY(!pdfText(db->folder() + QStringLiteral("/one-vote.pdf"), false).contains(QStringLiteral("Tie")));
+        QVERIFY(!pdfText(db->folder() + "/one-vote.pdf", false).contains("Tie"));
     }
 
     void statusShowsTurnoutAndTotalsOnly()
@@ -212,12 +212,12 @@ private slots:
         watch.start(qEnvironmentVariable("POLLARIS_ADMIN"), {"status", "--watch", "1", db->file()});
         QString seen;
         QTRY_VERIFY_WITH_TIMEOUT((seen += QString::fromUtf8(watch.readAllStandardOutput())).contains("61,234"), 30000);
-        db->exec(QStringLiteral("UPDATE Users SET HasVoted = 1 WHERE Username = 'u99999'"));
+        db->exec("UPDATE Users SET HasVoted = 1 WHERE Username = 'u99999'");
         QTRY_VERIFY_WITH_TIMEOUT((seen += QString::fromUtf8(watch.readAllStandardOutput())).contains("61,235"), 30000);
         watch.kill();
         watch.waitForFinished();
         QVERIFY(!seen.contains(QLatin1Char('\033'))); // not a terminal: plain blocks
-        QVERIFY(seen.count(QStringLiteral("Accounts registered")) >= 2);
+        QVERIFY(seen.count("Accounts registered") >= 2);
     }
 
     void damagedTalliesAreRefusedByEveryCommand_data()
@@ -244,7 +244,7 @@ private slots:
                                 "INSERT INTO Positions VALUES ('P', 'President');"
                                 "INSERT INTO CandInfo VALUES ('A', 'Ana Cruz', '1', 'P'), ('B', 'Bo', '2', 'P');"
                                 "INSERT INTO CandVote VALUES ('A', 7), ('B', 10);"));
-        const QString pdf = db->folder() + QStringLiteral("/report.pdf");
+        const QString pdf = db->folder() + "/report.pdf";
         QCOMPARE(admin({"results", db->file()}).exitCode, 0);
         db->exec(damage);
         const QString before = sha256(db->file());
