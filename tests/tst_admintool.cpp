@@ -60,7 +60,7 @@ class AdminToolTest : public QObject {
 
     QString csv(const QByteArray &bytes)
     {
-        QFile f(db->folder() + QStringLiteral("/voters.csv"));
+        QFile f(db->folder() + "/voters.csv");
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
     }
 
@@ -77,7 +77,7 @@ private slots:
     {
         Run r = admin(QStringList{"new", "--admin", "x", "--password", "y"} + at(*db));
         QVERIFY2(refused(r, db->onServer() ? "already holds an election" : "already exists"), qPrintable(r.err));
-        QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"admin|secret"});
+        QCOMPARE(db->rows("SELECT * FROM Administrators"), QStringList{"admin|secret"});
         // Nor does it follow a link, even one to nowhere.
         QVERIFY(QFile::link(db->folder() + "/pointed.mdb", db->folder() + "/link.mdb"));
         r = admin({"new", "--admin", "x", "--password", "y", db->folder() + "/link.mdb"});
@@ -94,7 +94,7 @@ private slots:
                                          : "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
                  db->onServer() ? QStringList({"Administrators", "Candinfo", "Candvote", "Positions", "Users"})
                                 : QStringList({"Administrators", "CandInfo", "CandVote", "Positions", "Users"}));
-        QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"boss|pw"});
+        QCOMPARE(db->rows("SELECT * FROM Administrators"), QStringList{"boss|pw"});
 
         // No command creates a missing election; "new" with no administrator is refused;
         // a password on the command line is refused before anything is sent.
@@ -117,13 +117,13 @@ private slots:
         if (db->onServer())
             QSKIP("the link is the file engine's");
         // As installed: the tool's default file is a link into the data folder.
-        const QString bin = db->folder() + QStringLiteral("/bin"), data = db->folder() + QStringLiteral("/data");
-        const QString tool = bin + QStringLiteral("/pollaris-admin"), link = bin + QStringLiteral("/candpos4.mdb");
+        const QString bin = db->folder() + "/bin", data = db->folder() + "/data";
+        const QString tool = bin + "/pollaris-admin", link = bin + "/candpos4.mdb";
         QVERIFY(QDir().mkdir(bin) && QDir().mkdir(data) && QFile::copy(qEnvironmentVariable("POLLARIS_ADMIN"), tool));
-        QVERIFY(QFile::link(data + QStringLiteral("/candpos4.mdb"), link));
+        QVERIFY(QFile::link(data + "/candpos4.mdb", link));
         const auto installed = [&](const QStringList &args) { return admin(args, {}, tool).exitCode; };
         QCOMPARE(installed({"new", "--admin", "boss", "--password", "pw"}), 0);
-        const QFileInfo file(data + QStringLiteral("/candpos4.mdb"));
+        const QFileInfo file(data + "/candpos4.mdb");
         QVERIFY(file.isFile() && !file.isSymLink() && QFileInfo(link).isSymLink());
         QCOMPARE(file.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup);
@@ -135,7 +135,7 @@ private slots:
 
         // The command line: no command is a usage fault, on standard error.
         Run r = admin({});
-        QVERIFY(r.exitCode == 2 && r.out.isEmpty() && r.err.contains(QStringLiteral("Usage: pollaris-admin")));
+        QVERIFY(r.exitCode == 2 && r.out.isEmpty() && r.err.contains("Usage: pollaris-admin"));
         r = admin({"--version"});
         QVERIFY(r.exitCode == 0 && r.out.startsWith(QStringLiteral("pollaris-admin ")) && r.err.isEmpty());
     }
@@ -166,7 +166,7 @@ private slots:
     {
         QFETCH(QByteArray, row);
         QFETCH(QString, fault);
-        db->exec(QStringLiteral("INSERT INTO Users VALUES ('Old', 'ÄB', 'x', true)"));
+        db->exec("INSERT INTO Users VALUES ('Old', 'ÄB', 'x', true)");
         // Around line 4: a byte order mark, CRLF and LF, quoted comma and quotes, outer
         // blanks, a blank row.
         const QString list =
@@ -175,14 +175,13 @@ private slots:
                 row + "\r\nlast,good-3,p3\n,,\n");
         Run r = admin(QStringList{"import-voters", list} + at(*db));
         if (fault.isEmpty())
-            QVERIFY2(r.exitCode == 0 && r.out.contains(QStringLiteral("Imported 4")) &&
-                         r.out.contains(QStringLiteral("outer blanks of 2 field(s)")),
+            QVERIFY2(r.exitCode == 0 && r.out.contains("Imported 4") && r.out.contains("outer blanks of 2 field(s)"),
                      qPrintable(r.err));
         else
-            QVERIFY2(r.exitCode > 0 && r.err.contains(QStringLiteral("line 4: ")) && r.err.contains(fault) &&
-                         r.err.contains(QStringLiteral("nothing was imported")),
+            QVERIFY2(r.exitCode > 0 && r.err.contains("line 4: ") && r.err.contains(fault) &&
+                         r.err.contains("nothing was imported"),
                      qPrintable(r.err));
-        QCOMPARE(db->rows(QStringLiteral("SELECT Name, Username, Password, HasVoted FROM Users ORDER BY rowid")),
+        QCOMPARE(db->rows("SELECT Name, Username, Password, HasVoted FROM Users ORDER BY rowid"),
                  fault.isEmpty()
                      ? QStringList({"Old|ÄB|x|1", "Reyes, Maria|good-1|say \"hi\"|0", "Two  Blanks|good-2|p2|0",
                                     "Jürgen Ärger|ÄB1|été|0", "last|good-3|p3|0"})
@@ -191,7 +190,7 @@ private slots:
 
     void importReadsTheRegisterAsTheSchoolMeantIt()
     {
-        const auto users = [this] { return db->rows(QStringLiteral("SELECT * FROM Users ORDER BY rowid")); };
+        const auto users = [this] { return db->rows("SELECT * FROM Users ORDER BY rowid"); };
         const auto import = [this](const QString &file) { return admin(QStringList{"import-voters", file} + at(*db)); };
         // No header: refused, so that its first voter is not taken for one.
         Run r = import(csv("Ann,1,p\nBo,2,q\n"));
@@ -350,7 +349,7 @@ private slots:
         startProgramOn(*db);
         frmCountVotes &screen = Shell::Show<frmCountVotes>();
         QString shown;
-        for (const QString &code : db->rows(QStringLiteral("SELECT PosID FROM Positions ORDER BY rowid"))) {
+        for (const QString &code : db->rows("SELECT PosID FROM Positions ORDER BY rowid")) {
             screen.GetnDisplay(code);
             shown += (shown.isEmpty() ? "" : "\n") + screen.lblTitle->text().remove("Voting Results for ") + "\n";
             for (int i = 0; i < screen.lstResults->count(); ++i)
@@ -401,7 +400,7 @@ private slots:
         Run r = admin({"backup", db->file(), live.file()});
         QVERIFY2(refused(r, QStringLiteral("already exists")), qPrintable(r.err));
         QCOMPARE(db->value(tally).toInt(), last);
-        QCOMPARE(live.value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+        QCOMPARE(live.value("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
     }
 
     // Server to new file and back to an empty database, every row and field in order;
