@@ -1,7 +1,5 @@
-// The companion tool pollaris-admin, run as a separate process against real
-// elections in files and on a server: creating one, importing voters, printing
-// results, backing up while votes are being written, and copying between a file
-// and a server.
+// pollaris-admin as a separate process against elections in files and on a server:
+// creating, importing voters, results, backups during voting, copies between engines.
 
 #include "TestSupport.h"
 
@@ -62,7 +60,7 @@ class AdminToolTest : public QObject {
 
     QString csv(const QByteArray &bytes)
     {
-        QFile f(db->folder() + QStringLiteral("/voters.csv"));
+        QFile f(db->folder() + "/voters.csv");
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
     }
 
@@ -79,7 +77,7 @@ private slots:
     {
         Run r = admin(QStringList{"new", "--admin", "x", "--password", "y"} + at(*db));
         QVERIFY2(refused(r, db->onServer() ? "already holds an election" : "already exists"), qPrintable(r.err));
-        QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"admin|secret"});
+        QCOMPARE(db->rows("SELECT * FROM Administrators"), QStringList{"admin|secret"});
         // Nor does it follow a link, even one to nowhere.
         QVERIFY(QFile::link(db->folder() + "/pointed.mdb", db->folder() + "/link.mdb"));
         r = admin({"new", "--admin", "x", "--password", "y", db->folder() + "/link.mdb"});
@@ -96,11 +94,10 @@ private slots:
                                          : "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
                  db->onServer() ? QStringList({"Administrators", "Candinfo", "Candvote", "Positions", "Users"})
                                 : QStringList({"Administrators", "CandInfo", "CandVote", "Positions", "Users"}));
-        QCOMPARE(db->rows(QStringLiteral("SELECT * FROM Administrators")), QStringList{"boss|pw"});
+        QCOMPARE(db->rows("SELECT * FROM Administrators"), QStringList{"boss|pw"});
 
-        // No command creates a missing file or database; a new one with no administrator
-        // given and nothing to read is refused too; a password on the command line is
-        // refused before anything is sent.
+        // No command creates a missing election; "new" with no administrator is refused;
+        // a password on the command line is refused before anything is sent.
         const QString missing = db->folder() + "/missing.mdb", copy = db->folder() + "/c.mdb";
         const QStringList nowhere =
             db->onServer() ? QStringList{"--server", db->server() + " dbname=pollaris_missing"} : QStringList{missing};
@@ -120,13 +117,13 @@ private slots:
         if (db->onServer())
             QSKIP("the link is the file engine's");
         // As installed: the tool's default file is a link into the data folder.
-        const QString bin = db->folder() + QStringLiteral("/bin"), data = db->folder() + QStringLiteral("/data");
-        const QString tool = bin + QStringLiteral("/pollaris-admin"), link = bin + QStringLiteral("/candpos4.mdb");
+        const QString bin = db->folder() + "/bin", data = db->folder() + "/data";
+        const QString tool = bin + "/pollaris-admin", link = bin + "/candpos4.mdb";
         QVERIFY(QDir().mkdir(bin) && QDir().mkdir(data) && QFile::copy(qEnvironmentVariable("POLLARIS_ADMIN"), tool));
-        QVERIFY(QFile::link(data + QStringLiteral("/candpos4.mdb"), link));
+        QVERIFY(QFile::link(data + "/candpos4.mdb", link));
         const auto installed = [&](const QStringList &args) { return admin(args, {}, tool).exitCode; };
         QCOMPARE(installed({"new", "--admin", "boss", "--password", "pw"}), 0);
-        const QFileInfo file(data + QStringLiteral("/candpos4.mdb"));
+        const QFileInfo file(data + "/candpos4.mdb");
         QVERIFY(file.isFile() && !file.isSymLink() && QFileInfo(link).isSymLink());
         QCOMPARE(file.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup);
@@ -138,7 +135,7 @@ private slots:
 
         // The command line: no command is a usage fault, on standard error.
         Run r = admin({});
-        QVERIFY(r.exitCode == 2 && r.out.isEmpty() && r.err.contains(QStringLiteral("Usage: pollaris-admin")));
+        QVERIFY(r.exitCode == 2 && r.out.isEmpty() && r.err.contains("Usage: pollaris-admin"));
         r = admin({"--version"});
         QVERIFY(r.exitCode == 0 && r.out.startsWith(QStringLiteral("pollaris-admin ")) && r.err.isEmpty());
     }
@@ -169,23 +166,22 @@ private slots:
     {
         QFETCH(QByteArray, row);
         QFETCH(QString, fault);
-        db->exec(QStringLiteral("INSERT INTO Users VALUES ('Old', 'ÄB', 'x', true)"));
-        // Good rows around the row under test on line 4: a byte order mark, CRLF and LF
-        // mixed, a quoted field with a comma and doubled quotes, outer blanks, a blank row.
+        db->exec("INSERT INTO Users VALUES ('Old', 'ÄB', 'x', true)");
+        // Around line 4: a byte order mark, CRLF and LF, quoted comma and quotes, outer
+        // blanks, a blank row.
         const QString list =
             csv("\xEF\xBB\xBFName,Student ID,Password\r\n\"Reyes, Maria\",good-1,\"say \"\"hi\"\"\"\r\n"
                 " Two  Blanks , good-2,p2\n" +
                 row + "\r\nlast,good-3,p3\n,,\n");
         Run r = admin(QStringList{"import-voters", list} + at(*db));
         if (fault.isEmpty())
-            QVERIFY2(r.exitCode == 0 && r.out.contains(QStringLiteral("Imported 4")) &&
-                         r.out.contains(QStringLiteral("outer blanks of 2 field(s)")),
+            QVERIFY2(r.exitCode == 0 && r.out.contains("Imported 4") && r.out.contains("outer blanks of 2 field(s)"),
                      qPrintable(r.err));
         else
-            QVERIFY2(r.exitCode > 0 && r.err.contains(QStringLiteral("line 4: ")) && r.err.contains(fault) &&
-                         r.err.contains(QStringLiteral("nothing was imported")),
+            QVERIFY2(r.exitCode > 0 && r.err.contains("line 4: ") && r.err.contains(fault) &&
+                         r.err.contains("nothing was imported"),
                      qPrintable(r.err));
-        QCOMPARE(db->rows(QStringLiteral("SELECT Name, Username, Password, HasVoted FROM Users ORDER BY rowid")),
+        QCOMPARE(db->rows("SELECT Name, Username, Password, HasVoted FROM Users ORDER BY rowid"),
                  fault.isEmpty()
                      ? QStringList({"Old|ÄB|x|1", "Reyes, Maria|good-1|say \"hi\"|0", "Two  Blanks|good-2|p2|0",
                                     "Jürgen Ärger|ÄB1|été|0", "last|good-3|p3|0"})
@@ -194,41 +190,36 @@ private slots:
 
     void importReadsTheRegisterAsTheSchoolMeantIt()
     {
-        const auto users = [this] { return db->rows(QStringLiteral("SELECT * FROM Users ORDER BY rowid")); };
+        const auto users = [this] { return db->rows("SELECT * FROM Users ORDER BY rowid"); };
+        const auto import = [this](const QString &file) { return admin(QStringList{"import-voters", file} + at(*db)); };
         // No header: refused, so that its first voter is not taken for one.
-        Run r = admin(QStringList{"import-voters", csv("Ann,1,p\nBo,2,q\n")} + at(*db));
+        Run r = import(csv("Ann,1,p\nBo,2,q\n"));
         QVERIFY2(refused(r, db->folder() + "/voters.csv line 1: the first row must be the header naming the "
                                            "columns Name, Student ID (or Username) and Password"),
                  qPrintable(r.err));
         for (const QByteArray header : {"Name,Student ID,Student ID", "Name,Student ID", "Name,ID,Password"})
-            QVERIFY(admin(QStringList{"import-voters", csv(header + "\nAnn,1,p\n")} + at(*db))
-                        .err.contains("must be the header"));
+            QVERIFY(import(csv(header + "\nAnn,1,p\n")).err.contains("must be the header"));
         QCOMPARE(users(), QStringList());
 
         // Columns in another order, by other names, separated by semicolons, blank rows skipped.
-        r = admin(
-            QStringList{"import-voters",
-                        csv(" PASSWORD ;username; Name \r\n x1 ; A103 ;Ann Lee\r\n\r\n;;\r\npw2;B7;Bo\r\n;;\r\n")} +
-            at(*db));
+        r = import(csv(" PASSWORD ;username; Name \r\n x1 ; A103 ;Ann Lee\r\n\r\n;;\r\npw2;B7;Bo\r\n;;\r\n"));
         QVERIFY2(r.exitCode == 0 && r.out.contains("Imported 2") && r.out.contains("outer blanks of 2 field(s)"),
                  qPrintable(r.err));
         QCOMPARE(users(), QStringList({"Ann Lee|A103|x1|0", "Bo|B7|pw2|0"}));
 
         // Not UTF-8: the line of the first bad byte; too many faults: 20 named, the rest counted.
-        r = admin(QStringList{"import-voters", csv("Name,Username,Password\nAnn,1,p\nB\xE9o,2,q\n")} + at(*db));
+        r = import(csv("Name,Username,Password\nAnn,1,p\nB\xE9o,2,q\n"));
         QVERIFY2(r.exitCode > 0 && r.err.contains("voters.csv line 3: the file is not UTF-8") &&
                      r.err.contains("\"CSV UTF-8\""),
                  qPrintable(r.err));
-        r = admin(QStringList{"import-voters", csv("Name,Username,Password\n" + QByteArray("x,,p\n").repeated(25))} +
-                  at(*db));
+        r = import(csv("Name,Username,Password\n" + QByteArray("x,,p\n").repeated(25)));
         QVERIFY2(r.exitCode > 0 && r.err.count("student ID is empty") == 20 && r.err.contains("... and 5 more"),
                  qPrintable(r.err));
         // A file or a line too large is refused without reading it all.
         QFile huge(db->folder() + "/huge.csv");
         QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write("Name,Username,Password\n") && huge.resize(65 << 20));
-        QVERIFY(admin(QStringList{"import-voters", huge.fileName()} + at(*db))
-                    .err.contains("huge.csv is larger than 64 MiB"));
-        r = admin(QStringList{"import-voters", "/dev/zero"} + at(*db));
+        QVERIFY(import(huge.fileName()).err.contains("huge.csv is larger than 64 MiB"));
+        r = import("/dev/zero");
         QVERIFY2(refused(r, "/dev/zero line 1: the line is longer than 64 KiB"), qPrintable(r.err));
         QCOMPARE(users().size(), 2);
 
@@ -236,7 +227,7 @@ private slots:
         QByteArray many = "Name,Username,Password\n";
         for (int i = 0; i < 10001; ++i)
             many += "Voter " + QByteArray::number(i) + ",s" + QByteArray::number(i) + ",p\n";
-        r = admin(QStringList{"import-voters", csv(many)} + at(*db));
+        r = import(csv(many));
         QVERIFY2(r.exitCode == 0 && r.err.contains("importing 50% (5001 of 10001 rows)\n") &&
                      r.err.contains("importing 100% (10001 of 10001 rows)\n"),
                  qPrintable(r.err));
@@ -246,7 +237,7 @@ private slots:
     void newTakesThePasswordFromStandardInputAndWarnsOfOneOnTheCommandLine()
     {
         if (db->onServer())
-            QSKIP("the password handling is the same for a server; the file case shows it");
+            QSKIP("the same for a server");
         QVERIFY(QFile::remove(db->file()));
         Run r = admin({"new", "--admin", "boss", "--password-stdin", db->file()}, "s3cret pass\r\n");
         QVERIFY(r.exitCode == 0 && r.err.isEmpty());
@@ -284,7 +275,7 @@ private slots:
     void backupNeverOverwritesNorFollowsALink()
     {
         if (db->onServer())
-            QSKIP("the copy's target is a file either way; the file case shows it");
+            QSKIP("the copy's target is a file either way");
         const QString dir = db->folder();
         db->exec("INSERT INTO CandVote VALUES ('A', 0)");
         Run r = admin({"backup", dir + "/clean.mdb", db->file()});
@@ -340,10 +331,7 @@ private slots:
         QVERIFY2(report.exitCode == 0 && QFileInfo(pdf).size() > 0, qPrintable(report.err));
         if (QStandardPaths::findExecutable("pdftotext").isEmpty())
             return;
-        QProcess text;
-        text.start("pdftotext", {pdf, "-"});
-        QVERIFY(text.waitForFinished(60000));
-        const QString read = QString::fromUtf8(text.readAllStandardOutput());
+        const QString read = admin({pdf, "-"}, {}, QStringLiteral("pdftotext")).out;
         QVERIFY2(read.contains(db->onServer() ? "Election server" : "SHA-256") && read.contains("Bo Li") &&
                      read.contains("Results report"),
                  qPrintable(read));
@@ -361,7 +349,7 @@ private slots:
         startProgramOn(*db);
         frmCountVotes &screen = Shell::Show<frmCountVotes>();
         QString shown;
-        for (const QString &code : db->rows(QStringLiteral("SELECT PosID FROM Positions ORDER BY rowid"))) {
+        for (const QString &code : db->rows("SELECT PosID FROM Positions ORDER BY rowid")) {
             screen.GetnDisplay(code);
             shown += (shown.isEmpty() ? "" : "\n") + screen.lblTitle->text().remove("Voting Results for ") + "\n";
             for (int i = 0; i < screen.lstResults->count(); ++i)
@@ -379,9 +367,8 @@ private slots:
     {
         if (db->onServer())
             QSKIP("a server's backup is a copy, tested with the copy");
-        // A file of some size, so that copying it takes a while. Each vote marks a voter
-        // and moves one vote from B to A in one unit: a torn copy breaks the sums. The
-        // copies are made in the place of this test's own file, and read there.
+        // Each vote marks a voter and moves one vote from B to A in one unit: a torn copy
+        // breaks the sums. The copies go to this test's own file's place.
         ElectionFolder live;
         live.exec(QStringLiteral(
             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40000)"
@@ -390,7 +377,6 @@ private slots:
             " ON Users WHEN old.HasVoted = 0 BEGIN UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandID = 'A';"
             " UPDATE CandVote SET NumVotes = NumVotes - 1 WHERE CandID = 'B'; END;"));
         std::atomic<int> written{0}, stop{0};
-        // Votes by student ID, one after another, on a connection of their own.
         std::thread writer([&] {
             for (int i = 1; !stop; ++i, ++written)
                 live.exec(QStringLiteral("UPDATE Users SET HasVoted = 1 WHERE Username = 'S%1'").arg(i % 40000 + 1));
@@ -414,13 +400,11 @@ private slots:
         Run r = admin({"backup", db->file(), live.file()});
         QVERIFY2(refused(r, QStringLiteral("already exists")), qPrintable(r.err));
         QCOMPARE(db->value(tally).toInt(), last);
-        QCOMPARE(live.value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+        QCOMPARE(live.value("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
     }
 
-    // An election goes from the server to a new file and back to an empty database,
-    // every row and field as it was, in the same order. Nothing that holds an election,
-    // and nothing at all at a file's place, is overwritten; a copy that fails half-way
-    // leaves no tables behind.
+    // Server to new file and back to an empty database, every row and field in order;
+    // nothing at a target is overwritten; a copy failing half-way leaves no tables.
     void copyBetweenFileAndServerBothWaysLosesNothing()
     {
         if (!db->onServer())
@@ -472,10 +456,8 @@ private slots:
                  0);
     }
 
-    // A copy of a server's election is one moment of it while a station writes. Each write
-    // counts itself twice, in one unit: in the position's name and in the administrator's
-    // password; the copy reads the positions first and the administrators last, with
-    // 20,000 candidates and 20,000 voters copied in between.
+    // A server's copy is one moment while a station writes: each write counts itself in
+    // the position's name and the administrator's password, copied first and last.
     void copyOfAServerIsOneMomentWhileVotesAreWritten()
     {
         if (!db->onServer())

@@ -26,15 +26,16 @@ const QStringList kValueAlphabet = {"a",       "A", "b",  "ä", "Ä",      "'", 
                                     "%",       "_", "\\", " ", ";",      "--", "x' OR '1'='1", "é",
                                     "E\u0301", "ß", "SS", "K", "\u212A", "😀",  "\u05D0",       "0"};
 
-// Each character the values above hold, or their upper case, that folds to another:
-// the one small letter the Unicode case tables give it (the Kelvin sign is a K).
-// "ß" has no capital of one letter, so it never equals "SS".
+// Letters that fold to another than ASCII's pairs do ("ß" has no one-letter capital).
 const QHash<QChar, QChar> kFoldsTo = {{u'Ä', u'ä'}, {u'É', u'é'}, {QChar(0x212A), u'k'}};
 
-// The store's text equality, from the table above and ASCII's own letter pairs.
-static bool sameText(const QString &a, const QString &b)
+// The store's text equality, computed apart from the engine: letter case ignored;
+// on the server an accented letter also equals its two-character form.
+static bool equal(const QString &a, const QString &b, bool server)
 {
-    const auto fold = [](QString s) {
+    const auto fold = [server](QString s) {
+        if (server)
+            s = s.normalized(QString::NormalizationForm_D);
         for (QChar &c : s)
             c = c >= u'A' && c <= u'Z' ? QChar(c.unicode() + 32) : kFoldsTo.value(c, c);
         return s;
@@ -47,7 +48,6 @@ static QString pick(QRandomGenerator &rng, const QStringList &list)
     return list.at(int(rng.bounded(quint32(list.size()))));
 }
 
-// Up to most pieces, spaced out now and then when asked.
 static QString randomText(QRandomGenerator &rng, const QStringList &from, quint32 most, bool spaced = false)
 {
     QString text;
@@ -56,23 +56,13 @@ static QString randomText(QRandomGenerator &rng, const QStringList &from, quint3
     return text;
 }
 
-// The one query form: all fields of one table, at most one condition whose value
-// is bound rather than written into the text, at most one ordering. On the
-// server the fields are named, the hidden row number first.
+// The one query form: one table, at most one condition with its value bound, at
+// most one ordering; on the server the fields are named, the row number first.
 const QRegularExpression kFileForm(QStringLiteral("^SELECT rowid, \\* FROM \"\\w+\"( WHERE textEq\\(\"\\w+\", "
                                                   "\\?1\\))?( ORDER BY \"\\w+\" DESC, rowid| ORDER BY rowid)$"));
 const QRegularExpression kServerForm(
     QStringLiteral("^SELECT rowid(, \"\\w+\")* FROM \"\\w+\"( WHERE \"\\w+\"(::text)? COLLATE pollaris_nocase = \\$1)?"
                    "( ORDER BY \"\\w+\" DESC NULLS LAST, rowid| ORDER BY rowid)( LIMIT 0)?$"));
-
-// The store's text equality as each engine keeps it: letter case ignored for every
-// letter; on the server an accented letter also equals its two-character form.
-static bool equal(const QString &a, const QString &b, bool server)
-{
-    if (server)
-        return sameText(a.normalized(QString::NormalizationForm_D), b.normalized(QString::NormalizationForm_D));
-    return sameText(a, b);
-}
 
 class FuzzTest : public QObject {
     Q_OBJECT
@@ -94,8 +84,7 @@ private slots:
         const bool server = db.onServer();
         QObject owner;
         QRandomGenerator rng(20261206);
-        // User names unique by either engine's equality (the server keeps them unique),
-        // the same names in either engine.
+        // Names unique by the server's equality, the same in either engine.
         QStringList names;
         for (int i = 0; i < 300; ++i) {
             const QString name = randomText(rng, kValueAlphabet, 4);
@@ -114,7 +103,6 @@ private slots:
         for (int i = 0; i < 8000; ++i) {
             run.clear();
             if (rng.bounded(2u)) {
-                // Any text at all: refused, or run as the one form.
                 const QString source = randomText(rng, kPieces, 11, true);
                 dc->setRecordSource(source);
                 try {
@@ -132,7 +120,6 @@ private slots:
                 QStringList found, expected;
                 for (; !dc->EOF_(); dc->MoveNext())
                     found << dc->FieldText(QStringLiteral("Username"));
-                // Letter case ignored for every letter, computed apart from the engine.
                 for (const QString &s : stored)
                     if (equal(s, value, server))
                         expected << s;
