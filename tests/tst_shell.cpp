@@ -24,13 +24,6 @@ public:
 class ShellTest : public ScreenTest {
     Q_OBJECT
 
-    void verifyEndedBy(const QString &boxStart)
-    {
-        const QStringList boxes = shownBoxes();
-        QVERIFY2(boxes.size() == 1 && boxes[0].startsWith(boxStart), qPrintable(boxes.join('\n')));
-        QVERIFY(Shell::endedWith().value_or(0) != 0);
-    }
-
 private slots:
     void eachScreenIsOneObjectLoadedOnceAtItsFirstShow()
     {
@@ -48,30 +41,33 @@ private slots:
     void aFailureStopsItsHandlerAndIsReportedOnce_data()
     {
         QTest::addColumn<int>("where");
-        QTest::newRow("in a handler") << 0;
-        QTest::newRow("in a load outside any handler") << 1;
-        QTest::newRow("in a load inside a handler") << 2;
+        QTest::addColumn<QString>("table");
+        QTest::newRow("in a handler") << 0 << "Users";
+        QTest::newRow("in a load outside any handler") << 1 << "Users";
+        QTest::newRow("in a load inside a handler") << 2 << "Positions";
     }
     void aFailureStopsItsHandlerAndIsReportedOnce()
     {
         QFETCH(int, where);
+        QFETCH(QString, table);
         if (where == 0) {
             frmVoterLogIn &login = Shell::Show<frmVoterLogIn>();
             db->exec("DROP TABLE Users");
             click(login.cmdOK);
-            verifyEndedBy("Critical|Pollaris|Error 1: no such table: Users");
             QVERIFY(login.isVisible() && !Shell::Exists(Shell::Slot::frmVoter));
         } else if (where == 1) {
             db->exec("DROP TABLE Users");
             QVERIFY(!Shell::Show<frmAdminStart>().isVisible());
-            verifyEndedBy("Critical|Pollaris|Error 1: no such table: Users");
         } else {
             frmAdminStart &start = Shell::Show<frmAdminStart>();
             db->exec("DROP TABLE Positions");
             click(start.cmdCandPos);
-            verifyEndedBy("Critical|Pollaris|Error 1: no such table: Positions");
             QVERIFY(!start.isVisible() && !Shell::Get<frmMainAdmin>().isVisible());
         }
+        const QStringList boxes = shownBoxes();
+        QVERIFY2(boxes.size() == 1 && boxes[0].startsWith("Critical|Pollaris|Error 1: no such table: " + table),
+                 qPrintable(boxes.join('\n')));
+        QVERIFY(Shell::endedWith().value_or(0) != 0);
         // Once ended, no handler runs any more.
         click(Shell::Show<frmMain>().lblLogAdmin);
         QVERIFY(!Shell::Exists(Shell::Slot::frmAdminLogIn) && shownBoxes().isEmpty());
