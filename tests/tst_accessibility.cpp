@@ -40,11 +40,6 @@ QString role(QAccessibleInterface *i)
     return names.value(i->role(), QString::number(i->role()));
 }
 
-QStringList actions(QAccessibleInterface *i)
-{
-    return i && i->actionInterface() ? i->actionInterface()->actionNames() : QStringList();
-}
-
 QString labelledBy(QAccessibleInterface *i)
 {
     const auto labels = i->relations(QAccessible::Label);
@@ -77,7 +72,7 @@ class AccessibilityTest : public QObject {
             QAccessibleInterface *child = frame->child(c);
             QString line = role(child) + u' ' + name(child);
             if (child->role() == QAccessible::Button || child->role() == QAccessible::Link)
-                line += QStringLiteral(" [%1]").arg(actions(child).join(u','));
+                line += QStringLiteral(" [%1]").arg(child->actionInterface()->actionNames().join(u','));
             out << line;
             // Fields and lists are named by their caption; a choice names its entry and is captioned.
             const QString caption = labelledBy(child);
