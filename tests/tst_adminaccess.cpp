@@ -1,5 +1,4 @@
-// The administrator's road: log-in, the panel's figures, log-out and the change
-// of password, driven through the real screens against a real file.
+// The administrator's log-in, panel figures, log-out and password change.
 
 #include "TestSupport.h"
 
@@ -15,7 +14,6 @@
 class AdminAccessTest : public ScreenTest {
     Q_OBJECT
 
-    // From the main menu, which always opens the screen empty.
     frmAdminLogIn &logIn(const QString &user, const QString &password)
     {
         return ::logIn<frmAdminLogIn>(Shell::Show<frmMain>().lblLogAdmin, user, password);
@@ -35,8 +33,7 @@ private slots:
     {
         db->exec("INSERT INTO Administrators VALUES ('O''Neil','pw'), ('nopass', NULL)");
         modGlobalVar::AdminUser.clear();
-        // A quoted name reaching the password check was found as itself; no password at all
-        // never matches.
+        // A quoted name is found as itself; a missing password never matches.
         const struct {
             const char *user, *pass, *wrong;
         } attempts[] = {{"nobody", "secret", "Username"},       {"admin", "SECRET", "Password"},
@@ -67,8 +64,7 @@ private slots:
         QCOMPARE(dialog.txtPassword1->text() + '|' + dialog.txtPassword2->text(), QStringLiteral("NewPass|newpass"));
         QCOMPARE(storedPassword().toString(), QStringLiteral("secret"));
 
-        // Cancel does not recount; OK writes and recounts whole tables, a voter who has
-        // voted still being registered.
+        // Cancel does not recount; OK writes and recounts, counting voters who voted.
         db->exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 12) "
                  "INSERT INTO Positions SELECT 'P' || i, 'Position ' || i FROM n");
         db->exec("INSERT INTO CandInfo VALUES ('C1','a','1','P1'),('C2','b','2','P2')");

@@ -1,8 +1,5 @@
-// Awkward entries typed or pasted into the text fields: quotes, SQL fragments,
-// pattern characters, backslashes, blanks, letters beyond ASCII, combining marks,
-// right-to-left text, emoji, and texts at and beyond a field's limit. Each is
-// stored and found exactly as the field holds it (a longer text is cut to the
-// field), and nothing else in the file changes.
+// Awkward entries typed or pasted into the text fields are stored and found exactly
+// as the field holds them, and nothing else in the file changes.
 
 #include "TestSupport.h"
 
@@ -25,15 +22,13 @@
 
 namespace {
 
-// What a field of the given limit holds: the entry cut to the limit, never
-// half of a character that takes two code units.
+// The entry cut to a field's limit, never halving a surrogate pair.
 QString held(const QString &entry, int limit)
 {
     return entry.left(limit - (entry.size() > limit && entry.at(limit - 1).isHighSurrogate()));
 }
 
-// Typed when it fits, one key a character (a character of two code units as one
-// key, as an input method sends it); pasted when longer than the field takes.
+// Typed a character a key when it fits; pasted when longer.
 void enter(std::initializer_list<QLineEdit *> fields, const QString &text)
 {
     for (QLineEdit *field : fields) {
@@ -87,7 +82,6 @@ private slots:
             wholeFile({QStringList{"P", pos, name, "", ""}.join('|'), QStringList{"C", code, name, user, pos}.join('|'),
                        "T|" + code + "|1||", QStringList{"U", name, user, user, "1"}.join('|')});
 
-        // A voter's account, a position, and a candidate for the position.
         click(Shell::Show<frmAdminUsers>().cmdAddUser);
         frmAddUser &account = Shell::Get<frmAddUser>();
         enter({account.txtName, account.txtStudentID, account.txtPassword}, entry);
@@ -101,7 +95,6 @@ private slots:
         candidate.cmbbxPosition->setCurrentIndex(entries(candidate.lstPosID).indexOf(pos));
         click(candidate.cmdOK);
 
-        // The voter logs in by that user name and votes for the candidate, found by its code.
         click(Shell::Show<frmMain>().lblLogUser);
         frmVoterLogIn &login = Shell::Get<frmVoterLogIn>();
         enter({login.txtUsername, login.txtPassword}, entry);

@@ -1,5 +1,4 @@
-// Ballot set-up and results: the candidates and positions panel with its dialogs
-// and the results screen, driven through the real screens against a real file.
+// The candidates and positions panel, its dialogs and the results screen.
 
 #include "TestSupport.h"
 
@@ -26,7 +25,6 @@ class BallotSetupTest : public ScreenTest {
         Msg::setNextAnswer(Msg::Answer::Yes);
         return press(button);
     }
-    // Chooses a position on the panel, picks one of its candidates when given, then presses a button.
     static void pick(frmMainAdmin &panel, const QString &posId, const QString &candId = {}, QPushButton *then = nullptr)
     {
         panel.cmbbxPosition->setCurrentIndex(entries(panel.lstPosID).indexOf(posId));
@@ -64,7 +62,7 @@ private slots:
         type(pos.txtPosID, "P'3");
         QCOMPARE(press(pos.cmdOK), critical("Duplicate Position ID Found!", "Error!"));
         QCOMPARE(pos.txtPosID->text() + pos.txtPosName->text(), "P'3President");
-        // A name borne by another position, and a code of blanks, are fine.
+        // A name another position bears, and a code of blanks, are fine.
         type(pos.txtPosID, "  ");
         QCOMPARE(press(pos.cmdOK), QStringList());
         QCOMPARE(db->rows("SELECT * FROM Positions"),
@@ -105,7 +103,6 @@ private slots:
     {
         db->exec("INSERT INTO Positions VALUES ('P5','Fifth')");
         db->exec("INSERT INTO CandInfo VALUES ('C5','Eve','S5','P5'),('Ä6','Flo','S6','P5')");
-        // Tallies written by other means: in other letter cases, twice, without a code.
         db->exec("INSERT INTO CandVote VALUES ('c5',5),('ä6',7),('C5',8),(NULL,1)");
         const QStringList before = wholeFile();
         frmMainAdmin &panel = openPanel();
@@ -116,7 +113,6 @@ private slots:
         pick(panel, "P2", "c'4", panel.cmdDelCand);
         QCOMPARE(shownBoxes(), QStringList{box(Msg::Icon::Question, "Delete Candidate?", "Are you sure?")});
         QCOMPARE(wholeFile(), before); // answering No changes nothing
-        // A write failing after two candidates and one tally takes the whole cascade back.
         pick(panel, "P1");
         store::Connection::failWriteAfter(4);
         QVERIFY(confirmed(panel.cmdDelPos).value(1).startsWith("Critical|Pollaris|Error 3999:"));
@@ -128,7 +124,7 @@ private slots:
             pick(again, posId);
             confirmed(again.cmdDelPos);
         }
-        // Each code takes the first tally row it names under the store's text equality.
+        // Each code takes the first tally row it names, whatever the letter case.
         QCOMPARE(wholeFile(),
                  (QStringList{"P|P2|Vice", "P|p'3|Empty", "I|c'4|Di|S4|P2", "V|c'4|7", "V|C5|8", "V|NULL|1"}));
         // A candidate without a tally is a failure too, and deletes nothing.
@@ -157,7 +153,7 @@ private slots:
         QCOMPARE(db->rows("SELECT * FROM CandInfo NATURAL JOIN CandVote WHERE CandID = 'C2'"),
                  QStringList{"C2|Bo Renamed|S2|P2|12"});
 
-        // Values longer than the fields allow, written by other means, survive OK unchanged.
+        // Values longer than the fields survive OK unchanged.
         db->exec("UPDATE CandInfo SET CandName = '" + QString(60, 'n') + "', StudentNum = '" + QString(25, 's') +
                  "' WHERE CandID = 'c''4'");
         const QStringList before = wholeFile();
@@ -184,7 +180,6 @@ private slots:
         db->exec("INSERT INTO CandVote VALUES ('L1',25),('L2',12),('L3',40000),('', 99),('L2x',1)");
         frmMainAdmin &panel = openPanel();
         frmCountVotes &results = Shell::Get<frmCountVotes>();
-        // One position after another, each showing only its own ('l3' has no tally of its own).
         const QList<QStringList> expected{
             {"P1", "President", "Bo" + QString(56, '-') + " 12", "Ann" + QString(62, '-') + " 5",
              "Cy" + QString(68, '-') + " 0"},
@@ -196,15 +191,13 @@ private slots:
             QCOMPARE(entries(results.lstResults), shown.mid(2));
             click(results.cmdOK);
         }
-        // The rule itself, at its edges.
         QCOMPARE(frmCountVotes::ResultLine("Nine Char", 0), "Nine Char" + QString(61, '-') + " 0");
         QCOMPARE(frmCountVotes::ResultLine(QString(20, 'x'), 60), QString(20, 'x') + " 60");
         QCOMPARE(frmCountVotes::ResultLine("a", 2147483647), "a 2147483647");
         QCOMPARE(frmCountVotes::ResultLine("neg", -3), "neg" + QString(70, '-') + "-3");
     }
 
-    // A tally written by other means as text or as a fraction is no count: the results
-    // end the program as the ballot does, and show no line.
+    // A tally stored as text or a fraction ends the program and shows no line.
     void aTallyThatIsNoWholeNumberIsATypeMismatch_data()
     {
         QTest::addColumn<QString>("tally");

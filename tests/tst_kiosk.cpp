@@ -1,6 +1,4 @@
-// The shell in a polling-station kiosk (POLLARIS_KIOSK=1): every screen in a
-// frameless full-screen window of its own, centred, which nothing but the
-// program's own Exit ends.
+// Kiosk mode: each screen in a frameless, centred full-screen window that only Exit ends.
 
 #include "TestSupport.h"
 
@@ -14,13 +12,10 @@ class KioskTest : public QObject {
     Q_OBJECT
     std::unique_ptr<ElectionFolder> db;
 
-    // The top-level windows on the display.
     static QList<QWidget *> shown()
     {
-        QList<QWidget *> windows;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->isVisible())
-                windows << w;
+        QList<QWidget *> windows = QApplication::topLevelWidgets();
+        windows.removeIf([](QWidget *w) { return !w->isVisible(); });
         return windows;
     }
 
@@ -45,7 +40,6 @@ private slots:
         QVERIFY(!frame->close());
         QVERIFY(frame->isVisible() && !Shell::endedWith());
 
-        // The voter's road moves from one full-screen window to the next and back.
         click(menu.lblLogUser);
         frmVoterLogIn &login = Shell::Get<frmVoterLogIn>();
         QVERIFY(login.window() != frame && shown() == QList<QWidget *>{login.window()});
@@ -53,7 +47,6 @@ private slots:
         click(login.cmdCancel);
         QVERIFY(shown() == QList<QWidget *>{frame} && menu.isVisible());
 
-        // Exit still ends the program (the launcher starts it again).
         click(menu.lblExit);
         QCOMPARE(Shell::endedWith(), std::optional<int>(0));
     }

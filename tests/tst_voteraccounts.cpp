@@ -1,5 +1,4 @@
-// The register of voters: the panel, adding and editing accounts, driven through
-// the real screens against a real file, and the voter's log-in afterwards.
+// The register of voters: the panel, adding and editing accounts, and the log-in afterwards.
 
 #include "TestSupport.h"
 
@@ -22,7 +21,6 @@ class VoterAccountsTest : public ScreenTest {
         click(Shell::Show<frmAdminStart>().cmdUsers);
         return Shell::Get<frmAdminUsers>();
     }
-    // The list holds the accounts of the file in the file's order, nothing picked and nothing shown.
     void verifyListIsTheTable(const frmAdminUsers &panel)
     {
         QCOMPARE(entries(panel.lstUser), db->rows("SELECT Username FROM Users ORDER BY rowid"));
@@ -44,7 +42,6 @@ private slots:
         type(dialog.txtStudentID, "S100");
         QCOMPARE(press(dialog.cmdOK), critical("Please enter a password!"));
         type(dialog.txtPassword, " ");
-        // Taken in another letter case, also beyond ASCII.
         for (const QString taken : {"S100", "ÉMILE"}) {
             type(dialog.txtStudentID, taken);
             QCOMPARE(press(dialog.cmdOK), critical("Duplicate User Account Found!", "Error!"));
@@ -56,15 +53,14 @@ private slots:
         QCOMPARE(db->rows("SELECT * FROM Users"),
                  (QStringList{"Old|s100|pw|1", "Ü|émile|pw|0", "  | x' OR '1'='1| |0"}));
 
-        // The list shows the new account; tabbing into it picks nothing, so Delete and Edit
-        // still find nothing picked.
+        // Tabbing into the list picks nothing.
         QApplication::setActiveWindow(&panel);
         panel.lstUser->setFocus(Qt::TabFocusReason);
         QVERIFY(panel.lstUser->hasFocus());
         click(panel.cmdDelUser);
         QCOMPARE(press(panel.cmdEditCand), QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Select a User!")});
         verifyListIsTheTable(panel);
-        // A picked entry stays picked, and shown as picked, under Ctrl+click.
+        // Ctrl+click leaves a picked entry picked.
         const QPoint second = panel.lstUser->visualItemRect(panel.lstUser->item(1)).center();
         QTest::mouseClick(panel.lstUser->viewport(), Qt::LeftButton, {}, second);
         QTest::mouseClick(panel.lstUser->viewport(), Qt::LeftButton, Qt::ControlModifier, second);
@@ -75,8 +71,7 @@ private slots:
     {
         db->exec("INSERT INTO CandVote VALUES ('C1', 42); INSERT INTO Users VALUES ('New Voter','nv1','pw',1)");
 
-        // Values longer than the fields let anybody type, written by other means, and markup:
-        // shown whole and as plain text, typing cannot lengthen them, and OK unchanged keeps them.
+        // Over-long values and markup: shown whole as plain text, not lengthened, kept by OK.
         const QString longName = "<b>Ann</b>" + QString(60, 'n'), longPassword(25, 'p');
         db->exec("INSERT INTO Users VALUES ('" + longName + "','tw1','" + longPassword + "',0),('Twin','NV1','x',0)");
         const QStringList before = db->rows("SELECT * FROM Users");
@@ -92,9 +87,8 @@ private slots:
         click(edit.cmdOK);
         QCOMPARE(db->rows("SELECT * FROM Users"), before);
 
-        // The next account opened gets the ordinary limits again. Editing changes the first
-        // account with that user name only, never the user name or the flag, and a new
-        // password does not let it vote again.
+        // The ordinary limits return; an edit changes only the first such account, never
+        // its user name or flag, and a new password does not let it vote again.
         panel.lstUser->setCurrentRow(0);
         click(panel.cmdEditCand);
         QCOMPARE(QPoint(edit.txtName->maxLength(), edit.txtPassword->maxLength()), QPoint(50, 20));
@@ -133,7 +127,6 @@ private slots:
                  "INSERT INTO Users SELECT 'Voter ' || i, 'u' || i, 'p' || i, 0 FROM n");
         frmAdminUsers &panel = openPanel();
         verifyListIsTheTable(panel);
-        // Each change is made behind the panel's back, with the last entry picked.
         for (const QString sql :
              {"INSERT INTO Users VALUES ('N','u40001','p',0)", "DELETE FROM Users WHERE rowid = 20000",
               "UPDATE Users SET Username = 'renamed' WHERE rowid = 30000",
@@ -147,9 +140,7 @@ private slots:
         }
     }
 
-    // Another station writes the row between this station's read and its write. An edit
-    // runs again on the row as it now is; a delete the administrator has already confirmed
-    // is refused with nothing written, and the panel goes on.
+    // Another station writes between read and write: an edit reruns, a delete is refused.
     void anotherStationsWriteInBetweenIsNeitherLostNorFatal()
     {
         db->exec("INSERT INTO Users VALUES ('Ann','a1','pw',false),('Ben','b2','pw',false)");
