@@ -51,10 +51,7 @@ class VotingTest : public QObject {
 
     void logIn(const QString &user, const QString &pass)
     {
-        click(Shell::Show<frmMain>().lblLogUser);
-        type(Shell::Get<frmVoterLogIn>().txtUsername, user);
-        type(Shell::Get<frmVoterLogIn>().txtPassword, pass);
-        click(Shell::Get<frmVoterLogIn>().cmdOK);
+        ::logIn<frmVoterLogIn>(Shell::Show<frmMain>().lblLogUser, user, pass);
     }
     frmVoter &enterBallot(const QString &user, const QString &pass)
     {
