@@ -10,6 +10,11 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+// Boxes of the voter's road, as the driver reports them.
+const QString kAdmitted = "Exclamation\tPollaris\tWarning! Users can only login once";
+const QString kSpent = "Critical\tError!\tUser has already voted!";
+const QString kThanks = "Information\tYour vote has been added\tThank you for voting!";
+
 // Copies the driver into the folder of an election file; returns its path there.
 inline QString installDriver(const QString &folder)
 {

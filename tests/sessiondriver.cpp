@@ -94,20 +94,16 @@ void perform(const QStringList &f)
         type(dialog.txtCandID, f.value(1));
         dialog.cmbbxPosition->setCurrentIndex(indexOf(dialog.lstPosID, f.value(4)));
         click(dialog.cmdOK);
-    } else if (what == "pickcand") {
+    } else if (what == "pickcand" || what == "delpicked" || what == "delcand" || what == "delpos") {
         frmMainAdmin &panel = Shell::Get<frmMainAdmin>();
-        panel.cmbbxPosition->setCurrentIndex(indexOf(panel.lstPosID, f.value(1)));
-        clickEntry(panel.lstCandidate, panel.lstCandID, f.value(2));
-    } else if (what == "delpicked") {
-        Msg::setNextAnswer(Msg::Answer::Yes);
-        click(Shell::Get<frmMainAdmin>().cmdDelCand);
-    } else if (what == "delcand" || what == "delpos") {
-        frmMainAdmin &panel = Shell::Get<frmMainAdmin>();
-        panel.cmbbxPosition->setCurrentIndex(indexOf(panel.lstPosID, f.value(1)));
-        if (what == "delcand")
+        if (what != "delpicked")
+            panel.cmbbxPosition->setCurrentIndex(indexOf(panel.lstPosID, f.value(1)));
+        if (what == "pickcand" || what == "delcand")
             clickEntry(panel.lstCandidate, panel.lstCandID, f.value(2));
-        Msg::setNextAnswer(Msg::Answer::Yes);
-        click(what == "delcand" ? panel.cmdDelCand : panel.cmdDelPos);
+        if (what != "pickcand") {
+            Msg::setNextAnswer(Msg::Answer::Yes);
+            click(what == "delpos" ? panel.cmdDelPos : panel.cmdDelCand);
+        }
     } else {
         refuse("not understood: " + f.join(' '));
     }

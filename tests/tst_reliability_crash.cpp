@@ -51,9 +51,6 @@ struct Model : QMap<QString, QString> {
     }
 };
 
-const QString kWarning = "Exclamation\tPollaris\tWarning! Users can only login once";
-const QString kThanks = "Information\tYour vote has been added\tThank you for voting!";
-
 } // namespace
 
 class CrashTest : public QObject {
@@ -130,7 +127,7 @@ private slots:
                 actionMicros[voting] =
                     qMax<qint64>((QDateTime::currentMSecsSinceEpoch() - started) * 1000 / script.size(), 1000);
             for (const QString &shown : run.boxes())
-                QVERIFY2(shown == kWarning || shown == kThanks || shown.startsWith("Question\t"), qPrintable(shown));
+                QVERIFY2(shown == kAdmitted || shown == kThanks || shown.startsWith("Question\t"), qPrintable(shown));
             const QStringList done = run.acknowledged();
             QCOMPARE(done, script.mid(0, done.size()));
 
@@ -143,9 +140,8 @@ private slots:
             for (const QString &row :
                  db.rows("SELECT 'P|' || PosID, PosName FROM Positions UNION ALL "
                          "SELECT 'C|' || CandID, CandName || '|' || StudentNum || '|' || PosID FROM CandInfo UNION ALL "
-                         "SELECT 'T|' || CandID, CAST(NumVotes AS TEXT) FROM CandVote UNION ALL SELECT 'U|' || "
-                         "Username, '' FROM "
-                         "Users WHERE HasVoted"))
+                         "SELECT 'T|' || CandID, CAST(NumVotes AS TEXT) FROM CandVote UNION ALL "
+                         "SELECT 'U|' || Username, '' FROM Users WHERE HasVoted"))
                 inFile.insert(row.section('|', 0, 1), row.section('|', 2));
             if (!wasKilled || inFile != withPending)
                 QCOMPARE(inFile.rows(), acked.rows());
@@ -156,9 +152,8 @@ private slots:
             QCOMPARE(
                 db.rows("SELECT 'no tally ' || CandID FROM CandInfo WHERE CandID NOT IN (SELECT CandID FROM CandVote) "
                         "UNION ALL SELECT 'two tallies ' || CandID FROM CandVote GROUP BY CandID HAVING count(*) > 1 "
-                        "UNION ALL SELECT 'too many votes ' || PosID FROM CandInfo JOIN CandVote USING (CandID) GROUP "
-                        "BY PosID "
-                        "HAVING sum(NumVotes) > (SELECT count(*) FROM Users WHERE HasVoted)"),
+                        "UNION ALL SELECT 'too many votes ' || PosID FROM CandInfo JOIN CandVote USING (CandID) "
+                        "GROUP BY PosID HAVING sum(NumVotes) > (SELECT count(*) FROM Users WHERE HasVoted)"),
                 QStringList());
             killed += wasKilled ? 1 : 0;
             pendingFound += inFile == acked ? 0 : 1;

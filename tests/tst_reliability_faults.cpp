@@ -1,7 +1,7 @@
 // Faults of the election file or server, met by the real program in a child
 // process: each ends in the critical box with the engine's number and text and a
 // non-zero exit status, never a hang, a crash or a silent success, and leaves the
-// election exactly as it was. Then two copies of the program on one election.
+// election exactly as it was. Then two administrators on one election.
 
 #include "SessionDriver.h"
 #include "TestSupport.h"
@@ -201,57 +201,6 @@ private slots:
         QCOMPARE(run.acknowledged().size(), started ? 3 : 0);
         if (started)
             QCOMPARE(db->rows(all), done); // the voter and the vote acknowledged, nothing after
-    }
-
-    // Two copies of the program at once, each with its own voters: every vote
-    // acknowledged by either is in the election.
-    void twoCopiesVotingAtOnceLoseNoVote()
-    {
-        DriverRun runs[2] = {DriverRun(driver, db->programArguments()), DriverRun(driver, db->programArguments())};
-        QVERIFY(runs[0].start() && runs[1].start());
-        QStringList scripts[2];
-        for (int i = 10; i < 70; ++i) // every third voter, 20 in all, for C1
-            scripts[i % 2] << QStringLiteral("login\tv%1\tpw%1").arg(i)
-                           << QStringLiteral("vote\tPRES\tC%1").arg(i % 3 ? 2 : 1) << "done";
-        for (int k : {0, 1})
-            runs[k].send(scripts[k], true);
-        for (int k : {0, 1})
-            QCOMPARE(runs[k].finish(), 0);
-        QCOMPARE(db->rows("SELECT CandID, NumVotes FROM CandVote ORDER BY CandID"), (QStringList{"C1|24", "C2|49"}));
-        QCOMPARE(db->count("Users WHERE HasVoted"), 60);
-    }
-
-    // The same accounts on both, in the same order, each given to both at once: one
-    // copy lets the voter in, the other says the account has voted, and both go on.
-    void twoCopiesNeverAdmitOneAccountTwice()
-    {
-        DriverRun runs[2] = {DriverRun(driver, db->programArguments()), DriverRun(driver, db->programArguments())};
-        QVERIFY(runs[0].start() && runs[1].start());
-        const QString admitted = "Exclamation\tPollaris\tWarning! Users can only login once",
-                      spent = "Critical\tError!\tUser has already voted!";
-        for (int i = 10; i < 50; ++i) {
-            const QString login = QStringLiteral("login\tv%1\tpw%1").arg(i);
-            qsizetype before[2] = {runs[0].boxes().size(), runs[1].boxes().size()};
-            for (DriverRun &run : runs)
-                run.send({login});
-            QStringList shown;
-            for (DriverRun &run : runs) {
-                QVERIFY(run.waitUntil([&] { return run.acknowledged().endsWith(login); }));
-                shown << run.boxes().mid(before[&run - runs]);
-            }
-            for (DriverRun &run : runs) {
-                const QString leave = run.boxes().mid(before[&run - runs]).contains(admitted) ? "done" : "cancel";
-                run.send({leave});
-                QVERIFY(run.waitUntil([&] { return run.acknowledged().endsWith(leave); }));
-            }
-            shown.sort();
-            QCOMPARE(shown, (QStringList{spent, admitted}));
-        }
-        for (DriverRun &run : runs) {
-            run.p.closeWriteChannel();
-            QCOMPARE(run.finish(), 0);
-        }
-        QCOMPARE(db->count("Users WHERE HasVoted"), 40);
     }
 
     // Two administrators at once: the same new code given on both, then the same candidate

@@ -25,10 +25,6 @@
 
 namespace {
 
-const QString kAdmitted = "Exclamation\tPollaris\tWarning! Users can only login once";
-const QString kSpent = "Critical\tError!\tUser has already voted!";
-const QString kThanks = "Information\tYour vote has been added\tThank you for voting!";
-
 int setting(const char *name, int fallback)
 {
     return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : fallback;

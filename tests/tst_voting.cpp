@@ -21,10 +21,8 @@ const QString kOnce = box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users ca
 const QString kSelect = box(Msg::Icon::Critical, "Pollaris", "Select a Candidate!");
 const QString kThanks = box(Msg::Icon::Information, "Your vote has been added", "Thank you for voting!");
 
-// "a,b,c" as a list, to keep expected rows on one line.
 QStringList L(const char *items) { return QString::fromUtf8(items).split(u',', Qt::SkipEmptyParts); }
 
-// The texts of a combo box or list, in order.
 QStringList entries(const QAbstractItemModel *m)
 {
     QStringList out;
@@ -33,13 +31,11 @@ QStringList entries(const QAbstractItemModel *m)
     return out;
 }
 
-// Clicks entry i of a visible list as the voter would.
 void clickEntry(QListWidget *list, int i, Qt::KeyboardModifiers mods = {})
 {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, mods, list->visualItemRect(list->item(i)).center());
 }
 
-// No position chosen, and nothing listed or shown below it.
 bool noChoice(const frmVoter &v)
 {
     return v.cmbbxPosition->currentIndex() == -1 && v.lstPosID->currentRow() == -1 && v.lstCandidate->count() == 0 &&
@@ -53,13 +49,9 @@ class VotingTest : public QObject {
     Q_OBJECT
     std::unique_ptr<ElectionFolder> db;
 
-    // From the main menu, which always opens the screen empty.
     void logIn(const QString &user, const QString &pass)
     {
-        click(Shell::Show<frmMain>().lblLogUser);
-        type(Shell::Get<frmVoterLogIn>().txtUsername, user);
-        type(Shell::Get<frmVoterLogIn>().txtPassword, pass);
-        click(Shell::Get<frmVoterLogIn>().cmdOK);
+        ::logIn<frmVoterLogIn>(Shell::Show<frmMain>().lblLogUser, user, pass);
     }
     frmVoter &enterBallot(const QString &user, const QString &pass)
     {
@@ -258,8 +250,6 @@ private slots:
         QFETCH(int, entry);
         QFETCH(QString, boxStart);
         QFETCH(QString, lastTally);
-        // Only a file written by other tools can hold a tally that is no whole number;
-        // the server's column takes whole numbers alone.
         if (!lastTally.isEmpty() && db->onServer())
             QSKIP("the server keeps tallies as whole numbers");
         if (!lastTally.isEmpty())
