@@ -58,11 +58,11 @@ static QString randomText(QRandomGenerator &rng, const QStringList &from, quint3
 
 // The one query form: one table, at most one condition with its value bound, at
 // most one ordering; on the server the fields are named, the row number first.
-const QRegularExpression kFileForm(QStringLiteral("^SELECT rowid, \\* FROM \"\\w+\"( WHERE textEq\\(\"\\w+\", "
-                                                  "\\?1\\))?( ORDER BY \"\\w+\" DESC, rowid| ORDER BY rowid)$"));
-const QRegularExpression kServerForm(
-    QStringLiteral("^SELECT rowid(, \"\\w+\")* FROM \"\\w+\"( WHERE \"\\w+\"(::text)? COLLATE pollaris_nocase = \\$1)?"
-                   "( ORDER BY \"\\w+\" DESC NULLS LAST, rowid| ORDER BY rowid)( LIMIT 0)?$"));
+const QRegularExpression kFileForm(QStringLiteral("^SELECT rowid, \\* FROM \"\\w+\"( WHERE textEq\\(\"\\w+\", \\?\\))?"
+                                                  "( ORDER BY \"\\w+\" DESC, rowid| ORDER BY rowid LIMIT \\?)$"));
+const QRegularExpression kServerForm(QStringLiteral(
+    "^SELECT rowid(, \"\\w+\")* FROM \"\\w+\"( WHERE (\"\\w+\"(::text)? COLLATE pollaris_nocase = \\$1|false))?"
+    "( ORDER BY \"\\w+\" DESC NULLS LAST, rowid| ORDER BY rowid LIMIT 1000)$"));
 
 class FuzzTest : public QObject {
     Q_OBJECT

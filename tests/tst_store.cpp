@@ -3,12 +3,14 @@
 
 #include "TestSupport.h"
 
+#include "screens/frmAdminUsers.h"
 #include "store/Connection.h"
 #include "store/RecordCursor.h"
 #include "store/StoreError.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <functional>
@@ -71,7 +73,11 @@ private slots:
         FETCH_ENGINE(engine);
         db = std::make_unique<ElectionFolder>(engine), owner = std::make_unique<QObject>();
     }
-    void cleanup() { owner.reset(), store::Connection::closeAll(), store::Connection::failWriteAfter(0); }
+    void cleanup()
+    {
+        owner.reset(), store::Connection::closeAll(), store::Connection::failWriteAfter(0);
+        store::Connection::setStatementObserver(nullptr);
+    }
 
     void sequencesOnEmptyOneAndManyRowsReachTheFileAndLast()
     {
@@ -206,6 +212,54 @@ private slots:
         });
         QCOMPARE(refused, db->onServer() ? int(store::ServerFailure) : SQLITE_CONSTRAINT_CHECK);
         QCOMPARE(db->value("SELECT max(NumVotes) FROM CandVote").toLongLong(), 2147483647LL);
+    }
+
+    // A long result is read in two parts: a count, or the last row asked for nothing,
+    // reads none of the rest; moving on past the first part reads the rest once.
+    // Accounts another station deletes between the count and the reading shorten
+    // the list instead of ending the program.
+    void aLongResultIsReadInPartsAndItsRestWhenNeeded()
+    {
+        db->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 2500) "
+                                "INSERT INTO Users SELECT 'Voter ' || i, 'u' || i, 'p', false FROM n"));
+        RecordCursor *dc = cursor("Users");
+        dc->connection();
+        QStringList run;
+        store::Connection::setStatementObserver([&run](const QString &sql) {
+            run << (sql.startsWith(QStringLiteral("SELECT count(*)")) ? QStringLiteral("count")
+                    : sql.contains(QStringLiteral("rowid >"))         ? QStringLiteral("rest")
+                                                                      : sql.section(QLatin1Char(' '), -2));
+        });
+        dc->Refresh();
+        dc->MoveLast();
+        QCOMPARE(dc->RecordCount(), 2500);
+        QCOMPARE(run, (QStringList{db->onServer() ? "LIMIT 1000" : "LIMIT ?", "count"}));
+        QCOMPARE(dc->FieldText("Username"), QStringLiteral("u2500"));
+        QCOMPARE(run.size(), 3);
+        QCOMPARE(run.last(), QStringLiteral("rest"));
+
+        // Deleting the last row of the first part, then moving on, and counting.
+        dc->Refresh();
+        for (int i = 1; i < RecordCursor::kFirstRows; ++i)
+            dc->MoveNext();
+        QCOMPARE(dc->FieldText("Username"), QStringLiteral("u1000"));
+        dc->Delete();
+        dc->MoveNext();
+        QCOMPARE(dc->FieldText("Username"), QStringLiteral("u1001"));
+        QCOMPARE(dc->RecordCount(), 2499);
+        QCOMPARE(db->count("Users"), 2499);
+
+        startProgramOn(*db);
+        store::Connection::setStatementObserver([this](const QString &sql) {
+            if (sql.contains(QStringLiteral("rowid >")))
+                db->exec(QStringLiteral("DELETE FROM Users WHERE Username IN ('u2000', 'u2400')"));
+        });
+        frmAdminUsers &panel = Shell::Show<frmAdminUsers>();
+        store::Connection::setStatementObserver({});
+        QCOMPARE(panel.lstUser->count(), 2497);
+        QCOMPARE(panel.lstUser->item(2496)->text(), QStringLiteral("u2500"));
+        QCOMPARE(shownBoxes(), QStringList());
+        Shell::reset();
     }
 
     void writesThatMustNotLandLeaveTheFileAsItWas()

@@ -109,7 +109,8 @@ void frmAdminUsers::AdminUserDataLoad()
         const qint32 n = dcUserInfo->RecordCount();
         dcUserInfo->MoveFirst();
         names.reserve(n);
-        for (qint32 i = 0; i < n; ++i) {
+        // Accounts another station deletes between the count and the reading end the list early.
+        for (qint32 i = 0; i < n && !dcUserInfo->EOF_(); ++i) {
             names.append(dcUserInfo->FieldText(QStringLiteral("Username")));
             dcUserInfo->MoveNext();
         }

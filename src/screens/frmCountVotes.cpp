@@ -79,7 +79,8 @@ void frmCountVotes::GetnDisplay(const QString &CandPosID)
     // that each tally row finds its candidate in one step.
     QHash<QString, QString> nameOf;
     const qint32 candidates = dcCandInfo->RecordCount();
-    for (qint32 j = 0; j < candidates; ++j) {
+    // Candidates another station deletes between the count and the reading end the list early.
+    for (qint32 j = 0; j < candidates && !dcCandInfo->EOF_(); ++j) {
         const QString code = dcCandInfo->FieldText(QStringLiteral("CandID"));
         if (!code.isEmpty() && !nameOf.contains(code))
             nameOf.insert(code, dcCandInfo->FieldText(QStringLiteral("CandName")));

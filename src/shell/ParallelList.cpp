@@ -20,7 +20,8 @@ void readRows(store::RecordCursor *dc, const QString &shownField, const QString 
     dc->MoveFirst();
     shown.reserve(n);
     codes.reserve(n);
-    for (qint32 i = 0; i < n; ++i) {
+    // Rows another station deletes between the count and the reading end the list early.
+    for (qint32 i = 0; i < n && !dc->EOF_(); ++i) {
         shown.append(dc->FieldText(shownField));
         codes.append(dc->FieldText(codeField));
         dc->MoveNext();

@@ -15,12 +15,15 @@ enum class Kind : int { Integer = 1, Float = 2, Text = 3, Null = 5 };
 // A record source taken apart: all fields of one table, at most one text
 // equality condition (its value bound, never written into SQL), at most one
 // descending order on a field. Rows come in the order they were added, or in
-// that order among equals of the ordering.
+// that order among equals of the ordering. Without an ordering a part of the
+// rows can be asked for: the first few, or those added after a given row.
 struct Query {
     QString table;
     QString conditionField; // empty: no condition
     QString conditionValue;
-    QString orderField; // empty: no ordering
+    QString orderField;     // empty: no ordering
+    qint64 afterRowid = -1; // only the rows after this one; -1: from the first
+    qint64 limit = -1;      // at most this many rows; -1: all
 };
 
 // Takes a result as the engine reads it: the field names once, then each row
@@ -60,6 +63,8 @@ public:
 
     // Runs a record source and hands its rows to the sink.
     virtual void select(const Query &query, RowSink &sink) = 0;
+    // The number of rows the record source gives, without reading them.
+    virtual qint64 count(const Query &query) = 0;
     // Adds a row with the given fields; the others take their defaults.
     virtual void insert(const QString &table, const QStringList &columns, const QVector<QVariant> &values) = 0;
     // Writes the given fields of row rowid, but only while the row still holds

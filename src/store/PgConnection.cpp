@@ -260,31 +260,58 @@ void PgConnection::createSchema()
     loadCatalog();
 }
 
+QString PgConnection::fromWhere(const Query &query, QVector<QVariant> &values) const
+{
+    const Table *t = table(query.table);
+    QString sql = QStringLiteral(" FROM ") + (t ? quoted(t->name) : quoted(query.table.toLower()));
+    QStringList conditions;
+    if (!query.conditionField.isEmpty()) {
+        // No text on the server holds U+0000: a value with it finds nothing.
+        if (query.conditionValue.contains(QChar(0))) {
+            conditions << QStringLiteral("false");
+        } else {
+            unsigned type = kText;
+            const QString field = column(t, query.conditionField, &type);
+            values << query.conditionValue;
+            conditions << (isText(type) ? QStringLiteral("%1 COLLATE pollaris_nocase = $%2")
+                                        : QStringLiteral("%1::text COLLATE pollaris_nocase = $%2"))
+                              .arg(field)
+                              .arg(values.size());
+        }
+    }
+    if (query.afterRowid >= 0) {
+        values << query.afterRowid;
+        conditions << QStringLiteral("rowid > $%1").arg(values.size());
+    }
+    if (!conditions.isEmpty())
+        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    return sql;
+}
+
+qint64 PgConnection::count(const Query &query)
+{
+    QVector<QVariant> values;
+    const QString sql = QStringLiteral("SELECT count(*)") + fromWhere(query, values);
+    PgResult r = run(sql, values);
+    return std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
+}
+
 void PgConnection::select(const Query &query, RowSink &sink)
 {
     const Table *t = table(query.table);
     QStringList fields{QStringLiteral("rowid")};
     for (const QString &c : t ? t->columns : QStringList())
         fields << quoted(c);
-    QString sql = QStringLiteral("SELECT %1 FROM %2")
-                      .arg(fields.join(QStringLiteral(", ")), t ? quoted(t->name) : quoted(query.table.toLower()));
     QVector<QVariant> values;
-    if (!query.conditionField.isEmpty()) {
-        unsigned type = kText;
-        const QString field = column(t, query.conditionField, &type);
-        sql += isText(type) ? QStringLiteral(" WHERE %1 COLLATE pollaris_nocase = $1").arg(field)
-                            : QStringLiteral(" WHERE %1::text COLLATE pollaris_nocase = $1").arg(field);
-        values << query.conditionValue;
-    }
+    QString sql = QStringLiteral("SELECT ") + fields.join(QStringLiteral(", ")) + fromWhere(query, values);
     if (!query.orderField.isEmpty())
         sql += QStringLiteral(" ORDER BY %1 DESC NULLS LAST, rowid").arg(column(t, query.orderField));
     else
         sql += QStringLiteral(" ORDER BY rowid");
+    if (query.limit >= 0)
+        sql += QStringLiteral(" LIMIT %1").arg(query.limit);
 
-    // No text on the server holds U+0000: a value with it finds nothing.
-    const bool findsNothing = query.conditionValue.contains(QChar(0));
-    PgResult r = run(findsNothing ? sql + QStringLiteral(" LIMIT 0") : sql,
-                     findsNothing ? QVector<QVariant>{QString()} : values);
+    PgResult r = run(sql, values);
     const int columnCount = PQnfields(r.get());
     QStringList names;
     QVector<unsigned> types;

@@ -43,6 +43,7 @@ public:
     void exec(const char *sql);
 
     void select(const Query &query, RowSink &sink) override;
+    qint64 count(const Query &query) override;
     void insert(const QString &table, const QStringList &columns, const QVector<QVariant> &values) override;
     bool update(const QString &table, qint64 rowid, const QStringList &columns, const QVector<QVariant> &values,
                 const QStringList &allColumns, const QVector<QVariant> &was) override;
@@ -65,6 +66,8 @@ private:
     void loadCatalog();
     const Table *table(const QString &name) const;
     QString column(const Table *table, const QString &name, unsigned *type = nullptr) const;
+    // The FROM and WHERE of a record source; its values are added to values.
+    QString fromWhere(const Query &query, QVector<QVariant> &values) const;
     // Runs one statement with its values bound; raises the server's failure.
     PgResult run(const QString &sql, const QVector<QVariant> &values = {});
     [[noreturn]] void fail(const pg_result *result) const;

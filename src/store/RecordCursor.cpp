@@ -103,7 +103,7 @@ void RecordCursor::Refresh()
     // size: a list of 100,000 rows read again costs neither fresh memory nor the
     // copying of growing buffers. Should the engine fail part-way, the cursor is
     // left with no rows rather than with some of them.
-    m_table = source.table;
+    m_query = source;
     m_columns.clear();
     m_lastField.clear();
     m_rowids.clear();
@@ -114,11 +114,18 @@ void RecordCursor::Refresh()
     m_first = 0;
     m_last = -1;
     m_refreshed = true;
+    m_complete = true;
+    m_lastPending = false;
+    m_counted = -1;
     m_mode = EditMode::None;
     m_buffer.clear();
     m_currentDeleted = false;
     m_pos = -1;
     m_bof = m_eof = true;
+    // Of a result in the order rows were added, the first rows only: what is
+    // behind them is read when the cursor first moves there.
+    if (source.orderField.isEmpty())
+        source.limit = kFirstRows;
     try {
         Reader reader(*this);
         conn.select(source, reader);
@@ -128,6 +135,7 @@ void RecordCursor::Refresh()
         m_texts.clear();
         throw;
     }
+    m_complete = source.limit < 0 || rowCount() < source.limit;
     m_deleted.assign(m_rowids.size(), false);
     m_last = rowCount() - 1;
     if (!m_rowids.empty()) {
@@ -136,8 +144,41 @@ void RecordCursor::Refresh()
     }
 }
 
+void RecordCursor::readRest()
+{
+    if (m_complete)
+        return;
+    // The rows added after the last one read, in the same order. Should the
+    // engine fail part-way, the cursor keeps just the rows it had.
+    Query rest = m_query;
+    rest.afterRowid = m_rowids.back();
+    const qsizetype rows = rowCount();
+    const size_t cells = m_cells.size(), texts = m_texts.size();
+    try {
+        Reader reader(*this);
+        connection().select(rest, reader);
+    } catch (...) {
+        m_rowids.resize(size_t(rows));
+        m_cells.resize(cells);
+        m_texts.resize(texts);
+        throw;
+    }
+    m_complete = true;
+    m_counted = -1;
+    m_deleted.resize(m_rowids.size(), false);
+    m_first = 0;
+    while (m_first < rowCount() && m_deleted[size_t(m_first)])
+        ++m_first;
+    if (rowCount() > rows)
+        m_last = rowCount() - 1;
+}
+
 void RecordCursor::MoveFirst()
 {
+    m_lastPending = false;
+    // Every row read so far deleted: there may be rows behind them.
+    if (m_first > m_last)
+        readRest();
     if (m_first > m_last)
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
     m_pos = m_first;
@@ -147,19 +188,34 @@ void RecordCursor::MoveFirst()
 void RecordCursor::MoveLast()
 {
     if (m_first > m_last)
+        readRest();
+    if (m_first > m_last)
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
-    m_pos = m_last;
     m_bof = m_eof = m_currentDeleted = false;
+    // Which row is last is read only when something of it is asked for.
+    m_lastPending = !m_complete;
+    m_pos = m_last;
 }
 
 void RecordCursor::MoveNext()
 {
     if (m_eof)
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
+    // Behind the last row is the end, whichever row is last.
+    if (m_lastPending) {
+        m_lastPending = m_bof = m_currentDeleted = false;
+        m_pos = rowCount();
+        m_eof = true;
+        return;
+    }
     // A deleted current row keeps its place: the next row is the one behind it.
     m_pos = m_bof ? 0 : m_pos + 1;
     skipDeleted();
     m_bof = m_currentDeleted = false;
+    if (m_pos >= rowCount() && !m_complete) {
+        readRest();
+        skipDeleted();
+    }
     if (m_pos >= rowCount()) {
         m_pos = rowCount();
         m_eof = true;
@@ -172,9 +228,17 @@ void RecordCursor::skipDeleted()
         ++m_pos;
 }
 
-qint32 RecordCursor::RecordCount() const
+qint32 RecordCursor::RecordCount()
 {
-    const qsizetype rows = rowCount() - m_deletedCount;
+    qint64 rows = rowCount() - m_deletedCount;
+    if (!m_complete) {
+        // Counted by the engine, once; the cursor's own deletes since then taken off.
+        if (m_counted < 0) {
+            m_counted = connection().count(m_query);
+            m_deletedAtCount = m_deletedCount;
+        }
+        rows = m_counted - (m_deletedCount - m_deletedAtCount);
+    }
     if (rows > std::numeric_limits<qint32>::max())
         throw StoreError(ValueOutOfRange, QStringLiteral("Too many rows"));
     return qint32(rows);
@@ -185,8 +249,13 @@ bool RecordCursor::hasCurrentRow() const
     return !m_bof && !m_eof && !m_currentDeleted && m_pos >= 0 && m_pos < rowCount() && !m_deleted[size_t(m_pos)];
 }
 
-void RecordCursor::requireCurrentRow() const
+void RecordCursor::requireCurrentRow()
 {
+    if (m_lastPending) {
+        readRest();
+        m_lastPending = false;
+        m_pos = m_last;
+    }
     if (!hasCurrentRow())
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
 }
@@ -254,14 +323,14 @@ int RecordCursor::columnIndex(const QString &name) const
                      QStringLiteral("Item not found in this collection: %1 (%2)").arg(name, objectName()));
 }
 
-QVariant RecordCursor::Field(const QString &name) const
+QVariant RecordCursor::Field(const QString &name)
 {
     requireCurrentRow();
     const int column = columnIndex(name);
     return cellValue(m_cells[size_t(m_pos) * size_t(m_columns.size()) + size_t(column)]);
 }
 
-QString RecordCursor::FieldText(const QString &name) const
+QString RecordCursor::FieldText(const QString &name)
 {
     requireCurrentRow();
     const int column = columnIndex(name);
@@ -317,7 +386,7 @@ void RecordCursor::Update()
     for (const auto &entry : m_buffer)
         columns << m_columns[entry.first], values << entry.second;
     if (m_mode == EditMode::Adding) {
-        conn.insert(m_table, columns, values);
+        conn.insert(m_query.table, columns, values);
     } else {
         requireCurrentRow();
         if (m_buffer.isEmpty()) {
@@ -330,7 +399,7 @@ void RecordCursor::Update()
         QVector<QVariant> was;
         for (qsizetype c = 0; c < m_columns.size(); ++c)
             was << storedValue(m_cells[first + size_t(c)]);
-        if (!conn.update(m_table, m_rowids[size_t(m_pos)], columns, values, m_columns, was))
+        if (!conn.update(m_query.table, m_rowids[size_t(m_pos)], columns, values, m_columns, was))
             throw StoreError(RowChanged,
                              QStringLiteral("The record was changed or deleted by another user since it was read (%1)")
                                  .arg(objectName()),
@@ -345,7 +414,7 @@ void RecordCursor::Update()
 void RecordCursor::Delete()
 {
     requireCurrentRow();
-    if (!connection().remove(m_table, m_rowids[size_t(m_pos)]))
+    if (!connection().remove(m_query.table, m_rowids[size_t(m_pos)]))
         throw StoreError(RowVanished, QStringLiteral("The record was deleted by another user (%1)").arg(objectName()),
                          StoreError::Outcome::Conflict);
     m_deleted[size_t(m_pos)] = true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Connection.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -15,9 +17,12 @@ class Connection;
 
 // A record cursor: an invisible, named object of one screen that runs a record
 // source (a table name or one of the program's query texts) against the election
-// (a file, or a server) and keeps a current position in the rows it got. Refresh reads the whole
-// result at once, so no cursor holds the file between user actions; every Update
-// and Delete is on disk when it returns.
+// (a file, or a server) and keeps a current position in the rows it got. Refresh reads the
+// result at once, so no cursor holds the election between user actions; every Update
+// and Delete is on disk when it returns. Of a long result in the order rows were
+// added, Refresh reads the first rows only, and the cursor reads the rest when it
+// first moves past them: counting the rows, or moving to the last one and asking
+// nothing of it, reads none of them.
 //
 // Record sources understood, keywords in any letter case:
 //   Table
@@ -43,12 +48,15 @@ public:
     void MoveFirst();
     void MoveLast();
     void MoveNext();
-    qint32 RecordCount() const;
+    qint32 RecordCount();
 
     // Fields by name, without regard to letter case ("Numvotes" is "NumVotes").
-    QVariant Field(const QString &name) const;
+    QVariant Field(const QString &name);
     // The field as text, exactly as Field(name).toString().
-    QString FieldText(const QString &name) const;
+    QString FieldText(const QString &name);
+
+    // How many rows Refresh reads of a long result in the order rows were added.
+    static constexpr qint64 kFirstRows = 1000;
     void SetField(const QString &name, const QVariant &value);
 
     void AddNew();
@@ -71,13 +79,15 @@ private:
     enum class EditMode { None, Adding, Editing };
 
     int columnIndex(const QString &name) const;
-    void requireCurrentRow() const;
+    void requireCurrentRow();
     bool hasCurrentRow() const;
     // Rows read, deleted ones included: a deleted row keeps its place, marked,
     // until the next Refresh, so that a run of deletes costs no moving of the rows
     // behind each one.
     qsizetype rowCount() const { return qsizetype(m_rowids.size()); }
     void skipDeleted();
+    // Reads the rows behind the ones read so far, when there may be any.
+    void readRest();
     QVariant cellValue(const Cell &cell) const;
     // The value as the engine gave it, a text as its very bytes.
     QVariant storedValue(const Cell &cell) const;
@@ -88,7 +98,7 @@ private:
     QString m_recordSource;
     std::shared_ptr<Connection> m_conn;
 
-    QString m_table;
+    Query m_query;
     QStringList m_columns;
     std::vector<qint64> m_rowids;
     std::vector<Cell> m_cells; // row-major, m_columns.size() cells a row
@@ -103,6 +113,10 @@ private:
     bool m_eof = true;
     bool m_currentDeleted = false;
     bool m_refreshed = false;
+    bool m_complete = true;     // every row of the result is read
+    bool m_lastPending = false; // on the last row, not read yet
+    qint64 m_counted = -1;      // the engine's count of a result not read whole
+    qsizetype m_deletedAtCount = 0;
 
     EditMode m_mode = EditMode::None;
     QVector<QPair<int, QVariant>> m_buffer;

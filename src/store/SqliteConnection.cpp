@@ -168,19 +168,56 @@ void SqliteConnection::checkFile(bool writing) const
         throw StoreError(SQLITE_READONLY_DIRECTORY, readonlyFolder(path()));
 }
 
+namespace {
+
+// The FROM and WHERE of a record source, its values bound in order by bindWhere.
+QString fromWhere(const Query &query)
+{
+    QString sql = QStringLiteral(" FROM ") + quoted(query.table);
+    QStringList conditions;
+    if (!query.conditionField.isEmpty())
+        conditions << QStringLiteral("textEq(%1, ?)").arg(quoted(query.conditionField));
+    if (query.afterRowid >= 0)
+        conditions << QStringLiteral("rowid > ?");
+    if (!conditions.isEmpty())
+        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    return sql;
+}
+
+int bindWhere(Statement &stmt, const Query &query)
+{
+    int index = 1;
+    if (!query.conditionField.isEmpty())
+        stmt.bind(index++, query.conditionValue);
+    if (query.afterRowid >= 0)
+        stmt.bind(index++, query.afterRowid);
+    return index;
+}
+
+} // namespace
+
+qint64 SqliteConnection::count(const Query &query)
+{
+    Statement stmt(*this, QStringLiteral("SELECT count(*)") + fromWhere(query));
+    bindWhere(stmt, query);
+    stmt.step();
+    return sqlite3_column_int64(stmt.get(), 0);
+}
+
 void SqliteConnection::select(const Query &query, RowSink &sink)
 {
-    QString sql = QStringLiteral("SELECT rowid, * FROM ") + quoted(query.table);
-    if (!query.conditionField.isEmpty())
-        sql += QStringLiteral(" WHERE textEq(%1, ?1)").arg(quoted(query.conditionField));
+    QString sql = QStringLiteral("SELECT rowid, *") + fromWhere(query);
     if (!query.orderField.isEmpty())
         sql += QStringLiteral(" ORDER BY %1 DESC, rowid").arg(quoted(query.orderField));
     else
         sql += QStringLiteral(" ORDER BY rowid");
+    if (query.limit >= 0)
+        sql += QStringLiteral(" LIMIT ?");
 
     Statement stmt(*this, sql);
-    if (!query.conditionField.isEmpty())
-        stmt.bind(1, query.conditionValue);
+    const int next = bindWhere(stmt, query);
+    if (query.limit >= 0)
+        stmt.bind(next, query.limit);
     sqlite3_stmt *s = stmt.get();
     const int columnCount = sqlite3_column_count(s);
     QStringList columns;

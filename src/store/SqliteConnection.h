@@ -28,6 +28,7 @@ public:
     void checkFile(bool writing) const;
 
     void select(const Query &query, RowSink &sink) override;
+    qint64 count(const Query &query) override;
     void insert(const QString &table, const QStringList &columns, const QVector<QVariant> &values) override;
     bool update(const QString &table, qint64 rowid, const QStringList &columns, const QVector<QVariant> &values,
                 const QStringList &allColumns, const QVector<QVariant> &was) override;
