@@ -59,6 +59,7 @@ class StoreTest : public QObject {
     Q_OBJECT
     std::unique_ptr<ElectionFolder> db;
     std::unique_ptr<QObject> owner;
+    const int defaultWait = store::Connection::lockWaitMs();
 
     RecordCursor *cursor(const QString &table)
     {
@@ -77,6 +78,7 @@ private slots:
     {
         owner.reset(), store::Connection::closeAll(), store::Connection::failWriteAfter(0);
         store::Connection::setStatementObserver(nullptr);
+        store::Connection::setLockWaitMs(defaultWait);
     }
 
     void sequencesOnEmptyOneAndManyRowsReachTheFileAndLast()
@@ -300,6 +302,32 @@ private slots:
             }
             QCOMPARE(list(users, "Select * From Users", "Name"), QStringList{"A"});
         }
+
+        // A station that cannot get the election for a unit within the whole wait meets a
+        // stuck holder, a failure, with nothing left begun; once the holder is done, it goes through.
+        store::Connection::setLockWaitMs(300);
+        RecordCursor *holder = cursor("CandVote"), *waiter = cursor("CandVote");
+        waiter->setDatabaseName(db->onServer() ? db->target() + QStringLiteral(" application_name=second")
+                                               : db->folder() + QStringLiteral("//candpos4.mdb"));
+        {
+            store::Transaction held(holder->connection());
+            append(holder, "CandID", "C8");
+            try {
+                store::Transaction tx(waiter->connection());
+                QFAIL("a unit began while another held the election");
+            } catch (const store::StoreError &e) {
+                QVERIFY2(e.outcome() == store::StoreError::Outcome::Failure, qPrintable(e.text()));
+                QVERIFY2(e.text().contains(db->onServer() ? "55P03" : "database is locked"), qPrintable(e.text()));
+            }
+            QVERIFY(!waiter->connection().inTransaction());
+            held.Commit();
+        }
+        {
+            store::Transaction tx(waiter->connection());
+            append(waiter, "CandID", "C9");
+            tx.Commit();
+        }
+        QCOMPARE(db->rows("SELECT CandID FROM CandVote"), (QStringList{"C1", "C8", "C9"}));
     }
 
     void aFileReachedThroughALinkKeepsItsJournalBesideItAndIsWatchedThere()

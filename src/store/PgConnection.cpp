@@ -142,6 +142,12 @@ PgConnection::~PgConnection() = default;
 
 void PgConnection::close() noexcept { m_conn.reset(); }
 
+bool PgConnection::succeeded(const pg_result *result)
+{
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
 void PgConnection::fail(const pg_result *result) const
 {
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
@@ -398,30 +404,69 @@ bool PgConnection::remove(const QString &table, qint64 rowid)
     return std::strcmp(PQcmdTuples(r.get()), "1") == 0;
 }
 
+std::vector<PgResult> PgConnection::pipeline(std::initializer_list<const char *> statements)
+{
+    if (!m_conn)
+        throw StoreError(ServerUnreachable, QStringLiteral("The connection to the election server is closed"),
+                         StoreError::Outcome::Lost);
+    pg_conn *c = m_conn.get();
+    const QByteArray key = QByteArray::number(kWriteLock);
+    const char *params[] = {key.constData()};
+    bool sent = PQenterPipelineMode(c) == 1;
+    for (const char *sql : statements) {
+        if (!sent)
+            break;
+        observe(QString::fromUtf8(sql));
+        // The only value any of them takes is the lock's key.
+        const int count = std::strstr(sql, "$1") ? 1 : 0;
+        sent = PQsendQueryParams(c, sql, count, nullptr, count ? params : nullptr, nullptr, nullptr, 0) == 1 &&
+               PQpipelineSync(c) == 1;
+    }
+    std::vector<PgResult> results;
+    // Each statement answers with its result and an end mark, then its sync point.
+    for (size_t i = 0; sent && i < statements.size(); ++i) {
+        PgResult result(PQgetResult(c));
+        sent = result != nullptr;
+        while (sent && PgResult(PQgetResult(c)))
+            ; // the end of this statement's results
+        const PgResult sync(PQgetResult(c));
+        sent = sent && sync && PQresultStatus(sync.get()) == PGRES_PIPELINE_SYNC;
+        results.push_back(std::move(result));
+    }
+    if (!sent || PQexitPipelineMode(c) != 1)
+        fail(nullptr);
+    return results;
+}
+
 void PgConnection::begin()
 {
     if (inTransaction())
         throw StoreError(ServerFailure, QStringLiteral("25001: there is already a transaction in progress"));
     // One writer at a time, as in the file: the lock is taken before the unit
     // begins, so that its snapshot already holds every write made before it.
-    // Readers inside the unit see that one moment throughout.
-    run(QStringLiteral("SELECT pg_advisory_lock($1)"), {kWriteLock});
-    m_locked = true;
-    try {
-        exec("BEGIN ISOLATION LEVEL REPEATABLE READ");
-    } catch (...) {
+    // Readers inside the unit see that one moment throughout. Both go to the
+    // server together; it begins the unit as soon as it grants the lock.
+    std::vector<PgResult> r = pipeline({"SELECT pg_advisory_lock($1)", "BEGIN ISOLATION LEVEL REPEATABLE READ"});
+    m_locked = succeeded(r[0].get());
+    if (!m_locked || !succeeded(r[1].get())) {
+        // Without the lock the unit was begun all the same: it ends here.
         rollback();
-        throw;
+        fail(m_locked ? r[1].get() : r[0].get());
     }
 }
 
 void PgConnection::commit()
 {
-    exec("COMMIT");
-    if (m_locked) {
-        m_locked = false;
-        run(QStringLiteral("SELECT pg_advisory_unlock($1)"), {kWriteLock});
+    if (!m_locked) {
+        exec("COMMIT");
+        return;
     }
+    // The lock goes with the unit's end, in the same round trip, whether or not
+    // the unit could be committed.
+    std::vector<PgResult> r = pipeline({"COMMIT", "SELECT pg_advisory_unlock($1)"});
+    m_locked = false;
+    if (!succeeded(r[0].get()))
+        fail(r[0].get());
 }
 
 bool PgConnection::inTransaction() const

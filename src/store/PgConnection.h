@@ -4,6 +4,8 @@
 
 #include <QHash>
 #include <QVector>
+#include <initializer_list>
+#include <vector>
 
 struct pg_conn;
 struct pg_result;
@@ -71,6 +73,12 @@ private:
     // Runs one statement with its values bound; raises the server's failure.
     PgResult run(const QString &sql, const QVector<QVariant> &values = {});
     [[noreturn]] void fail(const pg_result *result) const;
+    static bool succeeded(const pg_result *result);
+    // Sends the statements one behind the other and then reads their results:
+    // one round trip for all. Each ends at a sync point of its own, so that one
+    // that fails does not hold back the next. "$1" in a statement is the key of
+    // the election's write lock.
+    std::vector<PgResult> pipeline(std::initializer_list<const char *> statements);
 
     PgConn m_conn;
     QHash<QString, Table> m_tables; // by lower-case name
