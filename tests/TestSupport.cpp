@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <cstring>
 #include <libpq-fe.h>
@@ -172,6 +173,25 @@ QStringList ElectionFolder::rows(const QString &sql) const
     }
     return result;
 }
+
+Run runProgram(const QString &program, const QStringList &args, const QByteArray &input)
+{
+    QProcess p;
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    // A program that has not ended by then is killed and counts as a failure.
+    const bool ended = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+    return {ended ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+Run admin(const QStringList &args, const QByteArray &input)
+{
+    return runProgram(qEnvironmentVariable("POLLARIS_ADMIN"), args, input);
+}
+
+bool refused(const Run &r, const QString &words) { return r.exitCode > 0 && r.err.contains(words); }
 
 void startProgramIn(const QString &folder)
 {

@@ -53,6 +53,8 @@ public:
     QString target() const { return onServer() ? m_server : file(); }
     // The program's command line for this election.
     QStringList programArguments() const { return onServer() ? QStringList{"--server", m_server} : QStringList(); }
+    // The arguments that name this election to pollaris-admin.
+    QStringList toolArguments() const { return onServer() ? programArguments() : QStringList{file()}; }
 
     // Runs SQL straight on the election, independent of the program's own store.
     // On the server a flag reads as 0 or 1, as in the file, and the hidden row
@@ -72,6 +74,19 @@ private:
     QString m_server;
     QString m_database;
 };
+
+// A program run to its end: its exit status (-1 if it crashed or did not end) and
+// what it wrote on standard output and standard error.
+struct Run {
+    int exitCode = -1;
+    QString out, err;
+};
+// Runs a program with the given standard input, closed after it.
+Run runProgram(const QString &program, const QStringList &args, const QByteArray &input = {});
+// Runs pollaris-admin, the one the build made (POLLARIS_ADMIN).
+Run admin(const QStringList &args, const QByteArray &input = {});
+// A refusal: a failure status, with the given words on standard error.
+bool refused(const Run &r, const QString &words);
 
 // Puts the program into test mode on the given folder, with a fresh set of
 // screens and no message boxes on record.
