@@ -73,6 +73,9 @@ void frmEditCand::ShowCandDetails(const QString &CandName, const QString &StudID
     Look::showWhole(txtName, CandName, 50);
     Look::showWhole(txtStudentID, StudID, 20);
     lblCandidateID->setText(CandID);
+    m_shownName = CandName;
+    m_shownStudID = StudID;
+    m_shownPos = CandPos;
     PositionDataLoad();
     for (int i = 0; i < lstPosID->count(); ++i) {
         if (lstPosID->item(i)->text() == CandPos) {
@@ -113,6 +116,20 @@ void frmEditCand::cmdOK_Click()
     if (dcCandInfo->EOF_()) {
         Msg::Refusal(QStringLiteral("The candidate \"") + lblCandidateID->text() +
                          QStringLiteral("\" is no longer in the election file. Nothing was saved."),
+                     QStringLiteral("Error!"));
+        Hide();
+        Shell::Show<frmMainAdmin>();
+        Shell::Get<frmMainAdmin>().MainAdminDataLoad(0);
+        return;
+    }
+    // Changed at another station since the dialog was opened: saving would undo
+    // that change unseen. Back on the panel the candidate shows as it is now.
+    if (dcCandInfo->FieldText(QStringLiteral("CandName")) != m_shownName ||
+        dcCandInfo->FieldText(QStringLiteral("StudentNum")) != m_shownStudID ||
+        dcCandInfo->FieldText(QStringLiteral("PosID")) != m_shownPos) {
+        Msg::Refusal(QStringLiteral("The candidate \"") + lblCandidateID->text() +
+                         QStringLiteral("\" was changed at another station while you were editing it. Nothing was "
+                                        "saved: please look at it again."),
                      QStringLiteral("Error!"));
         Hide();
         Shell::Show<frmMainAdmin>();

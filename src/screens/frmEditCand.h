@@ -43,4 +43,8 @@ public:
 
 protected:
     void Form_Load() override;
+
+private:
+    // The candidate as it was shown when the dialog opened.
+    QString m_shownName, m_shownStudID, m_shownPos;
 };

@@ -55,6 +55,8 @@ void frmEditUser::ShowUserDetails(const QString &Name, const QString &Username, 
     Look::showWhole(txtName, Name, 50);
     Look::showWhole(txtPassword, Password, 20);
     lblStudID->setText(Username);
+    m_shownName = Name;
+    m_shownPassword = Password;
 }
 
 void frmEditUser::cmdOK_Click()
@@ -76,6 +78,19 @@ void frmEditUser::cmdOK_Click()
     if (dcUserInfo->EOF_()) {
         Msg::Refusal(QStringLiteral("The user account \"") + lblStudID->text() +
                          QStringLiteral("\" no longer exists. Nothing was saved."),
+                     QStringLiteral("Error!"));
+        Hide();
+        Shell::Show<frmAdminUsers>();
+        Shell::Get<frmAdminUsers>().AdminUserDataLoad();
+        return;
+    }
+    // Changed at another station since the dialog was opened: saving would undo
+    // that change unseen. Back on the panel the account shows as it is now.
+    if (dcUserInfo->FieldText(QStringLiteral("Name")) != m_shownName ||
+        dcUserInfo->FieldText(QStringLiteral("Password")) != m_shownPassword) {
+        Msg::Refusal(QStringLiteral("The user account \"") + lblStudID->text() +
+                         QStringLiteral("\" was changed at another station while you were editing it. Nothing was "
+                                        "saved: please look at it again."),
                      QStringLiteral("Error!"));
         Hide();
         Shell::Show<frmAdminUsers>();

@@ -37,4 +37,8 @@ public:
 
 protected:
     void Form_Load() override;
+
+private:
+    // The account as it was shown when the dialog opened.
+    QString m_shownName, m_shownPassword;
 };
