@@ -180,34 +180,10 @@ private slots:
             QVERIFY2((at = lines.indexOf(line, at) + 1) > 0, qPrintable(line + " not in order in:\n  " + all));
     }
 
-    void theBallotReadsNamesDetailsAndGreetingButNeverACode()
-    {
-        logIn<frmVoterLogIn>(Shell::Show<frmMain>().lblLogUser, "2026001", "vote1");
-        QCOMPARE(shownBoxes().size(), 1);
-        frmVoter &v = Shell::Get<frmVoter>();
-        v.cmbbxPosition->setCurrentIndex(0);
-        v.lstCandidate->setCurrentRow(0);
-
-        QCOMPARE(read(v), QStringList({"frame Pollaris", "label Welcome, 2026001", "label Position", "choice President",
-                                       "label List of Candidates", "list List of Candidates {Maria Santos;John Reyes}",
-                                       "label Candidate Details", "label Name", "label Name: Maria Santos",
-                                       "label Student ID", "label Student ID: 2023-0141",
-                                       "label Position Running for:", "label Position Running for: President",
-                                       "button Vote [Press,SetFocus]", "button Done [Press,SetFocus]"}));
-        QCOMPARE(labelledBy(iface(v.cmbbxPosition)), "Position");
-
-        // The hidden code lists are unreachable, as children or by their entries.
-        const QStringList names = allNames(iface(&v));
-        for (const char *code : {"PRES", "VP", "C001", "C002"})
-            QVERIFY2(!names.contains(code), code);
-        QVERIFY(names.contains("Vice President"));
-        QCOMPARE(iface(&v)->indexOfChild(iface(v.lstCandID)), -1);
-        QCOMPARE(iface(&v)->indexOfChild(iface(v.lstPosID)), -1);
-    }
-
-    // Tab, Space and Enter work the menu and the buttons, a screen reader's press clicks, and the
-    // focus is framed on every kind of control, from a screen's first moment.
-    void theKeyboardWorksEveryScreenAndItsFocusShows()
+    // The voter's road by keyboard: Tab, Space and Enter work the menu and the buttons, a screen
+    // reader's press clicks, the focus is framed on every kind of control from a screen's first
+    // moment, and the ballot reads as it should.
+    void theVotersRoadWorksFromTheKeyboardAndReadsAsItShould()
     {
         auto black = [](QWidget *w) {
             const QImage image = w->window()->grab().toImage();
@@ -263,6 +239,25 @@ private slots:
         QCOMPARE(framed(ballot.lstCandidate, ballot.cmdDone), QString());
         QCOMPARE(framed(ballot.cmbbxPosition, ballot.cmdDone), QString());
         QCOMPARE(framed(ballot.cmdVote, ballot.cmbbxPosition), QString());
+
+        // The ballot reads names, details and greeting but never a code: the hidden code lists are
+        // unreachable, as children or by their entries.
+        ballot.cmbbxPosition->setCurrentIndex(0);
+        ballot.lstCandidate->setCurrentRow(0);
+        QCOMPARE(read(ballot),
+                 QStringList({"frame Pollaris", "label Welcome, 2026001", "label Position", "choice President",
+                              "label List of Candidates", "list List of Candidates {Maria Santos;John Reyes}",
+                              "label Candidate Details", "label Name", "label Name: Maria Santos", "label Student ID",
+                              "label Student ID: 2023-0141",
+                              "label Position Running for:", "label Position Running for: President",
+                              "button Vote [Press,SetFocus]", "button Done [Press,SetFocus]"}));
+        QCOMPARE(labelledBy(iface(ballot.cmbbxPosition)), "Position");
+        const QStringList names = allNames(iface(&ballot));
+        for (const char *code : {"PRES", "VP", "C001", "C002"})
+            QVERIFY2(!names.contains(code), code);
+        QVERIFY(names.contains("Vice President"));
+        QCOMPARE(iface(&ballot)->indexOfChild(iface(ballot.lstCandID)), -1);
+        QCOMPARE(iface(&ballot)->indexOfChild(iface(ballot.lstPosID)), -1);
         QTest::keyClick(ballot.cmdDone, Qt::Key_Return);
         QCOMPARE(shownBoxes(),
                  QStringList{box(Msg::Icon::Information, "Your vote has been added", "Thank you for voting!")});
