@@ -164,7 +164,7 @@ private slots:
         db->exec("DELETE FROM CandVote WHERE CandID = 'c''4'");
         const QStringList broken = wholeFile();
         pick(again, "P2");
-        QVERIFY(confirmed(again.cmdDelPos).value(1).startsWith("Critical|Pollaris|Error 3"));
+        QVERIFY(confirmed(again.cmdDelPos).value(1).startsWith("Critical|Pollaris|Error 3021: No current record"));
         QCOMPARE(wholeFile(), broken);
     }
 

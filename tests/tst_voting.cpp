@@ -101,6 +101,7 @@ private slots:
             for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
                 QTest::keyClick(field, key);
         QCOMPARE(shownBoxes(), QStringList());
+        QVERIFY(login.isVisible());
 
         const struct {
             const char *user, *pass;
@@ -278,7 +279,9 @@ private slots:
         QTest::addColumn<QString>("boxStart");
         const QString mismatch = box(Msg::Icon::Critical, "Pollaris", "Error 13: Type mismatch");
         QTest::newRow("full") << "2147483647"
-                              << "Critical|Pollaris|";
+                              << box(Msg::Icon::Critical, "Pollaris",
+                                     "This candidate's tally has reached the largest number it can hold (2147483647 "
+                                     "votes); your vote for this candidate cannot be added.");
         QTest::newRow("no value") << "NULL" << box(Msg::Icon::Critical, "Pollaris", "Error 94: Invalid use of Null");
         QTest::newRow("no row") << "" << box(Msg::Icon::Critical, "Pollaris", "Error 3021:");
         QTest::newRow("text") << "'abc'" << mismatch;
@@ -307,7 +310,7 @@ private slots:
         QCOMPARE(Shell::endedWith().has_value(), tally != "2147483647");
         if (Shell::endedWith())
             return Shell::reset();
-        QVERIFY(boxes.contains("2147483647") && v.cmbbxPosition->count() == 1 && v.lstCandID->currentRow() == 1);
+        QVERIFY(v.cmbbxPosition->count() == 1 && v.lstCandID->currentRow() == 1);
         // One below the limit still counts, up to the limit itself.
         clickEntry(v.lstCandidate, 0);
         click(v.cmdVote);
