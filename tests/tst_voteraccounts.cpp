@@ -42,12 +42,6 @@ class VoterAccountsTest : public ScreenTest {
     }
 
 private slots:
-    void cleanup()
-    {
-        store::Connection::setStatementObserver(nullptr);
-        ScreenTest::cleanup();
-    }
-
     // Adding, editing and deleting over a register that holds a voter who has voted, values longer
     // than the fields, two user names that differ only in letter case, and letters beyond ASCII.
     void everyAccountIsKeptAsTypedAndAVoterWhoHasVotedStaysSo()
@@ -146,6 +140,7 @@ private slots:
                               box(Msg::Icon::Critical, "Pollaris",
                                   "Another station changed the same records at the same moment, so nothing of this "
                                   "was saved. Look at them again, and repeat what is still needed.")}));
+        store::Connection::setStatementObserver(nullptr);
         QCOMPARE(db->rows("SELECT * FROM Users"), (QStringList{"Twin Cruz|NV1|x|1", before.last()}));
         QVERIFY(panel.isVisible() && !Shell::endedWith());
     }
