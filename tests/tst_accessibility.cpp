@@ -21,7 +21,7 @@
 
 #include <QAccessible>
 #include <QtWidgets>
-#include <memory>
+#include <functional>
 
 namespace {
 
@@ -56,51 +56,58 @@ QStringList allNames(QAccessibleInterface *i)
     return names;
 }
 
-} // namespace
-
-class AccessibilityTest : public QObject {
-    Q_OBJECT
-    std::unique_ptr<ElectionFolder> db;
-
-    // The frame, then each visible control as "role name [actions]", with notes on naming faults.
-    QStringList read(Screen &screen)
-    {
-        QAccessibleInterface *frame = iface(&screen);
-        QStringList out;
-        out << role(frame) + u' ' + name(frame);
-        for (int c = 0; c < frame->childCount(); ++c) {
-            QAccessibleInterface *child = frame->child(c);
-            QString line = role(child) + u' ' + name(child);
-            if (child->role() == QAccessible::Button || child->role() == QAccessible::Link)
-                line += QStringLiteral(" [%1]").arg(child->actionInterface()->actionNames().join(u','));
-            out << line;
-            // Fields and lists are named by their caption; a choice names its entry and is captioned.
-            const QString caption = labelledBy(child);
-            if ((child->role() == QAccessible::EditableText || child->role() == QAccessible::List) &&
-                !caption.isEmpty() && name(child) != caption)
-                out << QStringLiteral("  named '%1', captioned '%2'").arg(name(child), caption);
-            if (child->role() == QAccessible::ComboBox && caption.isEmpty())
-                out << QStringLiteral("  no caption");
-            if (name(child).isEmpty())
-                out << QStringLiteral("  no name");
-        }
-        return out;
+// The frame, then each visible control as "role name [actions] {entries} (description)", with
+// notes on naming faults.
+QStringList read(Screen &screen)
+{
+    QAccessibleInterface *frame = iface(&screen);
+    QStringList out{role(frame) + u' ' + name(frame)};
+    for (int c = 0; c < frame->childCount(); ++c) {
+        QAccessibleInterface *child = frame->child(c);
+        QString line = role(child) + u' ' + name(child);
+        if (child->role() == QAccessible::Button || child->role() == QAccessible::Link)
+            line += QStringLiteral(" [%1]").arg(child->actionInterface()->actionNames().join(u','));
+        if (child->role() == QAccessible::List)
+            line += QStringLiteral(" {%1}").arg(allNames(child).join(u';'));
+        if (const QString description = child->text(QAccessible::Description); !description.isEmpty())
+            line += QStringLiteral(" (%1)").arg(description);
+        out << line;
+        // Fields and lists are named by their caption; a choice names its entry and is captioned.
+        const QString caption = labelledBy(child);
+        if ((child->role() == QAccessible::EditableText || child->role() == QAccessible::List) && !caption.isEmpty() &&
+            name(child) != caption)
+            out << QStringLiteral("  named '%1', captioned '%2'").arg(name(child), caption);
+        if (child->role() == QAccessible::ComboBox && caption.isEmpty())
+            out << QStringLiteral("  no caption");
+        if (name(child).isEmpty())
+            out << QStringLiteral("  no name");
     }
-    template <class T> QStringList readShown(const std::function<void(T &)> &fill = {})
-    {
+    return out;
+}
+
+// Shows a screen and fills it as the screen that opens it does.
+using Opener = std::function<Screen &()>;
+template <class T> Opener opened(const std::function<void(T &)> &fill = {})
+{
+    return [fill]() -> Screen & {
         T &screen = Shell::Show<T>();
         if (fill)
             fill(screen);
-        const QStringList out = read(screen);
-        screen.Hide();
-        return out;
-    }
+        return screen;
+    };
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Opener)
+
+class AccessibilityTest : public ScreenTest {
+    Q_OBJECT
 
 private slots:
     void init()
     {
-        db = std::make_unique<ElectionFolder>();
-        startProgramIn(db->folder());
+        ScreenTest::init();
         db->exec("INSERT INTO Positions VALUES ('PRES','President'),('VP','Vice President');"
                  "INSERT INTO CandInfo VALUES ('C001','Maria Santos','2023-0141','PRES'),"
                  "('C002','John Reyes','2023-0458','PRES'),('C003','Ana Cruz','2024-0012','VP');"
@@ -108,143 +115,75 @@ private slots:
                  "INSERT INTO Users VALUES ('Carla Villanueva','2026001','vote1',0)");
         modGlobalVar::AdminUser = QStringLiteral("admin");
     }
-    void cleanup()
-    {
-        QCOMPARE(shownBoxes(), QStringList());
-        Shell::reset();
-    }
 
+    // Each screen: how many lines read() gives, with no note among them, and lines it must give, in order.
+    void everyScreenIsAFrameOfNamedControls_data()
+    {
+        QTest::addColumn<Opener>("open");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("holds");
+        const auto row = [](const Opener &open, int count, const QStringList &holds) {
+            QTest::newRow(qPrintable(holds.first())) << open << count << holds;
+        };
+        row(opened<frmMain>(), 5,
+            {"frame Pollaris", "picture Pollaris, Student Election System", "link Voter Log In [Press,SetFocus]",
+             "link Administrator Log In [Press,SetFocus]", "link Exit [Press,SetFocus]"});
+        row(opened<frmVoterLogIn>(), 7,
+            {"frame Voter's Login", "label Username", "field Username", "label Password", "password Password",
+             "button OK [Press,SetFocus]", "button Cancel [Press,SetFocus]"});
+        row(opened<frmAdminLogIn>(), 7, {"frame Administrator Log In", "field Username", "password Password"});
+        row(opened<frmAdminStart>(), 13,
+            {"frame Pollaris Administrator's Panel", "label Total Number of Positions: 2",
+             "label Total Number of Voters Registered: 1", "button Change Admin Password [Press,SetFocus]"});
+        row(opened<frmChangeAdminPW>([](frmChangeAdminPW &c) { c.AdminEditLoad(); }), 9,
+            {"frame Change Admin Password", "label Username: admin", "password New Password",
+             "password Repeat the Password"});
+        row(opened<frmMainAdmin>(), 20,
+            {"frame Administrator's Panel - Candidates and Positions", "choice Position", "list Position ID {PRES;VP}",
+             "list List of Candidates {}", "label Position Running for:"});
+        row(opened<frmAddPos>(), 8,
+            {"frame Add New Position", "field Position Name",
+             "field Position ID (Please enter a 1-5 character code )"});
+        row(opened<frmAddCandidate>(), 12,
+            {"frame Add New Candidate", "field Name", "field Student ID",
+             "field CandidateID (Please use a unique character code with a max of 8 characters. Take note that this "
+             "unique ID is FINAL.)",
+             "choice Position"});
+        row(opened<frmEditCand>([](frmEditCand &e) { e.ShowCandDetails("Ana Cruz", "2024-0012", "VP", "C003"); }), 11,
+            {"frame Edit Candidate Details", "label CandidateID: C003", "choice Vice President",
+             "button Cancel [Press,SetFocus]"});
+        row(opened<frmAdminUsers>(), 14,
+            {"frame Administrator's Panel (Users)", "label Name", "list List of Users {2026001}",
+             "button Delete User [Press,SetFocus]"});
+        row(opened<frmAddUser>(), 11,
+            {"frame Add User", "field Student ID/Username (Please take note that the username is the student ID)",
+             "field Password (at max 20 characters only)"});
+        row(opened<frmEditUser>([](frmEditUser &e) { e.ShowUserDetails("Carla", "2026001", "vote1"); }), 11,
+            {"frame Edit User Details", "field Name", "label Student ID/Username: 2026001",
+             "field Password (at max 20 characters only)"});
+        row(opened<frmCountVotes>([](frmCountVotes &r) { r.GetnDisplay("PRES"); }), 4,
+            {"frame Voting Results", "list Voting Results for President {Maria Santos, 12 votes;John Reyes, 1 vote}",
+             "button OK [Press,SetFocus]"});
+    }
     void everyScreenIsAFrameOfNamedControls()
     {
-        QCOMPARE(readShown<frmMain>(),
-                 QStringList({"frame Pollaris", "picture Pollaris, Student Election System",
-                              "link Voter Log In [Press,SetFocus]", "link Administrator Log In [Press,SetFocus]",
-                              "link Exit [Press,SetFocus]"}));
-        QCOMPARE(readShown<frmVoterLogIn>(),
-                 QStringList({"frame Voter's Login", "label Username", "field Username", "label Password",
-                              "password Password", "button OK [Press,SetFocus]", "button Cancel [Press,SetFocus]"}));
-
-        // Every other screen: no note from read(), and the lines it must hold.
-        QStringList resultLines;
-        const QList<QStringList> screens = {
-            readShown<frmAdminLogIn>(),
-            readShown<frmAdminStart>(),
-            readShown<frmChangeAdminPW>([](frmChangeAdminPW &c) { c.AdminEditLoad(); }),
-            readShown<frmMainAdmin>(),
-            readShown<frmAddPos>(),
-            readShown<frmAddCandidate>(),
-            readShown<frmEditCand>([](frmEditCand &e) { e.ShowCandDetails("Ana Cruz", "2024-0012", "VP", "C003"); }),
-            readShown<frmAdminUsers>(),
-            readShown<frmAddUser>(),
-            readShown<frmEditUser>([](frmEditUser &e) { e.ShowUserDetails("Carla", "2026001", "vote1"); }),
-            readShown<frmCountVotes>([&](frmCountVotes &r) {
-                r.GetnDisplay("PRES");
-                for (int i = 0; i < iface(r.lstResults)->childCount(); ++i)
-                    resultLines << name(iface(r.lstResults)->child(i));
-            }),
-        };
-        const QList<QStringList> holds = {
-            {"frame Administrator Log In", "field Username", "password Password"},
-            {"frame Pollaris Administrator's Panel", "label Total Number of Positions: 2",
-             "label Total Number of Voters Registered: 1", "button Change Admin Password [Press,SetFocus]"},
-            {"frame Change Admin Password", "label Username: admin", "password New Password",
-             "password Repeat the Password"},
-            {"frame Administrator's Panel - Candidates and Positions", "choice Position", "list Position ID",
-             "list List of Candidates", "label Position Running for:"},
-            {"frame Add New Position", "field Position Name", "field Position ID"},
-            {"frame Add New Candidate", "field Name", "field Student ID", "field CandidateID", "choice Position"},
-            {"frame Edit Candidate Details", "label CandidateID: C003", "choice Vice President",
-             "button Cancel [Press,SetFocus]"},
-            {"frame Administrator's Panel (Users)", "list List of Users", "label Name",
-             "button Delete User [Press,SetFocus]"},
-            {"frame Add User", "field Student ID/Username", "field Password"},
-            {"frame Edit User Details", "label Student ID/Username: 2026001", "field Name", "field Password"},
-            {"frame Voting Results", "list Voting Results for President", "button OK [Press,SetFocus]"},
-        };
-        for (int i = 0; i < screens.size(); ++i) {
-            const QString all = screens[i].join("\n  ");
-            QVERIFY2(screens[i].first() == holds[i].first(), qPrintable(all));
-            QVERIFY2(!all.contains("\n    "), qPrintable(all));
-            for (const QString &line : holds[i])
-                QVERIFY2(screens[i].contains(line), qPrintable(line + " not in:\n  " + all));
-        }
-
-        QCOMPARE(resultLines, QStringList({"Maria Santos, 12 votes", "John Reyes, 1 vote"}));
-
-        QCOMPARE(Shell::Get<frmAddPos>().txtPosID->accessibleDescription(), "Please enter a 1-5 character code ");
-        QVERIFY(iface(Shell::Get<frmAddCandidate>().txtCandID)
-                    ->text(QAccessible::Description)
-                    .endsWith("this unique ID is FINAL."));
+        QFETCH(Opener, open);
+        QFETCH(int, count);
+        QFETCH(QStringList, holds);
+        Screen &screen = open();
+        const QStringList lines = read(screen);
+        screen.Hide();
+        const QString all = lines.join("\n  ");
+        QVERIFY2(lines.size() == count && !all.contains("\n    "), qPrintable(all));
+        qsizetype at = 0;
+        for (const QString &line : holds)
+            QVERIFY2((at = lines.indexOf(line, at) + 1) > 0, qPrintable(line + " not in order in:\n  " + all));
     }
 
-    void theBallotReadsNamesDetailsAndGreetingButNeverACode()
-    {
-        logIn<frmVoterLogIn>(Shell::Show<frmMain>().lblLogUser, "2026001", "vote1");
-        QCOMPARE(shownBoxes().size(), 1);
-        frmVoter &v = Shell::Get<frmVoter>();
-        v.cmbbxPosition->setCurrentIndex(0);
-        v.lstCandidate->setCurrentRow(0);
-
-        QCOMPARE(read(v), QStringList({"frame Pollaris", "label Welcome, 2026001", "label Position", "choice President",
-                                       "label List of Candidates", "list List of Candidates", "label Candidate Details",
-                                       "label Name", "label Name: Maria Santos", "label Student ID",
-                                       "label Student ID: 2023-0141",
-                                       "label Position Running for:", "label Position Running for: President",
-                                       "button Vote [Press,SetFocus]", "button Done [Press,SetFocus]"}));
-        QCOMPARE(labelledBy(iface(v.cmbbxPosition)), "Position");
-        QCOMPARE(name(iface(v.lstCandidate)->child(1)), "John Reyes");
-
-        // The hidden code lists are unreachable, as children or by their entries.
-        const QStringList names = allNames(iface(&v));
-        for (const char *code : {"PRES", "VP", "C001", "C002"})
-            QVERIFY2(!names.contains(code), code);
-        QVERIFY(names.contains("Maria Santos") && names.contains("Vice President"));
-        QCOMPARE(iface(&v)->indexOfChild(iface(v.lstCandID)), -1);
-        QCOMPARE(iface(&v)->indexOfChild(iface(v.lstPosID)), -1);
-    }
-
-    void theMainMenuAndTheButtonsWorkFromTheKeyboard()
-    {
-        frmMain &menu = Shell::Show<frmMain>();
-        QApplication::setActiveWindow(&menu);
-        QTRY_COMPARE(QApplication::focusWidget(), menu.lblLogUser);
-        QVERIFY(iface(menu.lblLogUser)->state().focused);
-        QTest::keyClick(&menu, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), menu.lblLogAdmin);
-        QTest::keyClick(&menu, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), menu.lblExit);
-
-        // Space on an action acts; Enter (keypad too) presses a focused button.
-        menu.lblLogAdmin->setFocus();
-        QTest::keyClick(menu.lblLogAdmin, Qt::Key_Space);
-        frmAdminLogIn &admin = Shell::Get<frmAdminLogIn>();
-        QVERIFY(admin.isVisible() && !menu.isVisible());
-        QTest::keyClick(admin.cmdCancel, Qt::Key_Enter, Qt::KeypadModifier);
-        QVERIFY(menu.isVisible() && !admin.isVisible());
-
-        QTest::keyClick(menu.lblLogUser, Qt::Key_Return);
-        frmVoterLogIn &login = Shell::Get<frmVoterLogIn>();
-        QVERIFY(login.isVisible());
-        type(login.txtUsername, "2026001");
-        type(login.txtPassword, "vote1");
-        QTest::keyClick(login.cmdOK, Qt::Key_Return);
-        QCOMPARE(shownBoxes(),
-                 QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
-        QTest::keyClick(Shell::Get<frmVoter>().cmdDone, Qt::Key_Return);
-        QCOMPARE(shownBoxes(),
-                 QStringList{box(Msg::Icon::Information, "Your vote has been added", "Thank you for voting!")});
-        QVERIFY(menu.isVisible());
-
-        // A screen reader's press on a link is a click on it.
-        iface(menu.lblLogUser)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-        QVERIFY(login.isVisible() && !menu.isVisible());
-        QCOMPARE(login.txtUsername->text(), QString());
-        iface(login.cmdCancel)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-        iface(menu.lblExit)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-        QCOMPARE(Shell::endedWith(), std::optional<int>(0));
-    }
-
-    void theFocusIsFramedOnEveryKindOfControl()
+    // The voter's road by keyboard: Tab, Space and Enter work the menu and the buttons, a screen
+    // reader's press clicks, the focus is framed on every kind of control from a screen's first
+    // moment, and the ballot reads as it should.
+    void theVotersRoadWorksFromTheKeyboardAndReadsAsItShould()
     {
         auto black = [](QWidget *w) {
             const QImage image = w->window()->grab().toImage();
@@ -266,21 +205,71 @@ private slots:
         };
         frmMain &menu = Shell::Show<frmMain>();
         QApplication::setActiveWindow(&menu);
-        QTRY_VERIFY(menu.lblLogUser->hasFocus());
+        QTRY_COMPARE(QApplication::focusWidget(), menu.lblLogUser);
+        QVERIFY(iface(menu.lblLogUser)->state().focused);
+        QTest::keyClick(&menu, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), menu.lblLogAdmin);
+        QTest::keyClick(&menu, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), menu.lblExit);
         QCOMPARE(framed(menu.lblExit, menu.lblLogUser), QString());
-        // The first focus shows before any key is pressed.
-        frmVoterLogIn &login = Shell::Show<frmVoterLogIn>();
+
+        // Space on an action acts; Enter (keypad too) presses a focused button.
+        menu.lblLogAdmin->setFocus();
+        QTest::keyClick(menu.lblLogAdmin, Qt::Key_Space);
+        frmAdminLogIn &admin = Shell::Get<frmAdminLogIn>();
+        QVERIFY(admin.isVisible() && !menu.isVisible());
+        QTest::keyClick(admin.cmdCancel, Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(menu.isVisible() && !admin.isVisible());
+
+        QTest::keyClick(menu.lblLogUser, Qt::Key_Return);
+        frmVoterLogIn &login = Shell::Get<frmVoterLogIn>();
         QApplication::setActiveWindow(&login);
         QTRY_VERIFY(login.cmdCancel->hasFocus());
         const int shown = black(login.cmdCancel);
         login.cmdOK->setFocus();
         QVERIFY(black(login.cmdCancel) < shown - 40);
         QCOMPARE(framed(login.txtUsername, login.cmdOK), QString());
-        frmVoter &ballot = Shell::Show<frmVoter>();
+        type(login.txtUsername, "2026001");
+        type(login.txtPassword, "vote1");
+        QTest::keyClick(login.cmdOK, Qt::Key_Return);
+        QCOMPARE(shownBoxes(),
+                 QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
+        frmVoter &ballot = Shell::Get<frmVoter>();
         QApplication::setActiveWindow(&ballot);
         QCOMPARE(framed(ballot.lstCandidate, ballot.cmdDone), QString());
         QCOMPARE(framed(ballot.cmbbxPosition, ballot.cmdDone), QString());
         QCOMPARE(framed(ballot.cmdVote, ballot.cmbbxPosition), QString());
+
+        // The ballot reads names, details and greeting but never a code: the hidden code lists are
+        // unreachable, as children or by their entries.
+        ballot.cmbbxPosition->setCurrentIndex(0);
+        ballot.lstCandidate->setCurrentRow(0);
+        QCOMPARE(read(ballot),
+                 QStringList({"frame Pollaris", "label Welcome, 2026001", "label Position", "choice President",
+                              "label List of Candidates", "list List of Candidates {Maria Santos;John Reyes}",
+                              "label Candidate Details", "label Name", "label Name: Maria Santos", "label Student ID",
+                              "label Student ID: 2023-0141",
+                              "label Position Running for:", "label Position Running for: President",
+                              "button Vote [Press,SetFocus]", "button Done [Press,SetFocus]"}));
+        QCOMPARE(labelledBy(iface(ballot.cmbbxPosition)), "Position");
+        const QStringList names = allNames(iface(&ballot));
+        for (const char *code : {"PRES", "VP", "C001", "C002"})
+            QVERIFY2(!names.contains(code), code);
+        QVERIFY(names.contains("Vice President"));
+        QCOMPARE(iface(&ballot)->indexOfChild(iface(ballot.lstCandID)), -1);
+        QCOMPARE(iface(&ballot)->indexOfChild(iface(ballot.lstPosID)), -1);
+        QTest::keyClick(ballot.cmdDone, Qt::Key_Return);
+        QCOMPARE(shownBoxes(),
+                 QStringList{box(Msg::Icon::Information, "Your vote has been added", "Thank you for voting!")});
+        QVERIFY(menu.isVisible());
+
+        // A screen reader's press on a link is a click on it.
+        iface(menu.lblLogUser)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(login.isVisible() && !menu.isVisible());
+        QCOMPARE(login.txtUsername->text(), QString());
+        iface(login.cmdCancel)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        iface(menu.lblExit)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(Shell::endedWith(), std::optional<int>(0));
     }
 };
 

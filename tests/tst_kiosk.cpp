@@ -8,9 +8,8 @@
 
 #include <QtWidgets>
 
-class KioskTest : public QObject {
+class KioskTest : public ScreenTest {
     Q_OBJECT
-    std::unique_ptr<ElectionFolder> db;
 
     static QList<QWidget *> shown()
     {
@@ -20,13 +19,6 @@ class KioskTest : public QObject {
     }
 
 private slots:
-    void init() { db = std::make_unique<ElectionFolder>(), startProgramIn(db->folder()); }
-    void cleanup()
-    {
-        QCOMPARE(shownBoxes(), QStringList());
-        Shell::reset();
-    }
-
     void eachScreenFillsTheDisplayWithoutAFrameAndCannotBeClosed()
     {
         frmMain &menu = Shell::Show<frmMain>();
