@@ -112,6 +112,17 @@ private slots:
         click(dialog.cmdOK);
         QCOMPARE(wholeFile(), before);
 
+        // A candidate changed at another station while the dialog is open is not overwritten.
+        pick(panel, "P2", "C2", panel.cmdEditCand);
+        db->exec("UPDATE CandInfo SET StudentNum = 'S2b' WHERE CandID = 'C2'");
+        type(dialog.txtName, "Bo Mine");
+        const QStringList changed = wholeFile();
+        QCOMPARE(press(dialog.cmdOK), critical("The candidate \"C2\" was changed at another station while you were "
+                                               "editing it. Nothing was saved: please look at it again.",
+                                               "Error!"));
+        QCOMPARE(wholeFile(), changed);
+        QVERIFY(panel.isVisible());
+
         // A candidate removed while the dialog is open is not written back.
         pick(panel, "P2", "c'4", panel.cmdEditCand);
         db->exec("DELETE FROM CandInfo WHERE CandID = 'c''4'");

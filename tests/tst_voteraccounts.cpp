@@ -126,6 +126,18 @@ private slots:
                  critical("The user account \"tw1\" no longer exists. Nothing was saved.", "Error!"));
         QCOMPARE(db->rows("SELECT * FROM Users"), before.mid(2));
 
+        // An account changed at another station while its dialog is open is not overwritten.
+        panel.lstUser->setCurrentRow(0);
+        click(panel.cmdEditCand);
+        db->exec("UPDATE Users SET Password = 'theirs' WHERE Username = 'NV1'");
+        type(edit.txtName, "Mine");
+        const QStringList changed = db->rows("SELECT * FROM Users");
+        QCOMPARE(press(edit.cmdOK), critical("The user account \"NV1\" was changed at another station while you "
+                                             "were editing it. Nothing was saved: please look at it again.",
+                                             "Error!"));
+        QCOMPARE(db->rows("SELECT * FROM Users"), changed);
+        db->exec("UPDATE Users SET Password = 'x' WHERE Username = 'NV1'");
+
         // Another station writes between read and write: an edit reruns, a delete is refused.
         panel.lstUser->setCurrentRow(0);
         click(panel.cmdEditCand);
