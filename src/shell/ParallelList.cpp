@@ -55,9 +55,7 @@ void FillParallel(store::RecordCursor *dc, const QString &shownField, QListWidge
 {
     QStringList shownTexts, codeTexts;
     readRows(dc, shownField, codeField, shownTexts, codeTexts);
-    shown->setUpdatesEnabled(false);
     shown->addItems(shownTexts);
-    shown->setUpdatesEnabled(true);
     addCodes(codes, codeTexts);
 }
 
