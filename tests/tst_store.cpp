@@ -127,6 +127,11 @@ private slots:
         QVERIFY(dc->EOF_() && dc->RecordCount() == 0);
         QCOMPARE(errorOf([dc] { dc->MoveLast(); }), int(store::NoCurrentRow));
         QCOMPARE(db->count("Positions"), 0);
+        // Nothing of a deleted row lingers in the file's free space (think of a voter's password).
+        owner.reset();
+        store::Connection::closeAll();
+        QFile file(db->file());
+        QVERIFY(db->onServer() || (file.open(QIODevice::ReadOnly) && !file.readAll().contains("O'Name")));
     }
 
     // The classic injection finds only its own text (quotes and case at random: the fuzz
@@ -164,24 +169,6 @@ private slots:
                      found.isEmpty() ? QStringList() : QStringList{found});
         }
         QCOMPARE(db->count("Users"), 10);
-    }
-
-    // A deleted voter's password does not linger in the file's free space.
-    void aDeletedRowLeavesNoTraceInTheFile()
-    {
-        if (db->onServer())
-            QSKIP("the server keeps its storage to itself");
-        db->exec("INSERT INTO Users VALUES ('Gone Voter','gone','Zq7-unique-secret',false)");
-        RecordCursor *dc = cursor("Users");
-        dc->setRecordSource("Select * From Users where Username ='gone'");
-        dc->Refresh();
-        dc->Edit();
-        dc->Delete();
-        owner.reset();
-        store::Connection::closeAll();
-        QFile file(db->file());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(!file.readAll().contains("Zq7-unique-secret"));
     }
 
     void rangesBeyondSixteenBits()
