@@ -1,8 +1,7 @@
 #pragma once
 
-// Stations: the scripted user (sessiondriver) as a child process on an election,
-// copied beside the file, since the program finds its file in its own folder, fed
-// script lines and read back line by line. It inherits QT_QPA_PLATFORM=offscreen.
+// Stations: the scripted user (sessiondriver) as a child process on an election, fed
+// script lines and read back line by line.
 
 #include "TestSupport.h"
 
@@ -33,16 +32,6 @@ inline void addVoters(const ElectionFolder &db, int n)
                 .arg(n));
 }
 
-// The driver in a folder (copied there once); its path there, or empty.
-inline QString installDriver(const QString &folder)
-{
-    const QString source = QCoreApplication::applicationDirPath() + "/sessiondriver",
-                  target = folder + "/sessiondriver";
-    const QFile::Permissions all = QFile::permissions(source) | QFile::ExeOther | QFile::ReadOther;
-    return QFile::exists(target) || (QFile::copy(source, target) && QFile::setPermissions(target, all)) ? target
-                                                                                                        : QString();
-}
-
 struct DriverRun {
     QProcess p;
     QByteArray pending;
@@ -50,13 +39,17 @@ struct DriverRun {
     std::deque<std::pair<QString, QElapsedTimer>> unanswered; // lines sent and not yet acknowledged
     qsizetype taken = 0;                                      // lines of got handed on by take()
 
-    explicit DriverRun(const QString &driver, const QStringList &arguments = {})
+    // A station on the election: the driver is copied (once) into its folder, where the program
+    // finds its file; the child inherits QT_QPA_PLATFORM=offscreen.
+    explicit DriverRun(const ElectionFolder &db)
     {
+        const QString source = QCoreApplication::applicationDirPath() + "/sessiondriver",
+                      driver = db.folder() + "/sessiondriver";
+        if (!QFile::exists(driver) && QFile::copy(source, driver))
+            QFile::setPermissions(driver, QFile::permissions(source) | QFile::ExeOther | QFile::ReadOther);
         p.setProgram(driver);
-        p.setArguments(arguments);
+        p.setArguments(db.programArguments());
     }
-    // A station on the election.
-    explicit DriverRun(const ElectionFolder &db) : DriverRun(installDriver(db.folder()), db.programArguments()) {}
     ~DriverRun() { finish(0); }
 
     // Starts the program and waits until its main menu is up (or it has ended).

@@ -20,7 +20,7 @@
 class FaultsTest : public QObject {
     Q_OBJECT
     std::unique_ptr<ElectionFolder> db;
-    QString driver, mounted; // mounted: a small file system of the test's own, to be taken down
+    QString mounted; // a small file system of the test's own, to be taken down
 
 private slots:
     void initTestCase_data() { addEngineRows(); }
@@ -28,7 +28,6 @@ private slots:
     {
         FETCH_ENGINE(engine);
         db = std::make_unique<ElectionFolder>(engine);
-        driver = installDriver(db->folder());
         db->exec("INSERT INTO Positions VALUES ('PRES','President'); INSERT INTO CandVote VALUES ('C1',4),('C2',9);"
                  "INSERT INTO CandInfo VALUES ('C1','Maria Santos','S1','PRES'),('C2','John Reyes','S2','PRES')");
         addVoters(*db, 69);
@@ -94,20 +93,21 @@ private slots:
             QSKIP("a fault of the other engine");
         const QByteArray fault = QTest::currentDataTag();
         QString folder = db->folder(), file = db->file();
+        DriverRun run(*db);
         if (fault == "disk full") {
             // A file system just big enough for the program and its file, then filled to the last byte.
             mounted = folder += "/small";
-            const qint64 size = QFile(driver).size() + QFile(file).size() + 256 * 1024;
+            const qint64 size = QFile(run.p.program()).size() + QFile(file).size() + 256 * 1024;
             if (!QDir().mkdir(folder) ||
                 ::mount("tmpfs", QFile::encodeName(folder), "tmpfs", 0, "size=" + QByteArray::number(size)) != 0)
                 QSKIP("no small file system can be made here (mounting needs privileges)");
-            QVERIFY(QFile::copy(driver, folder + "/sessiondriver") && QFile::copy(file, folder + "/candpos4.mdb"));
-            driver = folder + "/sessiondriver", file = folder + "/candpos4.mdb";
+            QVERIFY(QFile::copy(run.p.program(), folder + "/sessiondriver") &&
+                    QFile::copy(file, folder + "/candpos4.mdb"));
+            run.p.setProgram(folder + "/sessiondriver"), file = folder + "/candpos4.mdb";
             QFile filler(folder + "/filler");
             QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
                     filler.write(QByteArray(size, 'f')) > 0);
         }
-        DriverRun run(driver, db->programArguments());
         if (fault == "unreachable at start")
             run.p.setArguments({"--server", db->server() + " host=" + folder + "/nowhere"});
         if (fault == "password given")
@@ -226,7 +226,7 @@ private slots:
     {
         if (db->onServer())
             QSKIP("the file's lock");
-        DriverRun run(driver);
+        DriverRun run(*db);
         QVERIFY(run.start());
         sqlite3 *holder = nullptr;
         QVERIFY(sqlite3_open_v2(QFile::encodeName(db->file()), &holder, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
