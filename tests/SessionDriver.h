@@ -1,38 +1,54 @@
 #pragma once
 
-// The scripted user (sessiondriver) as a child process: copied beside an election
-// file, since the program finds its file in its own folder, fed a script and read
-// back line by line. The child inherits QT_QPA_PLATFORM=offscreen from the test.
+// Stations: the scripted user (sessiondriver) as a child process on an election, fed
+// script lines and read back line by line.
+
+#include "TestSupport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStringList>
+#include <deque>
 
 // Boxes of the voter's road, as the driver reports them.
 const QString kAdmitted = "Exclamation\tPollaris\tWarning! Users can only login once";
 const QString kSpent = "Critical\tError!\tUser has already voted!";
 const QString kThanks = "Information\tYour vote has been added\tThank you for voting!";
-
-// Copies the driver into the folder of an election file; returns its path there.
-inline QString installDriver(const QString &folder)
+// The boxes of a day without faults: those, and confirmations (answered Yes).
+inline bool everyday(const QString &box)
 {
-    const QString source = QCoreApplication::applicationDirPath() + QStringLiteral("/sessiondriver");
-    const QString target = folder + QStringLiteral("/sessiondriver");
-    const QFile::Permissions all = QFile::permissions(source) | QFile::ExeOther | QFile::ReadOther;
-    return QFile::copy(source, target) && QFile::setPermissions(target, all) ? target : QString();
+    return box == kAdmitted || box == kSpent || box == kThanks || box.startsWith("Question\t");
+}
+// The program's sessions on an election's server, for "SELECT count(*) " and the like.
+const QString kSessions = "FROM pg_stat_activity WHERE datname = current_database() AND application_name = 'pollaris'";
+
+// Accounts v1/pw1 to vN/pwN, none of them voted.
+inline void addVoters(const ElectionFolder &db, int n)
+{
+    db.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                           "INSERT INTO Users SELECT 'Voter ' || i, 'v' || i, 'pw' || i, false FROM n")
+                .arg(n));
 }
 
 struct DriverRun {
     QProcess p;
     QByteArray pending;
     QStringList got;
+    std::deque<std::pair<QString, QElapsedTimer>> unanswered; // lines sent and not yet acknowledged
+    qsizetype taken = 0;                                      // lines of got handed on by take()
 
-    explicit DriverRun(const QString &driver, const QStringList &arguments = {})
+    // A station on the election: the driver is copied (once) into its folder, where the program
+    // finds its file; the child inherits QT_QPA_PLATFORM=offscreen.
+    explicit DriverRun(const ElectionFolder &db)
     {
+        const QString source = QCoreApplication::applicationDirPath() + "/sessiondriver",
+                      driver = db.folder() + "/sessiondriver";
+        if (!QFile::exists(driver) && QFile::copy(source, driver))
+            QFile::setPermissions(driver, QFile::permissions(source) | QFile::ExeOther | QFile::ReadOther);
         p.setProgram(driver);
-        p.setArguments(arguments);
+        p.setArguments(db.programArguments());
     }
     ~DriverRun() { finish(0); }
 
@@ -44,8 +60,10 @@ struct DriverRun {
     }
     void send(const QStringList &script, bool last = false)
     {
-        for (const QString &line : script)
+        for (const QString &line : script) {
             p.write(line.toUtf8() + '\n');
+            unanswered.emplace_back(line, QElapsedTimer()).second.start();
+        }
         p.waitForBytesWritten(5000);
         if (last)
             p.closeWriteChannel();
@@ -86,4 +104,25 @@ struct DriverRun {
     }
     QStringList acknowledged() { return tagged(QStringLiteral("ok\t")); }
     QStringList boxes() { return tagged(QStringLiteral("box\t")); }
+
+    // What became of the lines sent, as it becomes known: outcome(line, true, said, nanoseconds since
+    // it was sent) once its handler has returned, with what the program said meanwhile ("box\t...",
+    // "took\t..."); once the program has ended, outcome(line, false, ...) for each line it never
+    // finished, the first with what it said last. False once the program has ended.
+    template <typename Outcome> bool take(Outcome outcome)
+    {
+        const bool running = p.state() != QProcess::NotRunning;
+        const QStringList all = lines();
+        for (qsizetype i = taken; i < all.size(); ++i)
+            if (all[i].startsWith("ok\t") && !unanswered.empty()) {
+                outcome(unanswered.front().first, true, all.mid(taken, i - taken),
+                        unanswered.front().second.nsecsElapsed());
+                unanswered.pop_front(), taken = i + 1;
+            }
+        if (running)
+            return true;
+        for (; !unanswered.empty(); unanswered.pop_front(), taken = all.size())
+            outcome(unanswered.front().first, false, all.mid(taken), unanswered.front().second.nsecsElapsed());
+        return false;
+    }
 };

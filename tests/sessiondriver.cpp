@@ -1,18 +1,15 @@
-// A scripted user for the real program: its own application object, screens and
-// store, with the election file in this executable's folder, and a script read
-// from standard input, one action a line, fields separated by tabs:
-//   login USER PASS | cancel | vote POSID CANDID | done   (voter's log-in, ballot)
-//   admin USER PASS   (administrator's log-in, then the candidates panel)
-// With --server CONNINFO, as the program takes it, the election is on that server.
+// A scripted user of the real program: its own application, screens and store, the
+// election file in this executable's folder (or the server of --server CONNINFO), and
+// a script on standard input, one action a line, fields separated by tabs:
+//   login USER PASS | vote POSID CANDID | done | cancel   (the voter's road)
+//   admin USER PASS   (an administrator's log-in, to the candidates panel), then
 //   addpos POSID NAME | addcand CANDID NAME STUDENTNUM POSID | delcand POSID CANDID | delpos POSID
 //   pickcand POSID CANDID | delpicked   (a candidate clicked on the panel; later deleted)
-// Standard output gets "ready" once the main menu is up, "box<TAB>icon<TAB>title<TAB>text"
-// for each box as it is shown (answered at once, confirmations with Yes), and
-// "took<TAB>MICROSECONDS" for the Vote button's handler of each vote, and
-// "ok<TAB>line" after each action's handler has returned, so a test that kills
-// this process knows which actions were complete. A failure of the store ends
-// the process through the program's own failure handler; a script the screens
-// cannot follow ends it with 3.
+// It says "ready" once the main menu is up, "box<TAB>icon<TAB>title<TAB>text" for each box
+// as it is shown (answered at once, confirmations with Yes), "took<TAB>MICROSECONDS" for
+// each vote's Vote handler, and "ok<TAB>line" once an action's handler has returned, so a
+// test that kills it knows which actions were complete. A failure of the store ends it
+// through the program's own failure path; a script the screens cannot follow, with 3.
 
 #include "TestSupport.h"
 

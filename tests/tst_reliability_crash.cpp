@@ -5,9 +5,7 @@
 // not at all.
 
 #include "SessionDriver.h"
-#include "TestSupport.h"
 
-#include <QDateTime>
 #include <QMap>
 #include <QRandomGenerator>
 #include <QThread>
@@ -64,14 +62,13 @@ private slots:
     {
         QFETCH_GLOBAL(Engine, engine);
         ElectionFolder db(engine);
-        const QString driver = installDriver(db.folder());
-        db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 500) "
-                "INSERT INTO Users SELECT 'Voter ' || i, 'v' || i, 'pw' || i, false FROM n");
+        addVoters(db, 500);
         QRandomGenerator rng(20261207);
         auto pick = [&rng](const QStringList &from) { return from[int(rng.bounded(quint32(from.size())))]; };
         Model model;
         qint64 actionMicros[2] = {0, 0};
-        int rounds = 120, killed = 0, pendingFound = 0, voter = 0, pos = 0, cand = 0;
+        const int rounds = 120;
+        int killed = 0, pendingFound = 0, voter = 0, pos = 0, cand = 0;
         for (int round = 0; round < rounds; ++round) {
             // Round 0 sets up a ballot and round 1 votes, both to their end, to learn how
             // long an action takes; later rounds do either and are killed.
@@ -103,9 +100,10 @@ private slots:
                     add("delpos\t" + pick(positions));
             }
 
-            DriverRun run(driver, db.programArguments());
+            DriverRun run(db);
             QVERIFY2(run.start(), run.p.readAllStandardError().constData());
-            const qint64 started = QDateTime::currentMSecsSinceEpoch();
+            QElapsedTimer took;
+            took.start();
             run.send(script, true);
             bool wasKilled = false;
             if (round > 1) {
@@ -119,19 +117,16 @@ private slots:
             // A server finishes the statement a killed program last sent before it notices
             // the program is gone: the election is read once its session has ended.
             if (db.onServer())
-                QTRY_COMPARE_WITH_TIMEOUT(db.value("SELECT count(*) FROM pg_stat_activity WHERE datname = "
-                                                   "current_database() AND application_name = 'pollaris'")
-                                              .toInt(),
-                                          0, 20000);
+                QTRY_COMPARE_WITH_TIMEOUT(db.value("SELECT count(*) " + kSessions).toInt(), 0, 20000);
             if (round <= 1)
-                actionMicros[voting] =
-                    qMax<qint64>((QDateTime::currentMSecsSinceEpoch() - started) * 1000 / script.size(), 1000);
-            for (const QString &shown : run.boxes())
-                QVERIFY2(shown == kAdmitted || shown == kThanks || shown.startsWith("Question\t"), qPrintable(shown));
+                actionMicros[voting] = qMax<qint64>(took.nsecsElapsed() / 1000 / script.size(), 1000);
+            for (const QString &shown : run.boxes()) // each account logs in once
+                QVERIFY2(everyday(shown) && shown != kSpent, qPrintable(shown));
             const QStringList done = run.acknowledged();
             QCOMPARE(done, script.mid(0, done.size()));
 
-            // Everything acknowledged is in the file, and the action under way whole or not at all.
+            // Everything acknowledged is in the file, once, and the action under way whole or not
+            // at all: so no candidate without its one tally, no vote without its voter marked.
             Model acked = model, inFile;
             for (const QString &line : done)
                 acked.apply(line);
@@ -142,21 +137,13 @@ private slots:
                          "SELECT 'C|' || CandID, CandName || '|' || StudentNum || '|' || PosID FROM CandInfo UNION ALL "
                          "SELECT 'T|' || CandID, CAST(NumVotes AS TEXT) FROM CandVote UNION ALL "
                          "SELECT 'U|' || Username, '' FROM Users WHERE HasVoted"))
-                inFile.insert(row.section('|', 0, 1), row.section('|', 2));
+                inFile.insert(row.section('|', 0, 1),
+                              inFile.contains(row.section('|', 0, 1)) ? "twice" : row.section('|', 2));
             if (!wasKilled || inFile != withPending)
                 QCOMPARE(inFile.rows(), acked.rows());
             if (!db.onServer())
                 QCOMPARE(db.rows("PRAGMA integrity_check"), QStringList{"ok"});
-            // No candidate without its one tally, and no position with more votes than
-            // accounts let in.
-            QCOMPARE(
-                db.rows("SELECT 'no tally ' || CandID FROM CandInfo WHERE CandID NOT IN (SELECT CandID FROM CandVote) "
-                        "UNION ALL SELECT 'two tallies ' || CandID FROM CandVote GROUP BY CandID HAVING count(*) > 1 "
-                        "UNION ALL SELECT 'too many votes ' || PosID FROM CandInfo JOIN CandVote USING (CandID) "
-                        "GROUP BY PosID HAVING sum(NumVotes) > (SELECT count(*) FROM Users WHERE HasVoted)"),
-                QStringList());
-            killed += wasKilled ? 1 : 0;
-            pendingFound += inFile == acked ? 0 : 1;
+            killed += wasKilled, pendingFound += inFile != acked;
             model = inFile;
         }
         QVERIFY(killed >= rounds / 3);

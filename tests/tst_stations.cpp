@@ -12,44 +12,25 @@
 // half-way by the command in POLLARIS_SERVER_RESTART. It prints its figures.
 
 #include "SessionDriver.h"
-#include "TestSupport.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMap>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <algorithm>
-#include <deque>
 #include <memory>
 
-namespace {
-
-int setting(const char *name, int fallback)
+static int setting(const char *name, int fallback)
 {
     return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : fallback;
 }
 
-// One station: its program, the lines sent and not yet acknowledged, and the boxes
-// shown since its last acknowledged line.
-struct Station {
-    std::unique_ptr<DriverRun> run;
-    qsizetype read = 0;
-    std::deque<std::pair<QString, qint64>> pending; // line, when sent (ns)
-    QStringList boxes;
-};
-
-struct Figures {
-    int kills = 0, restarts = 0, lostBoxes = 0, conflictBoxes = 0, otherFatal = 0, admitted = 0, refused = 0,
-        doubleAdmissions = 0, adminActions = 0, startFailures = 0;
-    QMap<QString, int> admissions;                // account -> times let in
-    QMap<QString, int> votesAcked, votesInFlight; // candidate -> votes
-    QStringList unexpected;                       // boxes that should not have been
-    std::vector<qint64> voteNanos;                // from sending the vote to its acknowledgement
-    std::vector<qint64> voteHandlerNanos;         // the Vote button's handler alone
-};
-
-} // namespace
+// A quantile of durations, in milliseconds.
+static double quantile(std::vector<qint64> nanos, double q)
+{
+    std::sort(nanos.begin(), nanos.end());
+    return nanos.empty() ? 0.0 : double(nanos[size_t(q * double(nanos.size() - 1))]) / 1e6;
+}
 
 class StationsTest : public QObject {
     Q_OBJECT
@@ -61,234 +42,176 @@ private slots:
     void stationsAtTheSameMomentLoseAndDoubleNothing()
     {
         QFETCH_GLOBAL(Engine, engine);
-        const int stations = setting("POLLARIS_STATIONS", 4) / 2 * 2, voters = setting("POLLARIS_VOTERS", 150);
-        const bool faults = setting("POLLARIS_FAULTS", 0) != 0;
-        const QString restartServer = qEnvironmentVariable("POLLARIS_SERVER_RESTART");
-        ElectionFolder db(engine);
-        const QString driver = installDriver(db.folder());
+        const int pairs = setting("POLLARIS_STATIONS", 4) / 2, voters = setting("POLLARIS_VOTERS", 150);
         const int positions = 3, candidates = 4;
-        QStringList setup;
+        const bool faults = setting("POLLARIS_FAULTS", 0) != 0;
+        ElectionFolder db(engine);
+        QString restartServer = faults && db.onServer() ? qEnvironmentVariable("POLLARIS_SERVER_RESTART") : QString();
+        QStringList ballot;
         for (int p = 1; p <= positions; ++p) {
-            setup << QStringLiteral("INSERT INTO Positions VALUES ('P%1','Position %1')").arg(p);
+            ballot << QStringLiteral("INSERT INTO Positions VALUES ('P%1','Position %1')").arg(p);
             for (int c = 1; c <= candidates; ++c)
-                setup
+                ballot
                     << QStringLiteral("INSERT INTO CandInfo VALUES ('C%1_%2','Name %1 %2','S%1%2','P%1')").arg(p).arg(c)
                     << QStringLiteral("INSERT INTO CandVote VALUES ('C%1_%2',0)").arg(p).arg(c);
         }
-        setup << QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                                "INSERT INTO Users SELECT 'Voter ' || i, 'v' || i, 'pw' || i, false FROM n")
-                     .arg(voters);
-        db.exec(setup.join(';'));
+        db.exec(ballot.join(';'));
+        addVoters(db, voters);
 
-        QRandomGenerator rng(20261207);
-        QElapsedTimer clock;
-        clock.start();
-        Figures f;
-        // The loop below wakes whenever a station says something, and every 5 ms.
+        // Stations 2p and 2p + 1 are pair p; the last is the administrator's. The loop
+        // below wakes whenever a station says something, and every 5 ms.
         QEventLoop loop;
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
         tick.start(5);
-        std::vector<Station> all(size_t(stations + 1)); // the last is the administrator's
-        Station &admin = all.back();
-        auto startStation = [&](Station &s, bool isAdmin) {
-            s = Station();
-            s.run = std::make_unique<DriverRun>(driver, db.programArguments());
-            QObject::connect(&s.run->p, &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
-            if (!s.run->start()) {
-                ++f.startFailures;
-                return;
-            }
-            s.read = s.run->lines().size();
-            if (isAdmin) {
-                s.run->send({"admin\tadmin\tsecret"});
-                s.pending.push_back({"admin", clock.nsecsElapsed()});
-            }
+        const size_t admin = size_t(2 * pairs);
+        std::vector<std::unique_ptr<DriverRun>> all(admin + 1);
+        std::vector<int> letIn(admin + 1); // a voting station's last log-in: 1 let in, 0 refused, -1 none
+        auto start = [&](size_t i) {
+            all[i] = std::make_unique<DriverRun>(db);
+            QObject::connect(&all[i]->p, &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
+            letIn[i] = -1;
+            const bool up = all[i]->start();
+            if (up && i == admin)
+                all[i]->send({"admin\tadmin\tsecret"});
+            return up;
         };
-        for (size_t i = 0; i < all.size(); ++i)
-            startStation(all[i], i + 1 == all.size());
-        QCOMPARE(f.startFailures, 0);
+        for (size_t i = 0; i <= admin; ++i)
+            QVERIFY(start(i));
 
-        auto sendLine = [&](Station &s, const QString &line) {
-            s.run->send({line});
-            s.pending.push_back({line, clock.nsecsElapsed()});
-        };
-        // Reads what a station said; false when it has ended.
-        auto take = [&](Station &s) {
-            const QStringList lines = s.run->lines();
-            for (; s.read < lines.size(); ++s.read) {
-                const QString &line = lines[s.read];
-                if (line.startsWith("box\t")) {
-                    const QString shown = line.mid(4);
-                    s.boxes << shown;
-                    if (shown.startsWith("Critical\tPollaris\tError 3151"))
-                        ++f.lostBoxes;
-                    else if (shown.startsWith("Critical\tPollaris\tError "))
-                        ++f.otherFatal, f.unexpected << shown;
-                    else if (shown.startsWith("Critical\tPollaris\tAnother station"))
-                        ++f.conflictBoxes, f.unexpected << shown;
-                    else if (shown != kAdmitted && shown != kSpent && shown != kThanks &&
-                             !shown.startsWith("Question\t"))
-                        f.unexpected << shown;
-                    continue;
+        int admitted = 0, refused = 0, doubleAdmissions = 0, adminActions = 0, restarts = 0, kills = 0,
+            serverRestarts = 0;
+        QMap<QString, int> admissions, votesAcked, votesInFlight; // account -> times let in; candidate -> votes
+        QStringList shown;                                        // every box of every station
+        std::vector<qint64> voteNanos, handlerNanos; // a vote from its sending to its end; the Vote button alone
+        auto take = [&](size_t i) {
+            return all[i]->take([&](const QString &line, bool done, const QStringList &said, qint64 nanos) {
+                for (const QString &s : said)
+                    if (s.startsWith("box\t"))
+                        shown << s.mid(4);
+                    else if (s.startsWith("took\t"))
+                        handlerNanos.push_back(s.mid(5).toLongLong() * 1000);
+                const QStringList f = line.split('\t');
+                if (f[0] == "vote") // one under way when its station ended may or may not be written
+                    ++(done ? votesAcked : votesInFlight)[f[2]];
+                if (f[0] == "vote" && done)
+                    voteNanos.push_back(nanos);
+                if (f[0] == "login" && done) {
+                    letIn[i] = said.contains("box\t" + kAdmitted) ? 1 : 0;
+                    admitted += letIn[i], refused += said.contains("box\t" + kSpent);
+                    if (letIn[i] && ++admissions[f[1]] == 2)
+                        ++doubleAdmissions;
                 }
-                if (line.startsWith("took\t"))
-                    f.voteHandlerNanos.push_back(line.mid(5).toLongLong() * 1000);
-                if (!line.startsWith("ok\t") || s.pending.empty())
-                    continue;
-                const auto [sent, at] = s.pending.front();
-                s.pending.pop_front();
-                const QStringList fields = sent.split('\t');
-                if (fields[0] == "login") {
-                    const bool in = s.boxes.contains(kAdmitted), out = s.boxes.contains(kSpent);
-                    f.admitted += in, f.refused += out;
-                    if (in && ++f.admissions[fields[1]] == 2)
-                        ++f.doubleAdmissions;
-                } else if (fields[0] == "vote") {
-                    ++f.votesAcked[fields[2]];
-                    f.voteNanos.push_back(clock.nsecsElapsed() - at);
-                } else if (&s == &admin) {
-                    ++f.adminActions;
-                }
-                s.boxes.clear();
-            }
-            if (s.run->p.state() != QProcess::NotRunning)
-                return true;
-            // Whatever was under way may or may not have been written.
-            for (const auto &[sent, at] : s.pending)
-                if (sent.startsWith("vote\t"))
-                    ++f.votesInFlight[sent.section('\t', 2, 2)];
-            s.pending.clear();
-            return false;
+                adminActions += i == admin && done;
+            });
         };
 
-        // Each pair of stations takes the accounts of its share one after the other: both
-        // stations are given the same account at once; the one let in votes everywhere
-        // and is done, the other goes back to the main menu.
-        const int pairs = stations / 2;
-        std::vector<int> next(static_cast<size_t>(pairs));
-        std::vector<int> phase(size_t(pairs), 0); // 0 idle, 1 logging in, 2 voting
-        std::vector<int> account(size_t(pairs), 0);
-        for (int p = 0; p < pairs; ++p)
-            next[size_t(p)] = p;
-        int adminCount = 0, finishedPairs = 0;
-        bool restarted = restartServer.isEmpty() || !faults || !db.onServer();
-        const qint64 deadline = clock.elapsed() + 1800000;
+        // A pair at rest takes the next account, given to both its stations at once; the one
+        // let in votes everywhere and is done, the other goes back to the main menu.
+        QRandomGenerator rng(20261207);
+        QElapsedTimer clock;
+        clock.start();
+        int offered = 0, resting = 0, adminCount = 0;
         qint64 nextKill = 1000;
-        const qint64 votingStarted = clock.nsecsElapsed();
-        while (finishedPairs < pairs && clock.elapsed() < deadline) {
+        while (resting < pairs && clock.elapsed() < 1800000) {
             loop.exec();
-            for (Station &s : all)
-                if (!take(s))
-                    ++f.restarts, startStation(s, &s == &admin);
             if (faults && clock.elapsed() >= nextKill) { // pulling the plug of a random voting station
                 nextKill = clock.elapsed() + 500 + rng.bounded(2000);
-                Station &victim = all[rng.bounded(quint32(stations))];
-                victim.run->killNow();
-                ++f.kills;
-                take(victim);
-                ++f.restarts, startStation(victim, false);
+                kills += all[rng.bounded(quint32(admin))]->killNow();
             }
-            if (!restarted && next[0] >= voters / 2) {
-                restarted = true;
-                QCOMPARE(QProcess::execute("sh", {"-c", restartServer}), 0);
+            for (size_t i = 0; i <= admin; ++i)
+                if (!take(i))
+                    start(i), ++restarts;
+            if (!restartServer.isEmpty() && offered > voters / 2) {
+                QCOMPARE(QProcess::execute("sh", {"-c", std::exchange(restartServer, QString())}), 0);
+                ++serverRestarts;
             }
-            if (admin.pending.empty()) { // the administrator adds a candidate, then deletes it
+            if (all[admin]->unanswered.empty()) { // the administrator adds a candidate, then deletes it
                 const int k = ++adminCount;
                 const QString cand = QStringLiteral("X%1").arg((k + 1) / 2);
-                sendLine(admin,
-                         k % 2 ? "addcand\t" + cand + "\tNew " + cand + "\tT" + cand + "\tP1" : "delcand\tP1\t" + cand);
+                all[admin]->send(
+                    {k % 2 ? "addcand\t" + cand + "\tNew " + cand + "\tT" + cand + "\tP1" : "delcand\tP1\t" + cand});
             }
+            resting = 0;
             for (int p = 0; p < pairs; ++p) {
-                Station &a = all[size_t(2 * p)], &b = all[size_t(2 * p + 1)];
-                if (phase[size_t(p)] == 3 || !a.pending.empty() || !b.pending.empty())
+                const size_t a = size_t(2 * p), b = a + 1;
+                if (!all[a]->unanswered.empty() || !all[b]->unanswered.empty())
                     continue;
-                if (phase[size_t(p)] == 0 || phase[size_t(p)] == 2) {
-                    if (next[size_t(p)] >= voters) {
-                        phase[size_t(p)] = 3, ++finishedPairs;
-                        continue;
+                if (letIn[a] >= 0 || letIn[b] >= 0) { // both answered the log-in, or one ended meanwhile
+                    for (size_t i : {a, b}) {
+                        QStringList script;
+                        for (int q = 1; letIn[i] == 1 && q <= positions; ++q)
+                            script << QStringLiteral("vote\tP%1\tC%1_%2").arg(q).arg(rng.bounded(candidates) + 1);
+                        if (letIn[i] >= 0)
+                            all[i]->send(script << (letIn[i] ? "done" : "cancel"));
+                        letIn[i] = -1;
                     }
-                    account[size_t(p)] = next[size_t(p)] + 1;
-                    next[size_t(p)] += pairs;
-                    const QString login = QStringLiteral("login\tv%1\tpw%1").arg(account[size_t(p)]);
-                    sendLine(a, login), sendLine(b, login);
-                    phase[size_t(p)] = 1;
-                    continue;
+                } else if (offered < voters) {
+                    const QString login = QStringLiteral("login\tv%1\tpw%1").arg(++offered);
+                    all[a]->send({login}), all[b]->send({login});
+                } else {
+                    ++resting;
                 }
-                // Both have answered the log-in (or one of them ended meanwhile).
-                const QString user = QStringLiteral("v%1").arg(account[size_t(p)]);
-                for (Station *s : {&a, &b}) {
-                    // The last log-in of this station: on the ballot when it was let in.
-                    const QStringList said = s->run->lines().mid(0, s->read);
-                    const qsizetype ok = said.lastIndexOf("ok\tlogin\t" + user + "\tpw" + user.mid(1));
-                    const bool letIn = ok > 0 && said[ok - 1] == "box\t" + kAdmitted;
-                    if (letIn) {
-                        for (int q = 1; q <= positions; ++q)
-                            sendLine(*s, QStringLiteral("vote\tP%1\tC%1_%2").arg(q).arg(rng.bounded(candidates) + 1));
-                        sendLine(*s, "done");
-                    } else if (ok >= 0) {
-                        sendLine(*s, "cancel");
-                    }
-                }
-                phase[size_t(p)] = 2;
             }
         }
-        const double votingSeconds = double(clock.nsecsElapsed() - votingStarted) / 1e9;
-        QVERIFY2(finishedPairs == pairs, "the stations did not get through the accounts in time");
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        QVERIFY2(resting == pairs, "the stations did not get through the accounts in time");
         // Every station ends by the main menu's Exit, as a station is closed at the end of the day.
-        while (!admin.pending.empty() && take(admin))
+        while (!all[admin]->unanswered.empty() && take(admin))
             loop.exec();
-        for (Station &s : all) {
-            s.run->p.closeWriteChannel();
-            QCOMPARE(s.run->finish(), 0);
-            take(s);
+        for (size_t i = 0; i <= admin; ++i) {
+            all[i]->p.closeWriteChannel();
+            QCOMPARE(all[i]->finish(), 0);
+            take(i);
         }
 
         // What the election holds.
-        int counted = 0, acked = 0, inFlight = 0, lostVotes = 0, invented = 0;
+        int counted = 0, acked = 0, inFlight = 0, lost = 0, invented = 0;
         for (const QString &row : db.rows("SELECT CandID, NumVotes FROM CandVote")) {
             const QString cand = row.section('|', 0, 0);
-            if (!cand.startsWith('C')) // the administrator's own candidates
-                continue;
-            const int tally = row.section('|', 1).toInt();
-            counted += tally, acked += f.votesAcked.value(cand), inFlight += f.votesInFlight.value(cand);
-            lostVotes += std::max(0, f.votesAcked.value(cand) - tally);
-            invented += std::max(0, tally - f.votesAcked.value(cand) - f.votesInFlight.value(cand));
+            const int tally = row.section('|', 1).toInt(), ack = votesAcked.value(cand),
+                      maybe = votesInFlight.value(cand);
+            counted += tally, acked += ack, inFlight += maybe;
+            lost += std::max(0, ack - tally), invented += std::max(0, tally - ack - maybe);
         }
         const QStringList marked = db.rows("SELECT Username FROM Users WHERE HasVoted");
         int unmarked = 0;
-        for (auto it = f.admissions.cbegin(); it != f.admissions.cend(); ++it)
-            unmarked += marked.contains(it.key()) ? 0 : 1;
-        auto percentile = [](std::vector<qint64> &nanos, double q) {
-            std::sort(nanos.begin(), nanos.end());
-            return nanos.empty() ? 0.0 : double(nanos[size_t(q * double(nanos.size() - 1))]) / 1e6;
+        for (const QString &account : admissions.keys())
+            unmarked += !marked.contains(account);
+        // A station that meets the server restarting ends with the lost server's box.
+        const QString fatal = "Critical\tPollaris\t", serverLost = fatal + "Error 3151";
+        QStringList unexpected;
+        for (const QString &s : shown)
+            if (!everyday(s) && !(faults && s.startsWith(serverLost)))
+                unexpected << s;
+        auto boxes = [&shown](const QString &start) {
+            return int(shown.filter(QRegularExpression('^' + start)).size());
         };
         qInfo("%s: %d stations (+1 administrator), %d voters, %d races (each account offered to two stations at "
               "once), %d kills, %d server restarts, %d station restarts",
-              db.onServer() ? "server" : "file", stations, voters, voters, f.kills,
-              restarted && faults && db.onServer() ? 1 : 0, f.restarts);
-        qInfo("let in %d, refused as already voted %d, double admissions %d, let in but not marked %d", f.admitted,
-              f.refused, f.doubleAdmissions, unmarked);
+              db.onServer() ? "server" : "file", 2 * pairs, voters, voters, kills, serverRestarts, restarts);
+        qInfo("let in %d, refused as already voted %d, double admissions %d, let in but not marked %d", admitted,
+              refused, doubleAdmissions, unmarked);
         qInfo("votes acknowledged %d, counted %d, under way when a station ended %d, acknowledged but lost %d, "
               "invented %d",
-              acked, counted, inFlight, lostVotes, invented);
+              acked, counted, inFlight, lost, invented);
         qInfo("fatal boxes from conflicts %d (other failures %d), server lost %d; administrator's actions %d",
-              f.conflictBoxes, f.otherFatal, f.lostBoxes, f.adminActions);
+              boxes(fatal + "Another station"), boxes(fatal + "Error ") - boxes(serverLost), boxes(serverLost),
+              adminActions);
         qInfo("%.1f votes/s over %.1f s; a vote (position chosen, candidate clicked, Vote) p50 %.1f ms, p99 %.1f ms; "
               "the Vote button alone p50 %.1f ms, p99 %.1f ms",
-              double(f.voteNanos.size()) / votingSeconds, votingSeconds, percentile(f.voteNanos, 0.5),
-              percentile(f.voteNanos, 0.99), percentile(f.voteHandlerNanos, 0.5), percentile(f.voteHandlerNanos, 0.99));
+              double(voteNanos.size()) / seconds, seconds, quantile(voteNanos, 0.5), quantile(voteNanos, 0.99),
+              quantile(handlerNanos, 0.5), quantile(handlerNanos, 0.99));
 
-        QCOMPARE(f.unexpected, QStringList());
-        QCOMPARE(f.doubleAdmissions, 0);
+        QCOMPARE(unexpected, QStringList());
+        QCOMPARE(doubleAdmissions, 0);
         QCOMPARE(unmarked, 0);
-        QCOMPARE(lostVotes, 0);
+        QCOMPARE(lost, 0);
         QCOMPARE(invented, 0);
-        QVERIFY(acked > 0 && f.adminActions > 0);
-        if (!faults) {
-            // Each account let in exactly once, and only those marked.
-            QCOMPARE(f.admitted, voters);
-            QCOMPARE(f.refused, voters);
+        QVERIFY(acked > 0 && adminActions > 0);
+        if (!faults) { // each account let in exactly once, and only those marked
+            QCOMPARE(admitted, voters);
+            QCOMPARE(refused, voters);
             QCOMPARE(marked.size(), voters);
             QCOMPARE(counted, acked);
             QCOMPARE(acked, voters * positions);
