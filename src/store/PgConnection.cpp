@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <libpq-fe.h>
+#include <utility>
 
 namespace store {
 
@@ -61,6 +62,8 @@ const char *const kElectionTables[] = {"positions", "candinfo", "candvote", "use
 
 // The key of the election's write lock: one writer at a time, as in the file.
 constexpr qint64 kWriteLock = 0x506f6c6c61726973LL;
+// Rows added to a table in one unit from which the server's figures on it are renewed.
+constexpr qint64 kAnalyzeAfterRows = 10000;
 
 // PostgreSQL's type numbers that the store reads as numbers.
 constexpr unsigned kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700,
@@ -365,6 +368,7 @@ void PgConnection::insert(const QString &table, const QStringList &columns, cons
     }
     beforeWrite();
     run(sql, values);
+    ++m_added[t ? t->name : table];
 }
 
 bool PgConnection::update(const QString &table, qint64 rowid, const QStringList &columns,
@@ -457,16 +461,23 @@ void PgConnection::begin()
 
 void PgConnection::commit()
 {
+    const QHash<QString, qint64> added = std::exchange(m_added, {});
     if (!m_locked) {
         exec("COMMIT");
-        return;
+    } else {
+        // The lock goes with the unit's end, in the same round trip, whether or
+        // not the unit could be committed.
+        std::vector<PgResult> r = pipeline({"COMMIT", "SELECT pg_advisory_unlock($1)"});
+        m_locked = false;
+        if (!succeeded(r[0].get()))
+            fail(r[0].get());
     }
-    // The lock goes with the unit's end, in the same round trip, whether or not
-    // the unit could be committed.
-    std::vector<PgResult> r = pipeline({"COMMIT", "SELECT pg_advisory_unlock($1)"});
-    m_locked = false;
-    if (!succeeded(r[0].get()))
-        fail(r[0].get());
+    // A table that has just grown by a whole register (a copy, an import) is
+    // measured again at once, so that the server reads it through its indexes
+    // rather than sorting it, as it would by its old figures.
+    for (auto it = added.cbegin(); it != added.cend(); ++it)
+        if (it.value() >= kAnalyzeAfterRows)
+            exec(("ANALYZE " + quoted(it.key())).toUtf8().constData());
 }
 
 bool PgConnection::inTransaction() const
@@ -477,6 +488,7 @@ bool PgConnection::inTransaction() const
 
 void PgConnection::rollback() noexcept
 {
+    m_added.clear();
     if (!m_conn || PQstatus(m_conn.get()) != CONNECTION_OK)
         return;
     if (inTransaction())

@@ -83,6 +83,7 @@ private:
     PgConn m_conn;
     QHash<QString, Table> m_tables; // by lower-case name
     bool m_locked = false;          // holds the election's write lock
+    QHash<QString, qint64> m_added; // rows added in the unit, by table
 };
 
 } // namespace store
