@@ -165,11 +165,17 @@ void PgConnection::fail(const pg_result *result) const
                      outcomeOfSqlState(state));
 }
 
-PgResult PgConnection::run(const QString &sql, const QVector<QVariant> &values)
+pg_conn *PgConnection::session() const
 {
     if (!m_conn)
         throw StoreError(ServerUnreachable, QStringLiteral("The connection to the election server is closed"),
                          StoreError::Outcome::Lost);
+    return m_conn.get();
+}
+
+PgResult PgConnection::run(const QString &sql, const QVector<QVariant> &values)
+{
+    pg_conn *c = session();
     // Every value goes as text in a parameter of its own, the server giving it
     // the kind of the field it meets.
     std::vector<QByteArray> texts(size_t(values.size()));
@@ -192,23 +198,18 @@ PgResult PgConnection::run(const QString &sql, const QVector<QVariant> &values)
     }
     observe(sql);
     const QByteArray text = sql.toUtf8();
-    PgResult result(
-        PQexecParams(m_conn.get(), text.constData(), int(values.size()), nullptr, params.data(), nullptr, nullptr, 0));
-    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+    PgResult result(PQexecParams(c, text.constData(), int(values.size()), nullptr, params.data(), nullptr, nullptr, 0));
+    if (!succeeded(result.get()))
         fail(result.get());
     return result;
 }
 
 void PgConnection::exec(const char *sql)
 {
-    if (!m_conn)
-        throw StoreError(ServerUnreachable, QStringLiteral("The connection to the election server is closed"),
-                         StoreError::Outcome::Lost);
+    pg_conn *c = session();
     observe(QString::fromUtf8(sql));
-    PgResult result(PQexec(m_conn.get(), sql));
-    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+    PgResult result(PQexec(c, sql));
+    if (!succeeded(result.get()))
         fail(result.get());
 }
 
@@ -410,10 +411,7 @@ bool PgConnection::remove(const QString &table, qint64 rowid)
 
 std::vector<PgResult> PgConnection::pipeline(std::initializer_list<const char *> statements)
 {
-    if (!m_conn)
-        throw StoreError(ServerUnreachable, QStringLiteral("The connection to the election server is closed"),
-                         StoreError::Outcome::Lost);
-    pg_conn *c = m_conn.get();
+    pg_conn *c = session();
     const QByteArray key = QByteArray::number(kWriteLock);
     const char *params[] = {key.constData()};
     bool sent = PQenterPipelineMode(c) == 1;

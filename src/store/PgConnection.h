@@ -70,6 +70,8 @@ private:
     QString column(const Table *table, const QString &name, unsigned *type = nullptr) const;
     // The FROM and WHERE of a record source; its values are added to values.
     QString fromWhere(const Query &query, QVector<QVariant> &values) const;
+    // The open session; a closed one is a lost server.
+    pg_conn *session() const;
     // Runs one statement with its values bound; raises the server's failure.
     PgResult run(const QString &sql, const QVector<QVariant> &values = {});
     [[noreturn]] void fail(const pg_result *result) const;
