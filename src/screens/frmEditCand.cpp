@@ -110,30 +110,21 @@ void frmEditCand::cmdOK_Click()
     dcCandInfo->setRecordSource(QStringLiteral("Select * From CandInfo Where CandID ='") + lblCandidateID->text() +
                                 QStringLiteral("'"));
     dcCandInfo->Refresh();
-    // The candidate may have been deleted since the dialog was opened: there is
-    // nothing left to change, and the administrator must not believe it was
-    // saved. Back on the panel, reloaded, the candidate is visibly gone.
-    if (dcCandInfo->EOF_()) {
-        Msg::Refusal(QStringLiteral("The candidate \"") + lblCandidateID->text() +
-                         QStringLiteral("\" is no longer in the election file. Nothing was saved."),
-                     QStringLiteral("Error!"));
-        Hide();
-        Shell::Show<frmMainAdmin>();
-        Shell::Get<frmMainAdmin>().MainAdminDataLoad(0);
-        return;
-    }
-    // Changed at another station since the dialog was opened: saving would undo
-    // that change unseen. Back on the panel the candidate shows as it is now.
-    if (dcCandInfo->FieldText(QStringLiteral("CandName")) != m_shownName ||
-        dcCandInfo->FieldText(QStringLiteral("StudentNum")) != m_shownStudID ||
-        dcCandInfo->FieldText(QStringLiteral("PosID")) != m_shownPos) {
-        Msg::Refusal(QStringLiteral("The candidate \"") + lblCandidateID->text() +
-                         QStringLiteral("\" was changed at another station while you were editing it. Nothing was "
-                                        "saved: please look at it again."),
-                     QStringLiteral("Error!"));
-        Hide();
-        Shell::Show<frmMainAdmin>();
-        Shell::Get<frmMainAdmin>().MainAdminDataLoad(0);
+    // Deleted since the dialog was opened: there is nothing left to change, and the
+    // administrator must not believe it was saved. Changed at another station
+    // meanwhile: saving would undo that change unseen. Back on the panel,
+    // reloaded, the candidate shows as it is now.
+    QString refusal;
+    if (dcCandInfo->EOF_())
+        refusal = QStringLiteral("\" is no longer in the election file. Nothing was saved.");
+    else if (dcCandInfo->FieldText(QStringLiteral("CandName")) != m_shownName ||
+             dcCandInfo->FieldText(QStringLiteral("StudentNum")) != m_shownStudID ||
+             dcCandInfo->FieldText(QStringLiteral("PosID")) != m_shownPos)
+        refusal = QStringLiteral("\" was changed at another station while you were editing it. Nothing was saved: "
+                                 "please look at it again.");
+    if (!refusal.isEmpty()) {
+        Msg::Refusal(QStringLiteral("The candidate \"") + lblCandidateID->text() + refusal, QStringLiteral("Error!"));
+        ReturnToPanel();
         return;
     }
     dcCandInfo->Edit();
@@ -141,13 +132,12 @@ void frmEditCand::cmdOK_Click()
     dcCandInfo->SetField(QStringLiteral("StudentNum"), txtStudentID->text());
     dcCandInfo->SetField(QStringLiteral("PosID"), lstPosID->item(cmbbxPosition->currentIndex())->text());
     dcCandInfo->Update();
-
-    Hide();
-    Shell::Show<frmMainAdmin>();
-    Shell::Get<frmMainAdmin>().MainAdminDataLoad(0);
+    ReturnToPanel();
 }
 
-void frmEditCand::cmdCancel_Click()
+void frmEditCand::cmdCancel_Click() { ReturnToPanel(); }
+
+void frmEditCand::ReturnToPanel()
 {
     Hide();
     Shell::Show<frmMainAdmin>();

@@ -45,6 +45,8 @@ protected:
     void Form_Load() override;
 
 private:
+    // Back to the candidates panel, read afresh.
+    void ReturnToPanel();
     // The candidate as it was shown when the dialog opened.
     QString m_shownName, m_shownStudID, m_shownPos;
 };

@@ -73,41 +73,32 @@ void frmEditUser::cmdOK_Click()
     dcUserInfo->setRecordSource(QStringLiteral("Select * From Users Where Username ='") + lblStudID->text() +
                                 QStringLiteral("'"));
     dcUserInfo->Refresh();
-    // The account may have been deleted since the dialog was opened: nothing to
-    // change, and the administrator must not believe it was saved.
-    if (dcUserInfo->EOF_()) {
-        Msg::Refusal(QStringLiteral("The user account \"") + lblStudID->text() +
-                         QStringLiteral("\" no longer exists. Nothing was saved."),
-                     QStringLiteral("Error!"));
-        Hide();
-        Shell::Show<frmAdminUsers>();
-        Shell::Get<frmAdminUsers>().AdminUserDataLoad();
-        return;
-    }
-    // Changed at another station since the dialog was opened: saving would undo
-    // that change unseen. Back on the panel the account shows as it is now.
-    if (dcUserInfo->FieldText(QStringLiteral("Name")) != m_shownName ||
-        dcUserInfo->FieldText(QStringLiteral("Password")) != m_shownPassword) {
-        Msg::Refusal(QStringLiteral("The user account \"") + lblStudID->text() +
-                         QStringLiteral("\" was changed at another station while you were editing it. Nothing was "
-                                        "saved: please look at it again."),
-                     QStringLiteral("Error!"));
-        Hide();
-        Shell::Show<frmAdminUsers>();
-        Shell::Get<frmAdminUsers>().AdminUserDataLoad();
+    // Deleted since the dialog was opened: nothing to change, and the
+    // administrator must not believe it was saved. Changed at another station
+    // meanwhile: saving would undo that change unseen. Back on the panel the
+    // account shows as it is now.
+    QString refusal;
+    if (dcUserInfo->EOF_())
+        refusal = QStringLiteral("\" no longer exists. Nothing was saved.");
+    else if (dcUserInfo->FieldText(QStringLiteral("Name")) != m_shownName ||
+             dcUserInfo->FieldText(QStringLiteral("Password")) != m_shownPassword)
+        refusal = QStringLiteral("\" was changed at another station while you were editing it. Nothing was saved: "
+                                 "please look at it again.");
+    if (!refusal.isEmpty()) {
+        Msg::Refusal(QStringLiteral("The user account \"") + lblStudID->text() + refusal, QStringLiteral("Error!"));
+        ReturnToPanel();
         return;
     }
     dcUserInfo->Edit();
     dcUserInfo->SetField(QStringLiteral("Name"), txtName->text());
     dcUserInfo->SetField(QStringLiteral("Password"), txtPassword->text());
     dcUserInfo->Update();
-
-    Hide();
-    Shell::Show<frmAdminUsers>();
-    Shell::Get<frmAdminUsers>().AdminUserDataLoad();
+    ReturnToPanel();
 }
 
-void frmEditUser::cmdCancel_Click()
+void frmEditUser::cmdCancel_Click() { ReturnToPanel(); }
+
+void frmEditUser::ReturnToPanel()
 {
     Hide();
     Shell::Show<frmAdminUsers>();

@@ -39,6 +39,8 @@ protected:
     void Form_Load() override;
 
 private:
+    // Back to the voter accounts panel, read afresh.
+    void ReturnToPanel();
     // The account as it was shown when the dialog opened.
     QString m_shownName, m_shownPassword;
 };
