@@ -117,20 +117,7 @@ ElectionFolder::~ElectionFolder()
         RawServer(testServer()).run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_database));
 }
 
-void ElectionFolder::exec(const QString &sql) const
-{
-    if (onServer()) {
-        RawServer(m_server).run(sql);
-        return;
-    }
-    RawDb raw(file());
-    char *error = nullptr;
-    if (sqlite3_exec(raw.db, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
-        QString text = QString::fromUtf8(error);
-        sqlite3_free(error);
-        QTest::qFail(qPrintable(QStringLiteral("SQL failed: %1: %2").arg(sql, text)), __FILE__, __LINE__);
-    }
-}
+void ElectionFolder::exec(const QString &sql) const { query(sql); }
 
 QList<QVariantList> ElectionFolder::query(const QString &sql) const
 {
@@ -148,17 +135,25 @@ QList<QVariantList> ElectionFolder::query(const QString &sql) const
         }
         return result;
     }
+    // Each statement in turn, the rows of all of them; the first failure fails the test.
     RawDb raw(file());
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(raw.db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK)
-        QTest::qFail(qPrintable(QStringLiteral("SQL failed: %1").arg(sql)), __FILE__, __LINE__);
-    while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-        QVariantList fields;
-        for (int c = 0; c < sqlite3_column_count(stmt); ++c)
-            fields << column(stmt, c);
-        result << fields;
+    const QByteArray utf8 = sql.toUtf8();
+    for (const char *rest = utf8.constData(); *rest;) {
+        sqlite3_stmt *stmt = nullptr;
+        int status = sqlite3_prepare_v2(raw.db, rest, -1, &stmt, &rest);
+        while (stmt && (status = sqlite3_step(stmt)) == SQLITE_ROW) {
+            QVariantList fields;
+            for (int c = 0; c < sqlite3_column_count(stmt); ++c)
+                fields << column(stmt, c);
+            result << fields;
+        }
+        sqlite3_finalize(stmt);
+        if (status != SQLITE_OK && status != SQLITE_DONE) {
+            QTest::qFail(qPrintable(QStringLiteral("SQL failed: %1: %2").arg(sql, sqlite3_errmsg(raw.db))), __FILE__,
+                         __LINE__);
+            break;
+        }
     }
-    sqlite3_finalize(stmt);
     return result;
 }
 

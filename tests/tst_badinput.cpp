@@ -60,25 +60,19 @@ private slots:
         const auto row = [](const char *name, const QString &entry, const QString &kept = {}) {
             QTest::newRow(name) << entry << (kept.isEmpty() ? entry : kept);
         };
-        row("quotes", "O'Brien \"Bo\"");
-        row("sql fragment", "'; DROP TABLE Users; --");
-        row("percent and underscore", "%_");
-        row("backslashes", "C:\\new\\t");
+        row("quotes and sql", "O'Brien \"Bo\"'; DROP TABLE Users; --");
+        row("patterns and backslashes", "\\%_C:\\new\\t");
         row("outer blanks", "  pad  ");
         row("blanks only", "   ");
         row("letters beyond ascii", "Ñandú Ärger ß");
         row("combining marks", "E\u0301lise Zoe\u0308");
-        row("right to left", "\u05E9\u05DC\u05D5\u05DD \u0645\u0631\u062D\u0628\u0627");
         row("emoji", "\U0001F5F3\U0001F600");
-        row("20 characters", "abcdefghijklmnopqrst");
         row("50 letters beyond ascii", QString(50, QChar(0x00E9)));
         // A character of two code units straddles each limit: 5, 8, 20 and 50.
         row("pasted, emoji across the limits",
             "abcd\U0001F600e\U0001F600fghijklmno\U0001F600pqrstuvwxyzABCDEFGHIJKLMNOPQ\U0001F600STU");
         // Control characters come only from a paste; a field drops them and keeps the rest.
         row("pasted nul", QString::fromUtf8("ab\0cd", 5), "abcd");
-        row("pasted tab", "a\tb", "ab");
-        row("pasted escape", "\x1b[1m", "[1m");
         row("pasted line breaks", "a\r\nb\n", "ab");
         row("pasted next line, delete", "x\u0085y\u007Fz", "xyz");
     }
