@@ -3,7 +3,6 @@
 
 #include "TestSupport.h"
 
-#include "screens/frmAdminLogIn.h"
 #include "screens/frmMain.h"
 #include "screens/frmMainAdmin.h"
 #include "screens/frmVoter.h"
@@ -158,15 +157,14 @@ private slots:
         QCOMPARE(framed(menu.lblExit, menu.lblLogUser), QString());
 
         // Space on an action acts; Enter (keypad too) presses a focused button.
-        menu.lblLogAdmin->setFocus();
-        QTest::keyClick(menu.lblLogAdmin, Qt::Key_Space);
-        frmAdminLogIn &admin = Shell::Get<frmAdminLogIn>();
-        QVERIFY(admin.isVisible() && !menu.isVisible());
-        QTest::keyClick(admin.cmdCancel, Qt::Key_Enter, Qt::KeypadModifier);
-        QVERIFY(menu.isVisible() && !admin.isVisible());
+        menu.lblLogUser->setFocus();
+        QTest::keyClick(menu.lblLogUser, Qt::Key_Space);
+        frmVoterLogIn &login = Shell::Get<frmVoterLogIn>();
+        QVERIFY(login.isVisible() && !menu.isVisible());
+        QTest::keyClick(login.cmdCancel, Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(menu.isVisible() && !login.isVisible());
 
         QTest::keyClick(menu.lblLogUser, Qt::Key_Return);
-        frmVoterLogIn &login = Shell::Get<frmVoterLogIn>();
         QApplication::setActiveWindow(&login);
         QTRY_VERIFY(login.cmdCancel->hasFocus());
         const int shown = black(login.cmdCancel);
