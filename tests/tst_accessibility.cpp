@@ -146,15 +146,12 @@ private slots:
             other->setFocus();
             const int before = black(control);
             control->setFocus();
-            const int after = black(control);
-            return after - before > 40
-                       ? QString()
-                       : QStringLiteral("%1: %2 -> %3").arg(control->objectName()).arg(before).arg(after);
+            return black(control) - before > 40;
         };
         frmMain &menu = Shell::Show<frmMain>();
         QApplication::setActiveWindow(&menu);
         QTRY_COMPARE(QApplication::focusWidget(), menu.lblLogUser);
-        QCOMPARE(framed(menu.lblExit, menu.lblLogUser), QString());
+        QVERIFY(framed(menu.lblExit, menu.lblLogUser));
 
         // Space on an action acts; Enter (keypad too) presses a focused button.
         menu.lblLogUser->setFocus();
@@ -170,7 +167,7 @@ private slots:
         const int shown = black(login.cmdCancel);
         login.cmdOK->setFocus();
         QVERIFY(black(login.cmdCancel) < shown - 40);
-        QCOMPARE(framed(login.txtUsername, login.cmdOK), QString());
+        QVERIFY(framed(login.txtUsername, login.cmdOK));
         type(login.txtUsername, "2026001");
         type(login.txtPassword, "vote1");
         QTest::keyClick(login.cmdOK, Qt::Key_Return);
@@ -178,8 +175,8 @@ private slots:
                  QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
         frmVoter &ballot = Shell::Get<frmVoter>();
         QApplication::setActiveWindow(&ballot);
-        QCOMPARE(framed(ballot.lstCandidate, ballot.cmdDone), QString());
-        QCOMPARE(framed(ballot.cmbbxPosition, ballot.cmdDone), QString());
+        QVERIFY(framed(ballot.lstCandidate, ballot.cmdDone));
+        QVERIFY(framed(ballot.cmbbxPosition, ballot.cmdDone));
 
         // The ballot reads names, details and greeting but never a code.
         ballot.cmbbxPosition->setCurrentIndex(0);

@@ -38,9 +38,8 @@ void clickEntry(QListWidget *list, int i)
 
 bool noChoice(const frmVoter &v)
 {
-    return v.cmbbxPosition->currentIndex() == -1 && v.lstPosID->currentRow() == -1 && v.lstCandidate->count() == 0 &&
-           v.lstCandID->count() == 0 && v.lblCandName->text().isEmpty() && v.lblCandStudID->text().isEmpty() &&
-           v.lblCandPosition->text().isEmpty();
+    return v.cmbbxPosition->currentIndex() == -1 && v.lstCandidate->count() == 0 && v.lblCandName->text().isEmpty() &&
+           v.lblCandStudID->text().isEmpty() && v.lblCandPosition->text().isEmpty();
 }
 
 } // namespace
