@@ -27,7 +27,6 @@ private slots:
         QVERIFY(frame->windowFlags() & Qt::FramelessWindowHint);
         QVERIFY(frame->isFullScreen() && frame->size() == frame->screen()->size());
         QCOMPARE(menu.mapTo(frame, menu.rect().center()), frame->rect().center());
-        QCOMPARE(frame->windowTitle(), QStringLiteral("Pollaris"));
 
         QVERIFY(!frame->close());
         QVERIFY(frame->isVisible() && !Shell::endedWith());
