@@ -251,7 +251,19 @@ void ScreenTest::cleanup()
     const QStringList unread = shownBoxes();
     const bool unusedAnswer = Msg::hasUnusedAnswer();
     store::Connection::failWriteAfter(0);
+    store::Connection::setStatementObserver(nullptr);
     Shell::reset();
     QCOMPARE(unread, QStringList());
     QVERIFY2(!unusedAnswer, "a preset answer was left unused");
+}
+
+void anotherStationBefore(const ElectionFolder &election, const QString &before, const QString &sql)
+{
+    auto done = std::make_shared<bool>(false);
+    store::Connection::setStatementObserver([&election, before, sql, done](const QString &seen) {
+        if (!*done && seen.startsWith(before, Qt::CaseInsensitive)) {
+            *done = true;
+            election.exec(sql);
+        }
+    });
 }

@@ -122,6 +122,11 @@ template <class LogIn> LogIn &logIn(QWidget *link, const QString &user, const QS
     return form;
 }
 
+// Runs the SQL on the election, as another station would, just before the program's
+// first statement that starts with `before` (letter case ignored). The test's cleanup
+// stops watching.
+void anotherStationBefore(const ElectionFolder &election, const QString &before, const QString &sql);
+
 // The base of a test class that drives the screens: each test starts with a fresh
 // election file in the program's folder and a fresh set of screens, and ends by
 // checking that every message box it caused was read and that no preset answer

@@ -29,18 +29,6 @@ class VoterAccountsTest : public ScreenTest {
         QCOMPARE(panel.lblStudName->text() + panel.lblStudUsername->text() + panel.lblStudPassword->text(), QString());
     }
 
-    // Runs the SQL, as another station, just before this station's first statement that starts so.
-    void inBetween(const QString &statement, const QString &sql)
-    {
-        auto done = std::make_shared<bool>(false);
-        store::Connection::setStatementObserver([=](const QString &seen) {
-            if (!*done && seen.startsWith(statement)) {
-                *done = true;
-                db->exec(sql);
-            }
-        });
-    }
-
 private slots:
     // Adding, editing and deleting over a register that holds a voter who has voted, values longer
     // than the fields, two user names that differ only in letter case, and letters beyond ASCII.
@@ -130,7 +118,7 @@ private slots:
         // Another station writes between a delete's question and its write: refused.
         panel.lstUser->setCurrentRow(1);
         Msg::setNextAnswer(Msg::Answer::Yes);
-        inBetween("DELETE FROM \"Users\"", "DELETE FROM Users WHERE Username = 'émile'");
+        anotherStationBefore(*db, "DELETE FROM \"Users\"", "DELETE FROM Users WHERE Username = 'émile'");
         QCOMPARE(press(panel.cmdDelUser),
                  (QStringList{box(Msg::Icon::Question, "Delete User?", "Are you sure?"),
                               box(Msg::Icon::Critical, "Pollaris",

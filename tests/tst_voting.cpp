@@ -58,17 +58,6 @@ class VotingTest : public ScreenTest {
         return Shell::Get<frmVoter>();
     }
     QStringList tallies() const { return db->rows("SELECT CandID, NumVotes FROM CandVote ORDER BY rowid"); }
-    // Runs the SQL, as another station, just before this station's first statement that starts so.
-    void inBetween(const QString &statement, const QString &sql)
-    {
-        auto done = std::make_shared<bool>(false);
-        store::Connection::setStatementObserver([this, statement, sql, done](const QString &seen) {
-            if (!*done && seen.startsWith(statement, Qt::CaseInsensitive)) {
-                *done = true;
-                db->exec(sql);
-            }
-        });
-    }
 
 private slots:
     void initTestCase_data() { addEngineRows(); }
@@ -81,7 +70,6 @@ private slots:
     void cleanup()
     {
         const bool ended = Shell::endedWith().has_value();
-        store::Connection::setStatementObserver(nullptr);
         ScreenTest::cleanup();
         QVERIFY(!ended);
     }
@@ -145,7 +133,7 @@ private slots:
                  "('Ella','2026003','vote3',false)");
         // An account spent at another station meanwhile: the log-in runs again and finds it spent.
         modGlobalVar::VoterUser = "before";
-        inBetween("UPDATE \"Users\"", "UPDATE Users SET HasVoted = true WHERE Username = '2026003'");
+        anotherStationBefore(*db, "UPDATE \"Users\"", "UPDATE Users SET HasVoted = true WHERE Username = '2026003'");
         logIn("2026003", "vote3");
         QCOMPARE(shownBoxes(), QStringList{kHasVoted});
         QVERIFY(modGlobalVar::VoterUser == "before" && Shell::Get<frmVoterLogIn>().isVisible());
@@ -209,7 +197,8 @@ private slots:
         v.cmbbxPosition->setCurrentIndex(0);
         clickEntry(v.lstCandidate, 1);
         if (db->onServer())
-            inBetween("UPDATE \"CandVote\"", "UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandID = 'C2'");
+            anotherStationBefore(*db, "UPDATE \"CandVote\"",
+                                 "UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandID = 'C2'");
         QCOMPARE(press(v.cmdVote), QStringList());
         const QString c2 = db->onServer() ? "C2|43" : "C2|42";
         QCOMPARE(tallies().value(1), c2);
