@@ -9,7 +9,6 @@
 #include <csignal>
 #include <memory>
 #include <pwd.h>
-#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,7 +56,6 @@ private slots:
         QTest::newRow("removed while running")
             << file << login + QStringList{"done"} << admin << cannotOpen << 14 << "";
         QTest::newRow("file-size limit") << file << none << login << "Error 778: disk I/O error" << 10 << "";
-        QTest::newRow("locked too long") << file << none << login << "Error 5: database is locked" << 5 << "";
         // The server out of reach at start, no connection string at all, the session ended by the
         // server while the program runs.
         const int lost = 3151 & 0xff;
@@ -108,13 +106,6 @@ private slots:
                 run.p.setChildProcessModifier(
                     [u = nobody->pw_uid, g = nobody->pw_gid] { ::setgid(g) || ::setuid(u) ? ::_exit(120) : void(); });
         }
-        if (fault == "locked too long") {
-            // The program waits for the lock as long as it changes hands; one never let go is
-            // a failure once the wait is over (shortened here from its half a minute).
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("POLLARIS_LOCK_WAIT_MS", "1500");
-            run.p.setProcessEnvironment(env);
-        }
         const bool started = run.start();
         QCOMPARE(started, !after.isEmpty());
         run.send(before);
@@ -127,8 +118,7 @@ private slots:
             db->exec("SELECT pg_terminate_backend(pid) " + kSessions);
             QTRY_COMPARE(db->value("SELECT count(*) " + kSessions).toInt(), 0);
         }
-        // The election as the program left it: the file's bytes, read before locking (closing
-        // any handle on a file drops this process's locks on it), or the server's rows.
+        // The election as the program left it: the file's bytes, or the server's rows.
         auto contents = [&] {
             QFile f(file);
             if (db->onServer())
@@ -141,14 +131,9 @@ private slots:
         };
         const QByteArray kept = contents();
         const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-        sqlite3 *holder = nullptr; // another copy holding the file
-        if (fault == "locked too long")
-            QVERIFY(sqlite3_open_v2(QFile::encodeName(file), &holder, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-                    sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK);
         if (started)
             run.send(after, true);
         QCOMPARE(run.finish(), status);
-        sqlite3_close_v2(holder);
         // The box was the last thing: the action that met the fault never finished.
         QCOMPARE(run.boxes().filter(QRegularExpression("^Critical")).size(), 1);
         QVERIFY2(run.lines().last().startsWith("box\tCritical\tPollaris\t" + expected), qPrintable(run.lines().last()));

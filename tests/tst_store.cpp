@@ -234,22 +234,6 @@ private slots:
         QCOMPARE(db->rows("SELECT * FROM CandVote"), QStringList{"C1|6"});
         store::Connection::failWriteAfter(0);
 
-        // Readers inside a unit see one moment: on the server another station's write
-        // lands meanwhile and is seen only after it; the file keeps such a write out.
-        if (db->onServer()) {
-            RecordCursor *votes = cursor("CandVote"), *users = cursor("Users");
-            {
-                store::Transaction tx(votes->connection());
-                QCOMPARE(list(votes, "Select * From CandVote", "NumVotes"), QStringList{"6"});
-                db->exec(
-                    QStringLiteral("UPDATE CandVote SET NumVotes = 7; INSERT INTO Users VALUES ('A','a','p',true)"));
-                QCOMPARE(list(votes, "Select * From CandVote", "NumVotes"), QStringList{"6"});
-                QCOMPARE(list(users, "Select * From Users", "Name"), QStringList());
-                tx.Commit();
-            }
-            QCOMPARE(list(users, "Select * From Users", "Name"), QStringList{"A"});
-        }
-
         // A station that cannot get the election for a unit within the whole wait meets a
         // stuck holder, a failure, with nothing left begun; once the holder is done, it goes through.
         store::Connection::setLockWaitMs(300);
