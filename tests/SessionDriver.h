@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <deque>
 
 // Boxes of the voter's road, as the driver reports them.
 const QString kAdmitted = "Exclamation\tPollaris\tWarning! Users can only login once";
@@ -36,8 +35,8 @@ struct DriverRun {
     QProcess p;
     QByteArray pending;
     QStringList got;
-    std::deque<std::pair<QString, QElapsedTimer>> unanswered; // lines sent and not yet acknowledged
-    qsizetype taken = 0;                                      // lines of got handed on by take()
+    QStringList unanswered; // lines sent and not yet acknowledged
+    qsizetype taken = 0;    // lines of got handed on by take()
 
     // A station on the election: the driver is copied (once) into its folder, where the program
     // finds its file; the child inherits QT_QPA_PLATFORM=offscreen.
@@ -60,10 +59,9 @@ struct DriverRun {
     }
     void send(const QStringList &script, bool last = false)
     {
-        for (const QString &line : script) {
+        for (const QString &line : script)
             p.write(line.toUtf8() + '\n');
-            unanswered.emplace_back(line, QElapsedTimer()).second.start();
-        }
+        unanswered << script;
         p.waitForBytesWritten(5000);
         if (last)
             p.closeWriteChannel();
@@ -105,24 +103,19 @@ struct DriverRun {
     QStringList acknowledged() { return tagged(QStringLiteral("ok\t")); }
     QStringList boxes() { return tagged(QStringLiteral("box\t")); }
 
-    // What became of the lines sent, as it becomes known: outcome(line, true, said, nanoseconds since
-    // it was sent) once its handler has returned, with what the program said meanwhile ("box\t...",
-    // "took\t..."); once the program has ended, outcome(line, false, ...) for each line it never
-    // finished, the first with what it said last. False once the program has ended.
+    // What became of the lines sent, as it becomes known: outcome(line, true, said) once its handler
+    // has returned, with what the program said meanwhile ("box\t...", "took\t..."); once the program
+    // has ended, outcome(line, false, ...) for each line it never finished, the first with what it
+    // said last. False once the program has ended.
     template <typename Outcome> bool take(Outcome outcome)
     {
         const bool running = p.state() != QProcess::NotRunning;
         const QStringList all = lines();
         for (qsizetype i = taken; i < all.size(); ++i)
-            if (all[i].startsWith("ok\t") && !unanswered.empty()) {
-                outcome(unanswered.front().first, true, all.mid(taken, i - taken),
-                        unanswered.front().second.nsecsElapsed());
-                unanswered.pop_front(), taken = i + 1;
-            }
-        if (running)
-            return true;
-        for (; !unanswered.empty(); unanswered.pop_front(), taken = all.size())
-            outcome(unanswered.front().first, false, all.mid(taken), unanswered.front().second.nsecsElapsed());
-        return false;
+            if (all[i].startsWith("ok\t") && !unanswered.isEmpty())
+                outcome(unanswered.takeFirst(), true, all.mid(taken, i - taken)), taken = i + 1;
+        for (; !running && !unanswered.isEmpty(); taken = all.size())
+            outcome(unanswered.takeFirst(), false, all.mid(taken));
+        return running;
     }
 };

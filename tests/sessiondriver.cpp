@@ -25,7 +25,6 @@
 #include "screens/frmVoter.h"
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
-#include "store/Connection.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -120,9 +119,6 @@ void perform(const QStringList &f)
 int main(int argc, char **argv)
 {
     Shell::Application app(argc, argv);
-    // A test that holds the election's lock on purpose need not wait the whole wait.
-    if (qEnvironmentVariableIsSet("POLLARIS_LOCK_WAIT_MS"))
-        store::Connection::setLockWaitMs(qEnvironmentVariableIntValue("POLLARIS_LOCK_WAIT_MS"));
     Msg::setRecording(true);
     Msg::setOnShow([](const Msg::Shown &s) {
         say(QStringList{"box", QStringList{"Critical", "Exclamation", "Question", "Information"}[int(s.icon)], s.title,

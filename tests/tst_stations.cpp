@@ -6,9 +6,10 @@
 // let in twice, every account let in is marked, every acknowledged vote is
 // counted and none invented, and no station was ended by another's write.
 //
-// The suite runs it small. scripts/stations runs it large, with the sizes in the
-// environment: POLLARIS_STATIONS (voting stations, even), POLLARIS_VOTERS, and
-// POLLARIS_FAULTS=1 for stations killed at random and the server restarted once
+// The suite runs it small, calm and with voting stations killed at random (SIGKILL).
+// scripts/stations runs it large, with the sizes in the environment:
+// POLLARIS_STATIONS (voting stations, even), POLLARIS_VOTERS, POLLARIS_FAULTS=0 for
+// the calm run alone or 1 for stations killed at random and the server restarted once
 // half-way by the command in POLLARIS_SERVER_RESTART, and POLLARIS_VOTE_GAP_MS for
 // voters who take that long over each position. It prints its figures.
 
@@ -40,12 +41,20 @@ private slots:
     void initTestCase_data() { addEngineRows(); }
     void init() { FETCH_ENGINE(engine); }
 
+    // The suite runs both; scripts/stations picks one with POLLARIS_FAULTS.
+    void stationsAtTheSameMomentLoseAndDoubleNothing_data()
+    {
+        QTest::addColumn<bool>("faults");
+        for (const bool faults : {false, true})
+            if (!qEnvironmentVariableIsSet("POLLARIS_FAULTS") || (setting("POLLARIS_FAULTS", 0) != 0) == faults)
+                QTest::newRow(faults ? "killed" : "calm") << faults;
+    }
     void stationsAtTheSameMomentLoseAndDoubleNothing()
     {
         QFETCH_GLOBAL(Engine, engine);
+        QFETCH(bool, faults);
         const int pairs = setting("POLLARIS_STATIONS", 4) / 2, voters = setting("POLLARIS_VOTERS", 150);
         const int positions = 3, candidates = 4;
-        const bool faults = setting("POLLARIS_FAULTS", 0) != 0;
         ElectionFolder db(engine);
         QString restartServer = faults && db.onServer() ? qEnvironmentVariable("POLLARIS_SERVER_RESTART") : QString();
         QStringList ballot;
@@ -86,7 +95,7 @@ private slots:
         QStringList shown;                                        // every box of every station
         std::vector<qint64> voteNanos, handlerNanos; // a vote from its position chosen to its end; Vote alone
         auto take = [&](size_t i) {
-            return all[i]->take([&](const QString &line, bool done, const QStringList &said, qint64) {
+            return all[i]->take([&](const QString &line, bool done, const QStringList &said) {
                 for (const QString &s : said)
                     if (s.startsWith("box\t"))
                         shown << s.mid(4);
@@ -112,11 +121,13 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         int offered = 0, resting = 0, adminCount = 0;
-        qint64 nextKill = 1000;
+        // A kill every 0.5 to 2.5 s at the size of a school; more often in a smaller run.
+        const double killScale = std::max(voters, 500) / 2000.0;
+        qint64 nextKill = qint64(1000 * killScale);
         while (resting < pairs && clock.elapsed() < 1800000) {
             loop.exec();
             if (faults && clock.elapsed() >= nextKill) { // pulling the plug of a random voting station
-                nextKill = clock.elapsed() + 500 + rng.bounded(2000);
+                nextKill = clock.elapsed() + qint64((500 + rng.bounded(2000)) * killScale);
                 kills += all[rng.bounded(quint32(admin))]->killNow();
             }
             for (size_t i = 0; i <= admin; ++i)
@@ -204,18 +215,10 @@ private slots:
               quantile(handlerNanos, 0.5), quantile(handlerNanos, 0.99));
 
         QCOMPARE(unexpected, QStringList());
-        QCOMPARE(doubleAdmissions, 0);
-        QCOMPARE(unmarked, 0);
-        QCOMPARE(lost, 0);
-        QCOMPARE(invented, 0);
-        QVERIFY(acked > 0 && adminActions > 0);
-        if (!faults) { // each account let in exactly once, and only those marked
-            QCOMPARE(admitted, voters);
-            QCOMPARE(refused, voters);
-            QCOMPARE(marked.size(), voters);
-            QCOMPARE(counted, acked);
-            QCOMPARE(acked, voters * positions);
-        }
+        QCOMPARE(QList<int>({doubleAdmissions, unmarked, lost, invented}), QList<int>({0, 0, 0, 0}));
+        QVERIFY(acked > 0 && adminActions > 0 && (!faults || kills > 0));
+        // Without faults every account is let in at one station, refused at the other, and votes everywhere.
+        QVERIFY(faults || (refused == voters && acked == voters * positions));
     }
 };
 

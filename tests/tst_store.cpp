@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <sqlite3.h>
-#include <tuple>
+#include <utility>
 
 using store::RecordCursor;
 
@@ -135,55 +135,30 @@ private slots:
                                    !file.readAll().contains("O'Name")));
     }
 
-    // The classic injection finds only its own text (quotes and case at random: the fuzz
-    // test); a character the server cannot store finds nothing, not what precedes it. Only
-    // the server equates an accent as one character or two, full-width letters, ligatures
-    // and invisible characters; on ß/SS, dotless ı and accented forms they agree.
+    // What the fuzz test's alphabet leaves out: a character the server cannot store finds
+    // nothing, not what precedes it; final and plain sigma are one letter, dotless ı and i
+    // two. The classic injection finds only its own text.
     void equalityIgnoresCaseOfEveryLetterAndQuotesAreNeverSql()
     {
-        for (const char *name :
-             {"s100", "ärger", "x'' OR ''1''=''1", "\u00E9", "ab", "a", "fi", "\u00DF", "i", "\u03C3"})
+        for (const char *name : {"s100", "x'' OR ''1''=''1", "i", "\u03C3"})
             db->exec(QStringLiteral("INSERT INTO Users VALUES ('n', '%1', 'p', false)").arg(QString::fromUtf8(name)));
         RecordCursor *dc = cursor("Users");
         const QString tricky = QStringLiteral("x' OR '1'='1");
-        // Typed, then what the file finds and what the server finds.
-        const QList<std::tuple<QString, QString, QString>> cases = {{tricky, tricky, tricky},
-                                                                    {"ÄRGER", "ärger", "ärger"},
-                                                                    {"s10", "", ""},
-                                                                    {"s1%", "", ""},
-                                                                    {"'; DROP TABLE Users; --", "", ""},
-                                                                    {QStringLiteral("s100") + QChar(0), "", ""},
-                                                                    {"E\u0301", "", "\u00E9"},
-                                                                    {"a\u00ADb", "", "ab"},
-                                                                    {"a\u200Db", "", "ab"},
-                                                                    {"\uFF21", "", "a"},
-                                                                    {"\uFB01", "", "fi"},
-                                                                    {"\u00C9", "\u00E9", "\u00E9"},
-                                                                    {"\u1E9E", "\u00DF", "\u00DF"},
-                                                                    {"\u03C2", "\u03C3", "\u03C3"},
-                                                                    {"SS", "", ""},
-                                                                    {"\u0131", "", ""},
-                                                                    {"\u00E4", "", ""}};
-        for (const auto &[typed, onFile, onServer] : cases) {
-            const QString found = db->onServer() ? onServer : onFile;
+        // Typed, then what either engine finds.
+        const QList<std::pair<QString, QString>> cases = {
+            {tricky, tricky}, {QStringLiteral("s100") + QChar(0), ""}, {"\u03C2", "\u03C3"}, {"\u0131", ""}};
+        for (const auto &[typed, found] : cases)
             QCOMPARE(list(dc, "Select * From Users where Username ='" + typed + "'", "Username"),
                      found.isEmpty() ? QStringList() : QStringList{found});
-        }
-        QCOMPARE(db->count("Users"), 10);
+        QCOMPARE(db->count("Users"), 4);
     }
 
-    void rangesBeyondSixteenBits()
+    // The results order: highest first, ties in the order they were added, up to 32 bits.
+    void resultsRankHighestFirstTiesInTheOrderAdded()
     {
-        db->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 40000) "
-                                "INSERT INTO Users SELECT 'Voter ' || i, 'u' || i, 'p', false FROM n;"
-                                "INSERT INTO CandVote VALUES ('a',5),('b',12),('c',0),('d',12),('max',2147483647)"));
-        RecordCursor *dc = cursor("Users");
-        // Exactly 40,000 rows, the last of them readable.
-        QCOMPARE(list(dc, "Select * from Users", "Username").mid(39998), (QStringList{"u39999", "u40000"}));
-
-        // The results order: highest first, ties in the order they were added.
-        const QString ranked = QStringLiteral("Select * From CandVote Order by Numvotes Desc");
-        QCOMPARE(list(dc, ranked, "NumVotes"), (QStringList{"2147483647", "12", "12", "5", "0"}));
+        db->exec("INSERT INTO CandVote VALUES ('a',5),('b',12),('c',0),('d',12),('max',2147483647)");
+        QCOMPARE(list(cursor("CandVote"), "Select * From CandVote Order by Numvotes Desc", "CandID"),
+                 (QStringList{"max", "b", "d", "a", "c"}));
     }
 
     // A long result is read in two parts: a count, or the last row asked for nothing,
@@ -195,20 +170,15 @@ private slots:
         db->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 2500) "
                                 "INSERT INTO Users SELECT 'Voter ' || i, 'u' || i, 'p', false FROM n"));
         RecordCursor *dc = cursor("Users");
-        dc->connection();
-        QStringList run;
-        store::Connection::setStatementObserver([&run](const QString &sql) {
-            run << (sql.startsWith(QStringLiteral("SELECT count(*)")) ? QStringLiteral("count")
-                    : sql.contains(QStringLiteral("rowid >"))         ? QStringLiteral("rest")
-                                                                      : sql.section(QLatin1Char(' '), -2));
-        });
+        int rest = 0; // reads of the rest
+        store::Connection::setStatementObserver(
+            [&rest](const QString &sql) { rest += sql.contains(QStringLiteral("rowid >")); });
         dc->Refresh();
         dc->MoveLast();
         QCOMPARE(dc->RecordCount(), 2500);
-        QCOMPARE(run, (QStringList{db->onServer() ? "LIMIT 1000" : "LIMIT ?", "count"}));
+        QCOMPARE(rest, 0);
         QCOMPARE(dc->FieldText("Username"), QStringLiteral("u2500"));
-        QCOMPARE(run.size(), 3);
-        QCOMPARE(run.last(), QStringLiteral("rest"));
+        QCOMPARE(rest, 1);
 
         // Deleting the last row of the first part, then moving on, and counting.
         dc->Refresh();
@@ -263,22 +233,6 @@ private slots:
         QCOMPARE(db->count("CandInfo"), 0);
         QCOMPARE(db->rows("SELECT * FROM CandVote"), QStringList{"C1|6"});
         store::Connection::failWriteAfter(0);
-
-        // Readers inside a unit see one moment: on the server another station's write
-        // lands meanwhile and is seen only after it; the file keeps such a write out.
-        if (db->onServer()) {
-            RecordCursor *votes = cursor("CandVote"), *users = cursor("Users");
-            {
-                store::Transaction tx(votes->connection());
-                QCOMPARE(list(votes, "Select * From CandVote", "NumVotes"), QStringList{"6"});
-                db->exec(
-                    QStringLiteral("UPDATE CandVote SET NumVotes = 7; INSERT INTO Users VALUES ('A','a','p',true)"));
-                QCOMPARE(list(votes, "Select * From CandVote", "NumVotes"), QStringList{"6"});
-                QCOMPARE(list(users, "Select * From Users", "Name"), QStringList());
-                tx.Commit();
-            }
-            QCOMPARE(list(users, "Select * From Users", "Name"), QStringList{"A"});
-        }
 
         // A station that cannot get the election for a unit within the whole wait meets a
         // stuck holder, a failure, with nothing left begun; once the holder is done, it goes through.
@@ -337,10 +291,8 @@ private slots:
 
     void failuresOfTheEngineAreReportedNeverIgnored()
     {
-        // A missing file or database is not created.
+        // A missing database is not created (a missing file: the faults test).
         RecordCursor *dc = cursor("Users");
-        QCOMPARE(errorOf([&] { dc->setDatabaseName(db->folder() + "/other.mdb"), dc->Refresh(); }), SQLITE_CANTOPEN);
-        QVERIFY(!QFile::exists(db->folder() + "/other.mdb"));
         if (db->onServer())
             QCOMPARE(errorOf([&] { dc->setDatabaseName(db->server() + " dbname=pollaris_missing"), dc->Refresh(); }),
                      int(store::ServerUnreachable));
