@@ -8,6 +8,7 @@
 // It says "ready" once the main menu is up, "box<TAB>icon<TAB>title<TAB>text" for each box
 // as it is shown (answered at once, confirmations with Yes), "took<TAB>WHOLE<TAB>BUTTON" for
 // each vote (microseconds from the position chosen to Vote's end, and of Vote's handler alone),
+// "waiting<TAB>DETAIL" and "resumed" as the election server is lost and found again,
 // and "ok<TAB>line" once an action's handler has returned, so a
 // test that kills it knows which actions were complete. A failure of the store ends it
 // through the program's own failure path; a script the screens cannot follow, with 3.
@@ -25,6 +26,7 @@
 #include "screens/frmVoter.h"
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
+#include "shell/ServerWait.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -125,6 +127,8 @@ int main(int argc, char **argv)
                         s.text}
                 .join('\t'));
     });
+    ServerWait::setOnChange(
+        [](bool waiting, const QString &detail) { say(waiting ? "waiting\t" + detail : QStringLiteral("resumed")); });
     // As in the program, a failure of the store stops the handler it happens in and
     // ends the process through the program's one failure path.
     Shell::Handle([] {

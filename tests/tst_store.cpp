@@ -234,8 +234,8 @@ private slots:
         QCOMPARE(db->rows("SELECT * FROM CandVote"), QStringList{"C1|6"});
         store::Connection::failWriteAfter(0);
 
-        // A station that cannot get the election for a unit within the whole wait meets a
-        // stuck holder, a failure, with nothing left begun; once the holder is done, it goes through.
+        // A station that cannot get the election for a unit within the whole wait finds it
+        // busy, with nothing left begun; once the holder is done, it goes through.
         store::Connection::setLockWaitMs(300);
         RecordCursor *holder = cursor("CandVote"), *waiter = cursor("CandVote");
         waiter->setDatabaseName(db->onServer() ? db->target() + QStringLiteral(" application_name=second")
@@ -247,7 +247,7 @@ private slots:
                 store::Transaction tx(waiter->connection());
                 QFAIL("a unit began while another held the election");
             } catch (const store::StoreError &e) {
-                QVERIFY2(e.outcome() == store::StoreError::Outcome::Failure, qPrintable(e.text()));
+                QVERIFY2(e.outcome() == store::StoreError::Outcome::Busy, qPrintable(e.text()));
                 QVERIFY2(e.text().contains(db->onServer() ? "55P03" : "database is locked"), qPrintable(e.text()));
             }
             QVERIFY(!waiter->connection().inTransaction());

@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "MessageBox.h"
 #include "Screen.h"
+#include "ServerWait.h"
 #include "modGlobalVar.h"
 #include "screens/frmMain.h"
 #include "store/Connection.h"
@@ -132,10 +133,11 @@ bool Handle(const std::function<void()> &handler)
     if (g_endedWith)
         return false;
     std::optional<std::pair<int, QString>> failure;
-    bool conflict = false;
+    store::StoreError::Outcome outcome = store::StoreError::Outcome::Failure;
+    bool retryable = false;
     for (int attempt = 1;; ++attempt) {
         failure.reset();
-        conflict = false;
+        retryable = false;
         const int seenBefore = Seen();
         // A run that is undone leaves the session variables as they were.
         const std::array<QString, 4> session{modGlobalVar::AdminUser, modGlobalVar::AdminPass, modGlobalVar::VoterUser,
@@ -148,29 +150,41 @@ bool Handle(const std::function<void()> &handler)
             handler();
         } catch (const store::StoreError &e) {
             failure.emplace(e.number(), e.text());
-            conflict = e.isConflict();
+            outcome = e.outcome();
+            retryable = e.isRetryable();
         } catch (const std::exception &e) {
             failure.emplace(0, QString::fromLocal8Bit(e.what()));
         }
-        // Another station got there first, and nothing of the handler's own was
-        // written (a unit of writes is undone whole, a single write is refused
-        // whole). While the user has seen nothing of it yet, the handler runs
-        // again from its first step and reads the election afresh: the log-in
-        // then finds the account spent, the vote the new tally, the duplicate
-        // test the code just taken.
-        if (conflict)
+        // Nothing of the handler's own was written: another station got there
+        // first (a unit of writes is undone whole, a single write is refused
+        // whole), the server was lost in the middle of a unit and reached again,
+        // or the election stayed busy all through the wait.
+        if (retryable)
             std::tie(modGlobalVar::AdminUser, modGlobalVar::AdminPass, modGlobalVar::VoterUser,
                      modGlobalVar::VoterPass) = std::tie(session[0], session[1], session[2], session[3]);
-        if (!conflict || g_endedWith || Seen() != seenBefore || attempt == kConflictAttempts)
+        // While the user has seen nothing of it yet, the handler runs again from its
+        // first step and reads the election afresh: the log-in then finds the account
+        // spent, the vote the new tally, the duplicate test the code just taken.
+        if (!retryable || outcome == store::StoreError::Outcome::Busy || g_endedWith || Seen() != seenBefore ||
+            attempt == kConflictAttempts)
             break;
-        QThread::msleep(QRandomGenerator::global()->bounded(1u, 4u << attempt));
+        if (outcome == store::StoreError::Outcome::Conflict)
+            QThread::msleep(QRandomGenerator::global()->bounded(1u, 4u << attempt));
     }
-    if (failure && conflict && !g_endedWith) {
-        // The user has seen part of the action already (a question answered), or
-        // the same row was taken from under it again and again: the action is
-        // refused, and the station goes on.
-        Msg::Refusal(QStringLiteral("Another station changed the same records at the same moment, so nothing of this "
-                                    "was saved. Look at them again, and repeat what is still needed."));
+    if (failure && retryable && !g_endedWith) {
+        // The user has seen part of the action already (a question answered), the
+        // same row was taken from under it again and again, or the wait ran out:
+        // the action is refused, and the station goes on as it was.
+        if (outcome == store::StoreError::Outcome::Busy)
+            Msg::Refusal(QStringLiteral("The election is busy: another station has been saving for more than %1 "
+                                        "seconds. Nothing was saved: please press the same button again.")
+                             .arg(store::Connection::lockWaitMs() / 1000));
+        else if (outcome == store::StoreError::Outcome::Resumed)
+            Msg::Refusal(QStringLiteral("The connection to the election server was lost in the middle of this, so "
+                                        "nothing of it was saved. Look at it again, and repeat what is still needed."));
+        else
+            Msg::Refusal(QStringLiteral("Another station changed the same records at the same moment, so nothing of "
+                                        "this was saved. Look at them again, and repeat what is still needed."));
         return false;
     }
     if (failure && !g_endedWith)
@@ -209,6 +223,8 @@ Application::Application(int &argc, char **argv) : QApplication(scaleForDisplay(
     setApplicationName(QStringLiteral("Pollaris"));
     initResources();
     Accessibility::install();
+    // A station waits for a lost election server rather than ending.
+    ServerWait::install();
     setQuitOnLastWindowClosed(false);
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(8.25);

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QRegularExpression>
+#include <csignal>
 #include <cstring>
 #include <sqlite3.h>
 
@@ -23,7 +24,8 @@ QHash<QString, std::weak_ptr<Connection>> &registry()
 int g_writesUntilFault = 0;
 #endif
 std::function<void(const QString &)> g_observer;
-int g_lockWaitMs = 30000;
+int g_lockWaitMs = 8000;
+std::function<void(bool, const QString &)> g_serverWaiter;
 
 } // namespace
 
@@ -42,10 +44,12 @@ StoreError::Outcome outcomeOfSqlState(const char *sqlState)
         return StoreError::Outcome::Failure;
     // serialization_failure, deadlock_detected, unique_violation. A lock not
     // released within the station's whole wait (lock_not_available) is no
-    // moment's contention but a holder that is stuck: a failure.
+    // moment's contention but a holder that is slow or stuck: the election is busy.
     for (const char *conflict : {"40001", "40P01", "23505"})
         if (std::strcmp(sqlState, conflict) == 0)
             return StoreError::Outcome::Conflict;
+    if (std::strcmp(sqlState, "55P03") == 0)
+        return StoreError::Outcome::Busy;
     // connection_exception (class 08), and the server shutting down or
     // ending the session (class 57P)
     if (std::strncmp(sqlState, "08", 2) == 0 || std::strncmp(sqlState, "57P", 3) == 0)
@@ -56,6 +60,19 @@ StoreError::Outcome outcomeOfSqlState(const char *sqlState)
 int Connection::lockWaitMs() { return g_lockWaitMs; }
 
 void Connection::setLockWaitMs(int ms) { g_lockWaitMs = ms; }
+
+void Connection::setServerWaiter(std::function<void(bool, const QString &)> waiter)
+{
+    g_serverWaiter = std::move(waiter);
+}
+
+bool Connection::waitsForServer() { return bool(g_serverWaiter); }
+
+void Connection::waitingForServer(bool waiting, const QString &detail)
+{
+    if (g_serverWaiter)
+        g_serverWaiter(waiting, detail);
+}
 
 bool Connection::isServer(const QString &target)
 {
@@ -97,9 +114,33 @@ void Connection::beforeWrite()
     if (g_writesUntilFault > 0 && --g_writesUntilFault == 0)
         throw StoreError(InjectedFault, QStringLiteral("disk I/O error (injected)"));
 }
+
+namespace {
+QString g_loseAnswerTo;
+}
+
+void Connection::loseAnswerTo(const QString &statement) { g_loseAnswerTo = statement; }
+
+bool Connection::answerLost(const QString &sql)
+{
+    if (g_loseAnswerTo.isEmpty() || !sql.startsWith(g_loseAnswerTo))
+        return false;
+    g_loseAnswerTo.clear();
+    return true;
+}
+
+void Connection::inUnit()
+{
+    static int units = 0;
+    static const int stopIn = qEnvironmentVariableIntValue("POLLARIS_STOP_IN_UNIT");
+    if (stopIn > 0 && ++units == stopIn)
+        ::raise(SIGSTOP);
+}
 #else
 // The store as it ships has no fault to inject.
 void Connection::beforeWrite() {}
+void Connection::inUnit() {}
+bool Connection::answerLost(const QString &) { return false; }
 #endif
 
 void Connection::setStatementObserver(std::function<void(const QString &)> observer)

@@ -83,19 +83,40 @@ public:
     virtual bool inTransaction() const = 0;
 
     // How long a station waits for another that holds the election for a write
-    // (its lock) before the wait counts as a failure: every unit of writes the
-    // program makes lasts milliseconds, and the longest the companion tool makes
-    // (a whole register imported) a few seconds, so twenty stations queueing, or
-    // a slow disk, stay well inside it; a holder that keeps it longer is stuck.
+    // (its lock) before the save is refused as busy: every unit of writes the
+    // program makes lasts milliseconds, so twenty stations queueing, or a slow
+    // disk, stay well inside it; a holder that keeps it longer is stuck (on a
+    // server, a session that sits idle inside a unit is ended well before).
     static int lockWaitMs();
-    // Test seam: a shorter wait, for connections opened from now on.
+    // A shorter or longer wait, for connections opened from now on.
     static void setLockWaitMs(int ms);
+
+    // A program that rides out a lost server sets a waiter: a server out of reach
+    // (at start, or lost in the middle of an action) is then tried again and again
+    // instead of being a failure. The waiter is called with true and the server's
+    // own text before each pause between tries (it shows that the station waits, and
+    // pauses), and with false once the server answers again. Without a waiter a lost
+    // server is a failure at once, as the companion tool wants.
+    static void setServerWaiter(std::function<void(bool waiting, const QString &detail)> waiter);
+    static bool waitsForServer();
+    static void waitingForServer(bool waiting, const QString &detail);
 
     // Test seam, only in the store the tests link: the n-th write from now (1 = the
     // next) fails as if the disk had refused it. 0 switches it off.
     static void failWriteAfter(int n);
     // Called before each row write; throws when a fault is due (never as shipped).
     static void beforeWrite();
+    // Called by the engines as soon as a unit of writes holds the election. In the
+    // store the tests link, POLLARIS_STOP_IN_UNIT=N stops the process (SIGSTOP) in
+    // its N-th unit, as a station that freezes in the middle of a save; never as shipped.
+    static void inUnit();
+    // Test seam, only in the store the tests link: the next time a statement that
+    // starts with `statement` has been sent to a server, the connection is dropped
+    // before its answer is read, as when a network fails at that moment; the server
+    // still runs what it got. An empty text switches it off.
+    static void loseAnswerTo(const QString &statement);
+    // Called by the server engine once statements are sent; true when the answer is to be lost.
+    static bool answerLost(const QString &sql);
     // Test seam: sees every statement text before an engine runs it.
     static void setStatementObserver(std::function<void(const QString &)> observer);
     // Called by the engines with each statement text they are about to run.

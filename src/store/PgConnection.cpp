@@ -2,14 +2,25 @@
 
 #include "StoreError.h"
 
+#include <QDeadlineTimer>
+#include <QUuid>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <libpq-fe.h>
+#include <poll.h>
 #include <utility>
 
 namespace store {
 
 namespace {
+
+// Every unit of writes leaves its identifier here as it commits: a random
+// number the station chose, nothing else, so that it links to no voter. A station
+// that lost the server's answer to its COMMIT asks for its identifier to tell
+// whether the unit was written. A unit also locks the table as its first step:
+// one writer at a time, as in the file, and a lock that ends with its unit.
+const char *const kUnitsTable = "CREATE TABLE IF NOT EXISTS pollaris_units (id uuid PRIMARY KEY)";
 
 // The election's tables on a server. Names are written without quotes, so the
 // server keeps them in lower case and any query may write them in any case,
@@ -56,12 +67,27 @@ CREATE INDEX candvote_candid ON CandVote (CandID);
 CREATE INDEX candvote_rank ON CandVote (NumVotes DESC NULLS LAST, rowid);
 CREATE UNIQUE INDEX users_username ON Users (Username);
 CREATE UNIQUE INDEX administrators_adminusername ON Administrators (AdminUsername);
+-- A session that stops in the middle of a save (a station frozen, its cable
+-- pulled) is ended by the server within seconds, and its unit with it, so that
+-- it never holds the election for the others; this holds for every session.
+DO $$ BEGIN
+    EXECUTE format('ALTER DATABASE %I SET idle_in_transaction_session_timeout = %L', current_database(), '4s');
+EXCEPTION WHEN insufficient_privilege THEN
+    RAISE WARNING 'only the owner of the database can set idle_in_transaction_session_timeout for every session';
+END $$;
 )sql";
 
 const char *const kElectionTables[] = {"positions", "candinfo", "candvote", "users", "administrators"};
 
-// The key of the election's write lock: one writer at a time, as in the file.
-constexpr qint64 kWriteLock = 0x506f6c6c61726973LL;
+// How long the server lets a session sit idle inside a unit of writes before it
+// ends the session, in milliseconds; a station's own units last milliseconds.
+int g_idleInUnitMs = 4000;
+// How often a single write is tried again after the server was lost and reached
+// again without having written it.
+constexpr int kReplays = 10;
+// The first two steps of every unit of writes.
+const QString kBeginUnit = QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ");
+const QString kLockUnit = QStringLiteral("LOCK TABLE pollaris_units IN EXCLUSIVE MODE");
 // Rows added to a table in one unit from which the server's figures on it are renewed.
 constexpr qint64 kAnalyzeAfterRows = 10000;
 
@@ -117,26 +143,84 @@ QString PgConnection::refusalOf(const QString &conninfo)
     return QString();
 }
 
+void PgConnection::setIdleInUnitMs(int ms) { g_idleInUnitMs = ms; }
+
 std::shared_ptr<PgConnection> PgConnection::open(const QString &conninfo)
 {
     if (const QString refusal = refusalOf(conninfo); !refusal.isEmpty())
         throw StoreError(ServerUnreachable, refusal);
-    const QByteArray info = conninfo.toUtf8();
-    // The string first, then what the program needs whatever it says.
-    const char *keywords[] = {"dbname", "fallback_application_name", "client_encoding", nullptr};
-    const char *values[] = {info.constData(), "pollaris", "UTF8", nullptr};
-    PgConn conn(PQconnectdbParams(keywords, values, 1));
-    if (!conn || PQstatus(conn.get()) != CONNECTION_OK)
-        throw StoreError(ServerUnreachable,
-                         QStringLiteral("Cannot reach the election server: %1")
-                             .arg(conn ? oneLine(PQerrorMessage(conn.get())) : QStringLiteral("out of memory")),
-                         StoreError::Outcome::Lost);
-    std::shared_ptr<PgConnection> pg(new PgConnection(std::move(conn), conninfo));
-    // Another station holding the election for a write is waited for, as a
-    // second copy of the program on the file is.
-    pg->exec(QStringLiteral("SET lock_timeout = %1").arg(lockWaitMs()).toUtf8().constData());
-    pg->loadCatalog();
+    std::shared_ptr<PgConnection> pg(new PgConnection(nullptr, conninfo));
+    pg->connect();
     return pg;
+}
+
+namespace {
+
+// A failure to connect that waiting cannot mend: the server itself refused the
+// session (a password, a database or an address it does not accept), or the
+// connection string names what does not exist. A server that is down, starting,
+// shutting down or out of reach is waited for.
+bool waitingMends(const QString &text)
+{
+    for (const char *passing : {"the database system is", "too many clients", "terminating connection", "hot standby",
+                                "read-only", "server closed the connection"})
+        if (text.contains(QLatin1String(passing)))
+            return true;
+    for (const char *lasting : {"FATAL", "definition of service", "invalid ", "missing \"=\""})
+        if (text.contains(QLatin1String(lasting)))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void PgConnection::connect(bool waited)
+{
+    const QByteArray info = target().toUtf8();
+    const QByteArray userTimeout = QByteArray::number(lockWaitMs() + 2000);
+    // A station notices a server gone silent within seconds rather than the system's
+    // hours (TCP only; a Unix socket needs none of it). The string comes next and may
+    // say otherwise; then what the program needs whatever it says.
+    const char *keywords[] = {
+        "connect_timeout",  "keepalives", "keepalives_idle",           "keepalives_interval", "keepalives_count",
+        "tcp_user_timeout", "dbname",     "fallback_application_name", "client_encoding",     nullptr};
+    const char *values[] = {"5",        "1",    "5",    "2", "3", userTimeout.constData(), info.constData(),
+                            "pollaris", "UTF8", nullptr};
+    for (;;) {
+        QString text;
+        m_conn.reset(PQconnectdbParams(keywords, values, 1));
+        if (m_conn && PQstatus(m_conn.get()) == CONNECTION_OK) {
+            try {
+                // Another station holding the election for a write is waited for, as
+                // a second copy of the program on the file is; a unit left idle is ended.
+                exec(QStringLiteral("SET lock_timeout = %1; SET idle_in_transaction_session_timeout = %2")
+                         .arg(lockWaitMs())
+                         .arg(g_idleInUnitMs)
+                         .toUtf8()
+                         .constData());
+                loadCatalog();
+                // An election made before units were recorded gains their table, and a
+                // new one has it before its first unit.
+                if (!table(QStringLiteral("pollaris_units")))
+                    exec(kUnitsTable);
+                if (waited)
+                    waitingForServer(false, QString());
+                return;
+            } catch (const StoreError &e) {
+                if (e.outcome() != StoreError::Outcome::Lost)
+                    throw;
+                text = e.text();
+            }
+        } else {
+            text = QStringLiteral("Cannot reach the election server: %1")
+                       .arg(m_conn ? oneLine(PQerrorMessage(m_conn.get())) : QStringLiteral("out of memory"));
+        }
+        m_conn.reset();
+        if (!waitsForServer() || !waitingMends(text))
+            throw StoreError(ServerUnreachable, text, StoreError::Outcome::Lost);
+        waited = true;
+        waitingForServer(true, text);
+    }
 }
 
 PgConnection::PgConnection(PgConn conn, const QString &conninfo) : Connection(conninfo), m_conn(std::move(conn)) {}
@@ -173,13 +257,68 @@ pg_conn *PgConnection::session() const
     return m_conn.get();
 }
 
+PgResult PgConnection::nextResult(const QDeadlineTimer &deadline)
+{
+    pg_conn *c = session();
+    // The server answers every statement of the program within its lock wait; one
+    // that stays silent longer is out of reach, even where the network still
+    // carries the bytes somewhere (a frozen peer, a half-open path).
+    while (PQisBusy(c)) {
+        const qint64 left = deadline.remainingTime();
+        pollfd socket{PQsocket(c), POLLIN, 0};
+        const int ready = left == 0 ? 0 : ::poll(&socket, 1, int(left));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0) {
+            m_conn.reset();
+            throw StoreError(ServerUnreachable,
+                             QStringLiteral("The connection to the election server was lost: no answer within %1 "
+                                            "seconds")
+                                 .arg(answerWithinMs() / 1000),
+                             StoreError::Outcome::Lost);
+        }
+        if (PQconsumeInput(c) == 0)
+            break; // the connection failed; PQgetResult says how
+    }
+    return PgResult(PQgetResult(c));
+}
+
+int PgConnection::answerWithinMs() { return lockWaitMs() + 10000; }
+
+PgResult PgConnection::await()
+{
+    const QDeadlineTimer deadline(answerWithinMs());
+    PgResult first = nextResult(deadline);
+    // Whatever else comes with it (a failure ends a script of several statements).
+    for (PgResult more; (more = nextResult(deadline));)
+        if (succeeded(first.get()) && !succeeded(more.get()))
+            first = std::move(more);
+    return first;
+}
+
 PgResult PgConnection::run(const QString &sql, const QVector<QVariant> &values)
 {
     pg_conn *c = session();
+    std::vector<QByteArray> texts;
+    std::vector<const char *> params;
+    bind(values, texts, params);
+    observe(sql);
+    const QByteArray text = sql.toUtf8();
+    if (PQsendQueryParams(c, text.constData(), int(values.size()), nullptr, params.data(), nullptr, nullptr, 0) != 1)
+        fail(nullptr);
+    PgResult result = await();
+    if (!succeeded(result.get()))
+        fail(result.get());
+    return result;
+}
+
+void PgConnection::bind(const QVector<QVariant> &values, std::vector<QByteArray> &texts,
+                        std::vector<const char *> &params)
+{
     // Every value goes as text in a parameter of its own, the server giving it
     // the kind of the field it meets.
-    std::vector<QByteArray> texts(size_t(values.size()));
-    std::vector<const char *> params(size_t(values.size()), nullptr);
+    texts.assign(size_t(values.size()), QByteArray());
+    params.assign(size_t(values.size()), nullptr);
     for (qsizetype i = 0; i < values.size(); ++i) {
         const QVariant &v = values[i];
         if (v.isNull())
@@ -196,19 +335,15 @@ PgResult PgConnection::run(const QString &sql, const QVector<QVariant> &values)
             throw StoreError(ServerFailure, QStringLiteral("22021: invalid byte sequence for encoding \"UTF8\": 0x00"));
         params[size_t(i)] = texts[size_t(i)].constData();
     }
-    observe(sql);
-    const QByteArray text = sql.toUtf8();
-    PgResult result(PQexecParams(c, text.constData(), int(values.size()), nullptr, params.data(), nullptr, nullptr, 0));
-    if (!succeeded(result.get()))
-        fail(result.get());
-    return result;
 }
 
 void PgConnection::exec(const char *sql)
 {
     pg_conn *c = session();
     observe(QString::fromUtf8(sql));
-    PgResult result(PQexec(c, sql));
+    if (PQsendQuery(c, sql) != 1)
+        fail(nullptr);
+    PgResult result = await();
     if (!succeeded(result.get()))
         fail(result.get());
 }
@@ -302,7 +437,7 @@ qint64 PgConnection::count(const Query &query)
 {
     QVector<QVariant> values;
     const QString sql = QStringLiteral("SELECT count(*)") + fromWhere(query, values);
-    PgResult r = run(sql, values);
+    PgResult r = recovering([&] { return run(sql, values); });
     return std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
 }
 
@@ -321,7 +456,8 @@ void PgConnection::select(const Query &query, RowSink &sink)
     if (query.limit >= 0)
         sql += QStringLiteral(" LIMIT %1").arg(query.limit);
 
-    PgResult r = run(sql, values);
+    // The whole result is in before the sink sees a row of it.
+    PgResult r = recovering([&] { return run(sql, values); });
     const int columnCount = PQnfields(r.get());
     QStringList names;
     QVector<unsigned> types;
@@ -368,8 +504,9 @@ void PgConnection::insert(const QString &table, const QStringList &columns, cons
                   .arg(name, names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
     }
     beforeWrite();
-    run(sql, values);
-    ++m_added[t ? t->name : table];
+    write(sql, values);
+    if (m_inUnit)
+        ++m_added[t ? t->name : table];
 }
 
 bool PgConnection::update(const QString &table, qint64 rowid, const QStringList &columns,
@@ -396,42 +533,145 @@ bool PgConnection::update(const QString &table, qint64 rowid, const QStringList 
                             .arg(rowMark)
                             .arg(unchanged.isEmpty() ? QString() : QStringLiteral(" AND ") + unchanged.join(" AND "));
     beforeWrite();
-    PgResult r = run(sql, bound);
-    return std::strcmp(PQcmdTuples(r.get()), "1") == 0;
+    return write(sql, bound) == 1;
 }
 
 bool PgConnection::remove(const QString &table, qint64 rowid)
 {
     const Table *t = this->table(table);
     beforeWrite();
-    PgResult r = run(QStringLiteral("DELETE FROM %1 WHERE rowid=$1").arg(t ? quoted(t->name) : quoted(table.toLower())),
-                     {rowid});
-    return std::strcmp(PQcmdTuples(r.get()), "1") == 0;
+    return write(QStringLiteral("DELETE FROM %1 WHERE rowid=$1").arg(t ? quoted(t->name) : quoted(table.toLower())),
+                 {rowid}) == 1;
 }
 
-std::vector<PgResult> PgConnection::pipeline(std::initializer_list<const char *> statements)
+void PgConnection::lostSession(const QString &text)
+{
+    m_conn.reset();
+    m_inUnit = false;
+    m_added.clear();
+    waitingForServer(true, text);
+    connect(true);
+}
+
+template <typename Step> auto PgConnection::recovering(Step step) -> decltype(step())
+{
+    for (int attempt = 1;; ++attempt) {
+        const bool inUnit = m_inUnit;
+        try {
+            return step();
+        } catch (const StoreError &e) {
+            if (e.outcome() != StoreError::Outcome::Lost || !waitsForServer())
+                throw;
+            lostSession(e.text());
+            // The unit under way went with the session, unwritten: its action is run again.
+            if (inUnit || attempt == kReplays)
+                throw StoreError(ServerUnreachable,
+                                 QStringLiteral("The connection to the election server was lost in the middle of a "
+                                                "save, and nothing of it was written: %1")
+                                     .arg(e.text()),
+                                 StoreError::Outcome::Resumed);
+        }
+    }
+}
+
+int PgConnection::write(const QString &sql, const QVector<QVariant> &values)
+{
+    if (m_inUnit)
+        return affected(recovering([&] { return run(sql, values); }));
+    // A single write is a unit of its own, with an identifier, so that its outcome
+    // can be told even when the server's answer to it is lost: the lock, the write
+    // and nothing else; then, if it wrote, the identifier and COMMIT.
+    for (int attempt = 1;; ++attempt) {
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const int rows = recovering([&] {
+            std::vector<PgResult> r = pipeline({{kBeginUnit, {}}, {kLockUnit, {}}, {sql, values}});
+            for (const PgResult &result : r)
+                if (!succeeded(result.get())) {
+                    rollback();
+                    fail(result.get());
+                }
+            return affected(r[2]);
+        });
+        if (rows == 0) {
+            rollback();
+            return 0;
+        }
+        if (finish(id))
+            return rows;
+        if (attempt == kReplays)
+            throw StoreError(ServerUnreachable,
+                             QStringLiteral("The election server was lost again and again before a save was written"),
+                             StoreError::Outcome::Resumed);
+        // Not written: the same write again, which finds the rows as they are now.
+    }
+}
+
+int PgConnection::affected(const PgResult &result) { return std::atoi(PQcmdTuples(result.get())); }
+
+bool PgConnection::finish(const QString &id)
+{
+    try {
+        std::vector<PgResult> r = pipeline(
+            {{QStringLiteral("INSERT INTO pollaris_units (id) VALUES ($1)"), {id}}, {QStringLiteral("COMMIT"), {}}});
+        for (const PgResult &result : r)
+            if (!succeeded(result.get())) {
+                rollback();
+                fail(result.get());
+            }
+        return true;
+    } catch (const StoreError &e) {
+        if (e.outcome() != StoreError::Outcome::Lost || !waitsForServer())
+            throw;
+        lostSession(e.text());
+    }
+    // The answer to COMMIT was lost. The identifier is taken now if the unit did not
+    // take it; a unit still under way on the server keeps it until it ends, and the
+    // insert waits for that. Taken by this insert, it can no longer be committed.
+    for (;;) {
+        try {
+            run(QStringLiteral("INSERT INTO pollaris_units (id) VALUES ($1)"), {id});
+            return false;
+        } catch (const StoreError &e) {
+            if (e.text().startsWith(QLatin1String("23505")))
+                return true;
+            if (e.outcome() == StoreError::Outcome::Lost && waitsForServer())
+                lostSession(e.text());
+            else if (e.outcome() != StoreError::Outcome::Busy)
+                throw;
+        }
+    }
+}
+
+std::vector<PgResult> PgConnection::pipeline(const std::vector<Statement> &statements)
 {
     pg_conn *c = session();
-    const QByteArray key = QByteArray::number(kWriteLock);
-    const char *params[] = {key.constData()};
+    const QDeadlineTimer deadline(answerWithinMs());
     bool sent = PQenterPipelineMode(c) == 1;
-    for (const char *sql : statements) {
+    for (const Statement &statement : statements) {
         if (!sent)
             break;
-        observe(QString::fromUtf8(sql));
-        // The only value any of them takes is the lock's key.
-        const int count = std::strstr(sql, "$1") ? 1 : 0;
-        sent = PQsendQueryParams(c, sql, count, nullptr, count ? params : nullptr, nullptr, nullptr, 0) == 1 &&
+        observe(statement.sql);
+        std::vector<QByteArray> texts;
+        std::vector<const char *> params;
+        bind(statement.values, texts, params);
+        const QByteArray text = statement.sql.toUtf8();
+        sent = PQsendQueryParams(c, text.constData(), int(statement.values.size()), nullptr, params.data(), nullptr,
+                                 nullptr, 0) == 1 &&
                PQpipelineSync(c) == 1;
     }
+    for (const Statement &statement : statements)
+        if (sent && answerLost(statement.sql)) {
+            m_conn.reset();
+            fail(nullptr);
+        }
     std::vector<PgResult> results;
     // Each statement answers with its result and an end mark, then its sync point.
     for (size_t i = 0; sent && i < statements.size(); ++i) {
-        PgResult result(PQgetResult(c));
+        PgResult result = nextResult(deadline);
         sent = result != nullptr;
-        while (sent && PgResult(PQgetResult(c)))
+        while (sent && nextResult(deadline))
             ; // the end of this statement's results
-        const PgResult sync(PQgetResult(c));
+        const PgResult sync = nextResult(deadline);
         sent = sent && sync && PQresultStatus(sync.get()) == PGRES_PIPELINE_SYNC;
         results.push_back(std::move(result));
     }
@@ -444,32 +684,36 @@ void PgConnection::begin()
 {
     if (inTransaction())
         throw StoreError(ServerFailure, QStringLiteral("25001: there is already a transaction in progress"));
-    // One writer at a time, as in the file: the lock is taken before the unit
-    // begins, so that its snapshot already holds every write made before it.
-    // Readers inside the unit see that one moment throughout. Both go to the
-    // server together; it begins the unit as soon as it grants the lock.
-    std::vector<PgResult> r = pipeline({"SELECT pg_advisory_lock($1)", "BEGIN ISOLATION LEVEL REPEATABLE READ"});
-    m_locked = succeeded(r[0].get());
-    if (!m_locked || !succeeded(r[1].get())) {
-        // Without the lock the unit was begun all the same: it ends here.
-        rollback();
-        fail(m_locked ? r[1].get() : r[0].get());
-    }
+    // One writer at a time, as in the file: the unit's first step locks the table of
+    // units, before anything is read, so that its snapshot already holds every write
+    // made before it, and readers inside the unit see that one moment throughout.
+    // The lock ends with the unit, and the server ends a unit left idle.
+    recovering([&] {
+        std::vector<PgResult> r = pipeline({{kBeginUnit, {}}, {kLockUnit, {}}});
+        for (const PgResult &result : r)
+            if (!succeeded(result.get())) {
+                rollback();
+                fail(result.get());
+            }
+    });
+    m_inUnit = true;
+    m_unitId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    inUnit();
 }
 
 void PgConnection::commit()
 {
     const QHash<QString, qint64> added = std::exchange(m_added, {});
-    if (!m_locked) {
-        exec("COMMIT");
-    } else {
-        // The lock goes with the unit's end, in the same round trip, whether or
-        // not the unit could be committed.
-        std::vector<PgResult> r = pipeline({"COMMIT", "SELECT pg_advisory_unlock($1)"});
-        m_locked = false;
-        if (!succeeded(r[0].get()))
-            fail(r[0].get());
+    if (!std::exchange(m_inUnit, false)) {
+        if (inTransaction())
+            exec("COMMIT");
+        return;
     }
+    if (!finish(m_unitId))
+        throw StoreError(ServerUnreachable,
+                         QStringLiteral("The connection to the election server was lost as a save was being "
+                                        "written, and it was not written"),
+                         StoreError::Outcome::Resumed);
     // A table that has just grown by a whole register (a copy, an import) is
     // measured again at once, so that the server reads it through its indexes
     // rather than sorting it, as it would by its old figures.
@@ -487,15 +731,15 @@ bool PgConnection::inTransaction() const
 void PgConnection::rollback() noexcept
 {
     m_added.clear();
-    if (!m_conn || PQstatus(m_conn.get()) != CONNECTION_OK)
+    m_inUnit = false;
+    if (!m_conn || PQstatus(m_conn.get()) != CONNECTION_OK || !inTransaction())
         return;
-    if (inTransaction())
-        PgResult(PQexec(m_conn.get(), "ROLLBACK"));
-    if (m_locked) {
-        m_locked = false;
-        const QByteArray key = QByteArray::number(kWriteLock);
-        const char *params[] = {key.constData()};
-        PgResult(PQexecParams(m_conn.get(), "SELECT pg_advisory_unlock($1)", 1, nullptr, params, nullptr, nullptr, 0));
+    // Within the same time limit as any statement: a server gone silent is let go.
+    try {
+        if (PQsendQuery(m_conn.get(), "ROLLBACK") == 1)
+            await();
+    } catch (...) {
+        m_conn.reset();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QVector>
 #include <initializer_list>
@@ -35,6 +36,9 @@ public:
     static std::shared_ptr<PgConnection> open(const QString &conninfo);
     // The refusal of a connection string, or an empty text when it may be used.
     static QString refusalOf(const QString &conninfo);
+    // How long the server lets a session of this program sit idle inside a unit of
+    // writes before it ends it, for connections opened from now on (milliseconds).
+    static void setIdleInUnitMs(int ms);
 
     // True when the database holds any of the election's tables.
     bool holdsElection();
@@ -59,12 +63,32 @@ protected:
     void close() noexcept override;
 
 private:
+    struct Statement {
+        QString sql;
+        QVector<QVariant> values;
+    };
     struct Table {
         QString name;
         QStringList columns; // without the hidden row number
         QVector<unsigned> types;
     };
     PgConnection(PgConn conn, const QString &conninfo);
+    // Connects, and sets up the session. With a waiter set, a server out of reach
+    // is tried again until it answers; waited: the waiter was told already.
+    void connect(bool waited = false);
+    // The session was lost: the unit under way with it. Connects again.
+    void lostSession(const QString &text);
+    // Runs a step that talks to the server. A server lost on the way is reached again
+    // and the step run again, unless a unit was under way: then the unit is gone and
+    // the failure says so (Resumed).
+    template <typename Step> auto recovering(Step step) -> decltype(step());
+    // Runs a write: inside a unit as one of its steps, outside one as a unit of its
+    // own. The number of rows written.
+    int write(const QString &sql, const QVector<QVariant> &values);
+    static int affected(const PgResult &result);
+    // Records the unit's identifier and commits it; false when the server was lost
+    // and the unit is known not to have been written.
+    bool finish(const QString &id);
     void loadCatalog();
     const Table *table(const QString &name) const;
     QString column(const Table *table, const QString &name, unsigned *type = nullptr) const;
@@ -74,17 +98,25 @@ private:
     pg_conn *session() const;
     // Runs one statement with its values bound; raises the server's failure.
     PgResult run(const QString &sql, const QVector<QVariant> &values = {});
+    static void bind(const QVector<QVariant> &values, std::vector<QByteArray> &texts,
+                     std::vector<const char *> &params);
+    // The next result of the statements sent, waiting no longer than the deadline:
+    // a server that does not answer in time counts as lost.
+    PgResult nextResult(const QDeadlineTimer &deadline);
+    // All results of the statement sent: the first, or the first failure.
+    PgResult await();
+    static int answerWithinMs();
     [[noreturn]] void fail(const pg_result *result) const;
     static bool succeeded(const pg_result *result);
     // Sends the statements one behind the other and then reads their results:
     // one round trip for all. Each ends at a sync point of its own, so that one
-    // that fails does not hold back the next. "$1" in a statement is the key of
-    // the election's write lock.
-    std::vector<PgResult> pipeline(std::initializer_list<const char *> statements);
+    // that fails does not hold back the next.
+    std::vector<PgResult> pipeline(const std::vector<Statement> &statements);
 
     PgConn m_conn;
     QHash<QString, Table> m_tables; // by lower-case name
-    bool m_locked = false;          // holds the election's write lock
+    bool m_inUnit = false;          // a unit of writes is under way
+    QString m_unitId;               // the identifier it leaves as it commits
     QHash<QString, qint64> m_added; // rows added in the unit, by table
 };
 

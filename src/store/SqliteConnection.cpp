@@ -2,6 +2,7 @@
 
 #include "StoreError.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <sqlite3.h>
@@ -58,11 +59,20 @@ QString readPragma(SqliteConnection &conn, const char *sql)
 
 // The engine says only "attempt to write a readonly database" when it cannot
 // make its journal beside the file: say which folder is in the way.
+// The engine follows a link to the file and keeps the journal beside the file it
+// reaches, so that is the folder that must be writable.
+QFileInfo realFile(const QString &path)
+{
+    const QString real = QFileInfo(path).canonicalFilePath();
+    return QFileInfo(real.isEmpty() ? path : real);
+}
+
 QString readonlyFolder(const QString &path)
 {
+    const QFileInfo file = realFile(path);
     return QString::fromUtf8(sqlite3_errstr(SQLITE_READONLY_DIRECTORY)) +
            QStringLiteral(": the folder %1 cannot be written (the journal of each save is kept there beside %2)")
-               .arg(QFileInfo(path).absolutePath(), QFileInfo(path).fileName());
+               .arg(file.absolutePath(), file.fileName());
 }
 
 } // namespace
@@ -141,9 +151,9 @@ int SqliteConnection::waitForLock(void *self, int tries)
 void SqliteConnection::fail(int code) const
 {
     // Another copy got there first and let go again: a conflict. A lock held all
-    // through the wait is a failure.
+    // through the wait: the election is busy.
     if ((code & 0xff) == SQLITE_BUSY && m_waitedOut)
-        throw StoreError(code, QString::fromUtf8(sqlite3_errmsg(m_db)), StoreError::Outcome::Failure);
+        throw StoreError(code, QString::fromUtf8(sqlite3_errmsg(m_db)), StoreError::Outcome::Busy);
     if (code == SQLITE_READONLY_DIRECTORY)
         throw StoreError(code, readonlyFolder(path()), outcomeOfSqlite(code));
     throw StoreError(code, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(code)),
@@ -164,7 +174,7 @@ void SqliteConnection::checkFile(bool writing) const
     if (::access(path().toUtf8().constData(), W_OK) != 0)
         throw StoreError(SQLITE_READONLY,
                          QString::fromUtf8(sqlite3_errstr(SQLITE_READONLY)) + QStringLiteral(": ") + path());
-    if (::access(QFileInfo(path()).absolutePath().toUtf8().constData(), W_OK) != 0)
+    if (::access(QFile::encodeName(realFile(path()).absolutePath()).constData(), W_OK) != 0)
         throw StoreError(SQLITE_READONLY_DIRECTORY, readonlyFolder(path()));
 }
 
@@ -291,7 +301,11 @@ bool SqliteConnection::remove(const QString &table, qint64 rowid)
     return sqlite3_changes(m_db) == 1;
 }
 
-void SqliteConnection::begin() { exec("BEGIN IMMEDIATE"); }
+void SqliteConnection::begin()
+{
+    exec("BEGIN IMMEDIATE");
+    inUnit();
+}
 
 void SqliteConnection::commit() { exec("COMMIT"); }
 

@@ -16,6 +16,10 @@ public:
         Conflict, // another station got there first: a lock held, a row changed or
                   // gone, a key taken, a serialization failure or a deadlock
         Lost,     // the server is gone; nothing of the unit under way was written
+        Resumed,  // the server was lost in the middle of a unit and reached again;
+                  // nothing of that unit was written, and it may be run again
+        Busy,     // another station held the election for the whole of the wait;
+                  // nothing was written
     };
     StoreError(int number, const QString &text, Outcome outcome = Outcome::Failure)
         : std::runtime_error(text.toStdString()), m_number(number), m_text(text), m_outcome(outcome)
@@ -24,6 +28,11 @@ public:
     QString text() const { return m_text; }
     Outcome outcome() const { return m_outcome; }
     bool isConflict() const { return m_outcome == Outcome::Conflict; }
+    // Nothing of the action under way was written, and it can be done again.
+    bool isRetryable() const
+    {
+        return m_outcome == Outcome::Conflict || m_outcome == Outcome::Resumed || m_outcome == Outcome::Busy;
+    }
 
 private:
     int m_number;

@@ -3,6 +3,8 @@
 
 #include "Commands.h"
 #include "Console.h"
+#include "store/Connection.h"
+#include "store/PgConnection.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -48,6 +50,11 @@ int main(int argc, char **argv)
 {
     const auto app = Commands::makeApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pollaris-admin"));
+    // The tool's units are the longest (a whole register imported, an election
+    // copied): it waits longer for the stations than they wait for one another, and
+    // a server lets its session think longer inside a unit.
+    store::Connection::setLockWaitMs(30000);
+    store::PgConnection::setIdleInUnitMs(60000);
     QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {
         usage(false);

@@ -1,0 +1,100 @@
+#include "ServerWait.h"
+
+#include "store/Connection.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QScreen>
+#include <QThread>
+#include <QVBoxLayout>
+
+namespace ServerWait {
+
+namespace {
+
+std::function<void(bool, const QString &)> g_onChange;
+
+// The window: a plain framed panel in the screens' colours, always on top of them.
+class Window final : public QWidget {
+public:
+    Window() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    {
+        setObjectName(QStringLiteral("frmServerWait"));
+        setWindowTitle(QStringLiteral("Pollaris"));
+        setAutoFillBackground(true);
+        QPalette p = palette();
+        p.setColor(QPalette::Window, QColor(255, 255, 192));
+        setPalette(p);
+        setStyleSheet(QStringLiteral("#frmServerWait { border: 2px solid #000080; }"));
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(24, 18, 24, 18);
+        lblWaiting = new QLabel(QStringLiteral("Waiting for the election server..."), this);
+        QFont bold(QStringLiteral("Arial"));
+        bold.setPointSizeF(12);
+        bold.setBold(true);
+        lblWaiting->setFont(bold);
+        lblWaiting->setAlignment(Qt::AlignCenter);
+        lblNote = new QLabel(QStringLiteral("This station goes on by itself as soon as the server answers again. "
+                                            "Nothing that was saved is lost, and nothing is saved twice."),
+                             this);
+        lblNote->setWordWrap(true);
+        lblNote->setAlignment(Qt::AlignCenter);
+        lblDetail = new QLabel(this);
+        lblDetail->setWordWrap(true);
+        lblDetail->setAlignment(Qt::AlignCenter);
+        lblDetail->setTextFormat(Qt::PlainText);
+        layout->addWidget(lblWaiting);
+        layout->addWidget(lblNote);
+        layout->addWidget(lblDetail);
+        setFixedWidth(420);
+    }
+    void showOver(const QString &detail)
+    {
+        lblDetail->setText(detail);
+        adjustSize();
+        // Over the screen in use, in its middle.
+        QWidget *under = QApplication::activeWindow();
+        const QRect area = under && under != this          ? under->frameGeometry()
+                           : QApplication::primaryScreen() ? QApplication::primaryScreen()->geometry()
+                                                           : QRect(0, 0, 800, 600);
+        move(area.center() - rect().center());
+        show();
+        raise();
+    }
+    QLabel *lblWaiting;
+    QLabel *lblNote;
+    QLabel *lblDetail;
+};
+
+Window *g_window = nullptr;
+
+void waiting(bool on, const QString &detail)
+{
+    if (g_onChange)
+        g_onChange(on, detail);
+    if (!on) {
+        if (g_window)
+            g_window->hide();
+        return;
+    }
+    if (!g_window)
+        g_window = new Window;
+    g_window->showOver(detail);
+    // A second between tries, the window drawn meanwhile; no click or key reaches
+    // the screens while the action under way waits.
+    QElapsedTimer pause;
+    pause.start();
+    while (pause.elapsed() < 1000) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+        QThread::msleep(50);
+    }
+}
+
+} // namespace
+
+void install() { store::Connection::setServerWaiter(waiting); }
+
+void setOnChange(std::function<void(bool, const QString &)> callback) { g_onChange = std::move(callback); }
+
+} // namespace ServerWait
