@@ -57,6 +57,7 @@ frmAddCandidate::frmAddCandidate() : Screen(QStringLiteral("Add New Candidate"),
     dcAddCand = new store::RecordCursor(QStringLiteral("dcAddCand"), QStringLiteral("CandInfo"), this);
     dcAddCandVote = new store::RecordCursor(QStringLiteral("dcAddCandVote"), QStringLiteral("CandVote"), this);
     dcPos = new store::RecordCursor(QStringLiteral("dcPos"), QStringLiteral("Positions"), this);
+    dcCheckPos = new store::RecordCursor(QStringLiteral("dcCheckPos"), QStringLiteral("Positions"), this);
 
     lstPosID->setFocusPolicy(Qt::NoFocus);
     QWidget::setTabOrder(txtName, txtStudentID);
@@ -77,6 +78,7 @@ void frmAddCandidate::Form_Load()
     dcAddCandVote->setDatabaseName(path);
     dcCheckCand->setDatabaseName(path);
     dcPos->setDatabaseName(path);
+    dcCheckPos->setDatabaseName(path);
     dcAddCand->setDatabaseName(path);
 }
 
@@ -106,11 +108,15 @@ void frmAddCandidate::cmdOK_Click()
         Msg::Refusal(QStringLiteral("Please choose a position!"));
         return;
     }
+    const QString posId = lstPosID->item(cmbbxPosition->currentIndex())->text();
     bool duplicate = false;
+    bool positionGone = false;
     {
         // The duplicate test and both rows are one unit: a station adding the same
         // code at the same moment waits, and then finds it taken; and a candidate
-        // without its tally would break the ballot and the results.
+        // without its tally would break the ballot and the results. The position
+        // is looked for in the same unit: one deleted at another station since
+        // the list was read would leave the candidate on no position.
         store::Transaction tx(dcAddCand->connection());
         dcCheckCand->setRecordSource(QStringLiteral("Select * from CandInfo where CandID ='") + txtCandID->text() +
                                      QStringLiteral("'"));
@@ -119,6 +125,12 @@ void frmAddCandidate::cmdOK_Click()
             dcCheckCand->MoveLast();
         duplicate = dcCheckCand->RecordCount() != 0;
         if (!duplicate) {
+            dcCheckPos->setRecordSource(QStringLiteral("Select * from Positions where PosID ='") + posId +
+                                        QStringLiteral("'"));
+            dcCheckPos->Refresh();
+            positionGone = dcCheckPos->EOF_();
+        }
+        if (!duplicate && !positionGone) {
             if (!dcAddCand->BOF()) {
                 dcAddCand->MoveLast();
                 dcAddCand->MoveNext();
@@ -127,7 +139,7 @@ void frmAddCandidate::cmdOK_Click()
             dcAddCand->SetField(QStringLiteral("CandID"), txtCandID->text());
             dcAddCand->SetField(QStringLiteral("CandName"), txtName->text());
             dcAddCand->SetField(QStringLiteral("StudentNum"), txtStudentID->text());
-            dcAddCand->SetField(QStringLiteral("PosID"), lstPosID->item(cmbbxPosition->currentIndex())->text());
+            dcAddCand->SetField(QStringLiteral("PosID"), posId);
             dcAddCand->Update();
 
             if (!dcAddCandVote->BOF()) {
@@ -143,6 +155,16 @@ void frmAddCandidate::cmdOK_Click()
     }
     if (duplicate) {
         Msg::Refusal(QStringLiteral("Duplicate Candidate ID Found!"), QStringLiteral("Error!"));
+        return;
+    }
+    if (positionGone) {
+        Msg::Refusal(QStringLiteral("The position \"") + cmbbxPosition->currentText() +
+                         QStringLiteral("\" is no longer in the election file. Nothing was saved."),
+                     QStringLiteral("Error!"));
+        // The choice is read again, without it; what was typed stays.
+        cmbbxPosition->clear();
+        lstPosID->clear();
+        PositionDataLoad();
         return;
     }
 

@@ -36,6 +36,7 @@ public:
     store::RecordCursor *dcAddCand;
     store::RecordCursor *dcAddCandVote;
     store::RecordCursor *dcPos;
+    store::RecordCursor *dcCheckPos;
 
     void PositionDataLoad();
     void cmbbxPosition_Click(int index);

@@ -113,13 +113,15 @@ void frmEditCand::cmdOK_Click()
     // Deleted since the dialog was opened: there is nothing left to change, and the
     // administrator must not believe it was saved. Changed at another station
     // meanwhile: saving would undo that change unseen. Back on the panel,
-    // reloaded, the candidate shows as it is now.
+    // reloaded, the candidate shows as it is now. The position shown is the
+    // position's own code, which the candidate's row may hold in another letter
+    // case: codes are compared as the store compares them.
     QString refusal;
     if (dcCandInfo->EOF_())
         refusal = QStringLiteral("\" is no longer in the election file. Nothing was saved.");
     else if (dcCandInfo->FieldText(QStringLiteral("CandName")) != m_shownName ||
              dcCandInfo->FieldText(QStringLiteral("StudentNum")) != m_shownStudID ||
-             dcCandInfo->FieldText(QStringLiteral("PosID")) != m_shownPos)
+             store::TextKey(dcCandInfo->FieldText(QStringLiteral("PosID"))) != store::TextKey(m_shownPos))
         refusal = QStringLiteral("\" was changed at another station while you were editing it. Nothing was saved: "
                                  "please look at it again.");
     if (!refusal.isEmpty()) {

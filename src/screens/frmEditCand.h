@@ -47,6 +47,6 @@ protected:
 private:
     // Back to the candidates panel, read afresh.
     void ReturnToPanel();
-    // The candidate as it was shown when the dialog opened.
+    // The candidate as it was shown when the dialog opened; the position by its own code.
     QString m_shownName, m_shownStudID, m_shownPos;
 };

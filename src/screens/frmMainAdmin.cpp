@@ -216,15 +216,11 @@ void frmMainAdmin::RemoveRow(store::RecordCursor *cursor, const QString &query, 
 }
 
 // For each code, the first row of the table whose CandID equals it, as the remove
-// pattern's query by that code would find it; the codes whose row was found. A
-// code with no row is the same failure as in the remove pattern, unless it may
-// be gone (a candidate deleted at another station meanwhile). The table is read
-// once for all the codes: a query per code would read it once per candidate of
-// the position.
-QStringList frmMainAdmin::RemoveFirstRows(store::RecordCursor *cursor, const QString &table, const QStringList &codes,
-                                          bool mayBeGone)
+// pattern's query by that code would find it. A code with no row is the same
+// failure as in the remove pattern. The table is read once for all the codes: a
+// query per code would read it once per candidate of the position.
+void frmMainAdmin::RemoveFirstRows(store::RecordCursor *cursor, const QString &table, const QStringList &codes)
 {
-    QStringList removed;
     QHash<QString, int> due;
     for (const QString &code : codes)
         ++due[store::TextKey(code)];
@@ -237,16 +233,14 @@ QStringList frmMainAdmin::RemoveFirstRows(store::RecordCursor *cursor, const QSt
         if (it != due.end() && it.value() > 0) {
             --it.value();
             --left;
-            removed << code.toString();
             cursor->Edit();
             cursor->Delete();
         }
         cursor->MoveNext();
     }
-    if (left > 0 && !mayBeGone)
+    if (left > 0)
         throw store::StoreError(store::NoCurrentRow,
                                 QStringLiteral("No current record (%1)").arg(cursor->objectName()));
-    return removed;
 }
 
 void frmMainAdmin::cmdDelPos_Click()
@@ -260,17 +254,25 @@ void frmMainAdmin::cmdDelPos_Click()
                            QStringLiteral("Warning!")))
         return;
 
+    const QString posId = lstPosID->item(cmbbxPosition->currentIndex())->text();
     {
         // The whole cascade is one unit: a failure part-way leaves the position,
-        // its candidates and their tallies all as they were.
+        // its candidates and their tallies all as they were. The candidates are
+        // read inside it, not taken from the list: one added at another station
+        // since the list was read goes too, rather than being left on no position,
+        // and one deleted or moved meanwhile is not looked for.
         store::Transaction tx(dcCandInfo->connection());
         QStringList codes;
-        for (int i = 0; i < lstCandID->count(); ++i)
-            codes << lstCandID->item(i)->text();
-        // A candidate deleted at another station meanwhile is gone with its tally.
-        codes = RemoveFirstRows(dcCandInfo, QStringLiteral("CandInfo"), codes, true);
-        RemoveFirstRows(dcCandVote, QStringLiteral("CandVote"), codes, false);
-        const QString posId = lstPosID->item(cmbbxPosition->currentIndex())->text();
+        dcCandInfo->setRecordSource(QStringLiteral("Select * from CandInfo where PosID ='") + posId +
+                                    QStringLiteral("'"));
+        dcCandInfo->Refresh();
+        while (!dcCandInfo->EOF_()) {
+            codes << dcCandInfo->FieldText(QStringLiteral("CandID"));
+            dcCandInfo->Edit();
+            dcCandInfo->Delete();
+            dcCandInfo->MoveNext();
+        }
+        RemoveFirstRows(dcCandVote, QStringLiteral("CandVote"), codes);
         RemoveRow(dcPos, QStringLiteral("Select * from Positions where PosID ='"), posId);
         tx.Commit();
     }

@@ -70,6 +70,5 @@ protected:
 
 private:
     void RemoveRow(store::RecordCursor *cursor, const QString &query, const QString &code);
-    QStringList RemoveFirstRows(store::RecordCursor *cursor, const QString &table, const QStringList &codes,
-                                bool mayBeGone);
+    void RemoveFirstRows(store::RecordCursor *cursor, const QString &table, const QStringList &codes);
 };
