@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2317 # functions called from the trap and through until_
 # The Debian package, built as the README builds it (Release, no tests), then read
 # back: its files and their modes, its control fields, its maintainer scripts run
 # against a scratch root that holds an election file of the old layout, and
-# lintian. Exits 77 (skipped) where the Debian tools are missing.
+# lintian. As root it is then installed on this machine and an election is run
+# on it by the election-day account, a member of the group pollaris and not root:
+# pollaris-admin, then a vote and an administrator's change in the installed
+# program under a virtual display (pictures in BUILD_DIR/installed-*.png).
+# Exits 77 (skipped) where the Debian tools are missing.
 #   package_check.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 src=$1 build=$2
@@ -11,6 +16,43 @@ for tool in cpack dpkg-deb dpkg-shlibdeps lintian; do
 done
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# What the checks below leave behind is undone also when they fail or are stopped.
+root="" work="" xvfb="" runner="" ended="" account="" installed=false data_made=false
+data=/var/lib/pollaris
+# The program, started by its account, and the runuser that waits for it.
+stop_program() {
+    if [ -n "$runner" ] && kill -0 "$runner" 2>/dev/null; then
+        local pid
+        pid=$(cat "$work/home/pollaris.pid" 2>/dev/null || true)
+        [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
+        kill "$runner" 2>/dev/null || true
+    fi
+    if [ -n "$runner" ]; then
+        ended=0
+        wait "$runner" 2>/dev/null || ended=$?
+        runner=""
+    fi
+    return 0
+}
+cleanup() {
+    set +e
+    stop_program
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+    if $installed; then
+        dpkg --purge pollaris >/dev/null 2>&1 || echo "note: dpkg --purge pollaris failed"
+    fi
+    # The data folder did not exist before the check: everything in it is the check's.
+    if $data_made && [ -d "$data" ]; then
+        rm -f "$data/candpos4.mdb" "$data/candpos4.mdb-journal" "$data/candpos4.mdb-wal" "$data/candpos4.mdb-shm"
+        rmdir "$data" || echo "note: $data was left, it holds: $(ls -A "$data")"
+    fi
+    [ -n "$account" ] && userdel --force "$account"
+    [ -n "$work" ] && rm -rf "$work"
+    [ -n "$root" ] && rm -rf "$root"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
 
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
@@ -48,7 +90,6 @@ grep -q localhost <<<"$info" && fail "a maintainer address on localhost"
 # folder opened to the group.
 if [ "$(id -u)" -eq 0 ]; then
     root=$(mktemp -d)
-    trap 'rm -rf "$root"' EXIT
     mkdir -p "$root/etc" "$root/usr/lib/pollaris" "$root/control"
     cp /etc/passwd /etc/group /etc/login.defs "$root/etc/"
     grep -v '^pollaris:' /etc/group >"$root/etc/group"
@@ -84,6 +125,263 @@ if [ "$(id -u)" -eq 0 ]; then
     unset DPKG_ROOT
 else
     echo "note: not root, the maintainer scripts were not run"
+fi
+
+# The package installed on this machine as the README has it, and an election
+# run on it. Root makes the file and the ballot; the election-day account, whose
+# only group besides its own is pollaris, registers a voter with
+# pollaris-admin, then in the installed program a voter logs in and votes with
+# real key presses and an administrator changes the password with clicks. Root
+# passes every permission check: only such an account meets a file or folder
+# the program needs and cannot write. A machine that holds a real election, or
+# the package, is left alone.
+
+# The newest showing window of that caption, nothing when there is none.
+window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1; }
+showing() { [ -n "$(window "$1")" ]; }
+# Every showing window with a caption, one caption a line.
+captions() {
+    local id
+    for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do xdotool getwindowname "$id"; done
+}
+shot() {
+    if import -window root "$build/installed-$1.png"; then
+        echo "picture: $build/installed-$1.png"
+    else
+        fail "no picture of the display ($1)"
+    fi
+}
+# Waits until the command succeeds, and gives up after 30 seconds or as soon as
+# the program has ended.
+until_() { # what command...
+    local what=$1
+    shift
+    for _ in $(seq 300); do
+        "$@" && return 0
+        if ! kill -0 "$runner" 2>/dev/null; then
+            stop_program
+            fail "the program ended with status $ended while waiting for $what"
+            return 1
+        fi
+        sleep 0.1
+    done
+    fail "gave up waiting for $what; showing: $(captions | paste -sd '|')"
+    return 1
+}
+# Real key presses into the showing window of that caption ("type:TEXT" types TEXT).
+press() { # caption key...
+    local id key
+    id=$(window "$1")
+    [ -n "$id" ] || { fail "no window '$1' to type into"; return 1; }
+    shift
+    timeout 30 xdotool windowfocus --sync "$id" || { fail "window $id took no focus"; return 1; }
+    for key; do
+        case $key in
+        type:*) xdotool type --delay 40 "${key#type:}" ;;
+        *) xdotool key --clearmodifiers "$key" ;;
+        esac
+    done
+}
+# A click in the middle of a control, placed in twips as the screens place it.
+click() { # caption left top width height
+    local id
+    id=$(window "$1")
+    [ -n "$id" ] || { fail "no window '$1' to click in"; return 1; }
+    timeout 30 xdotool windowfocus --sync "$id" || { fail "window $id took no focus"; return 1; }
+    xdotool mousemove --window "$id" $((($2 + $4 / 2) / 15)) $((($3 + $5 / 2) / 15)) click 1
+}
+login_showing() { showing "Voter's Login"; }
+box_over_login() { login_showing && showing Pollaris; }
+ballot_showing() { ! login_showing && showing Pollaris; }
+thanks_showing() { showing "Your vote has been added"; }
+# The main menu alone, no box over anything.
+only_menu() { [ "$(captions)" = Pollaris ]; }
+panel_alone() { [ "$(captions)" = "Pollaris Administrator's Panel" ]; }
+admin_login_showing() { showing "Administrator Log In"; }
+password_showing() { showing "Change Admin Password"; }
+program_ended() { ! kill -0 "$runner" 2>/dev/null; }
+
+# The voter's road, with the keyboard: the focus starts on Voter Log In, on the
+# log-in's Cancel, and on the ballot's Done. Down picks the first position and
+# its first candidate: President and Maria Santos (C001) in the sample election.
+vote_road() {
+    until_ "the main menu" only_menu &&
+        press Pollaris Return &&
+        until_ "the voter log-in" login_showing &&
+        press "Voter's Login" shift+Tab type:2026001 shift+Tab type:vote1 shift+Tab Return &&
+        until_ "the box after the log-in" box_over_login || return 1
+    # The one-log-in warning when the account was marked, the error box when not.
+    shot after-login
+    press Pollaris Return || return 1
+    if ! until_ "the ballot" ballot_showing; then
+        echo "the box after the log-in is in $build/installed-after-login.png"
+        return 1
+    fi
+    press Pollaris shift+Tab Down shift+Tab Down shift+Tab Return shift+Tab Return &&
+        until_ "the thanks" thanks_showing || return 1
+    shot thanks
+    press "Your vote has been added" Return &&
+        until_ "the main menu after the vote" only_menu
+}
+# The administrator's road, with the mouse: log in, change the password, log out.
+new_password=chosen-on-election-day
+admin_road() {
+    click Pollaris 4680 2640 2295 375 &&
+        until_ "the administrator log-in" admin_login_showing &&
+        click "Administrator Log In" 1320 360 3015 375 && press "Administrator Log In" type:admin &&
+        click "Administrator Log In" 1320 1080 3015 375 && press "Administrator Log In" type:admin &&
+        click "Administrator Log In" 240 1800 1695 375 &&
+        until_ "the administrator's panel" panel_alone &&
+        click "Pollaris Administrator's Panel" 240 4440 1695 435 &&
+        until_ "the password change" password_showing &&
+        click "Change Admin Password" 1440 1080 2895 375 && press "Change Admin Password" type:"$new_password" &&
+        click "Change Admin Password" 1440 1800 2895 375 && press "Change Admin Password" type:"$new_password" &&
+        click "Change Admin Password" 240 2760 1695 375 &&
+        until_ "the panel after the change" panel_alone || return 1
+    shot panel
+    click "Pollaris Administrator's Panel" 5760 4440 1695 375 &&
+        until_ "the main menu after the log-out" only_menu
+}
+
+account=""
+skip=""
+if [ "$(id -u)" -ne 0 ]; then
+    skip="not root"
+elif ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+    skip="Xvfb or xdotool is not installed"
+elif ! command -v import >/dev/null || ! command -v sqlite3 >/dev/null; then
+    skip="import (imagemagick) or sqlite3 is not installed"
+elif [ -n "$(dpkg-query -W -f='${db:Status-Status}' pollaris 2>/dev/null | grep -vx not-installed || true)" ]; then
+    skip="the package pollaris is already on this machine"
+elif [ -e "$data" ] || [ -L "$data" ]; then
+    skip="$data already exists and may hold a real election"
+elif [ -e /usr/lib/pollaris ]; then
+    skip="/usr/lib/pollaris already exists"
+elif getent passwd pollaris-pkgtest >/dev/null; then
+    skip="the account pollaris-pkgtest already exists"
+fi
+if [ -n "$skip" ]; then
+    echo "note: $skip, the package was not installed on this machine"
+else
+    rm -f "$build"/installed-*.png
+    work=$(mktemp -d)
+    chmod 0711 "$work"
+    data_made=true
+    installed=true
+    echo "installing $deb"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        -o DPkg::Lock::Timeout=300 "$(realpath "$deb")" >"$work/apt.log" 2>&1 ||
+        { cat "$work/apt.log"; fail "apt-get install of the package failed"; }
+    [ "$(dpkg-query -W -f='${db:Status-Status}' pollaris 2>/dev/null)" = installed ] ||
+        fail "the package is not installed"
+    [ "$(stat -c '%a %U %G' "$data" 2>/dev/null)" = "2775 root pollaris" ] ||
+        fail "$data is $(stat -c '%a %U %G' "$data" 2>&1), not 2775 root pollaris"
+
+    # Root: the election file through the link, with the sample ballot and voters.
+    grep -q -- --demo <<<"$(pollaris-admin new --help)" || fail "pollaris-admin new has no --demo"
+    printf 'admin\n' | pollaris-admin new --demo --admin admin --password-stdin ||
+        fail "root could not make the election file"
+    if [ ! -f "$data/candpos4.mdb" ] || [ -L "$data/candpos4.mdb" ]; then fail "no election file made in $data"; fi
+    [ "$(stat -c '%a %U %G' "$data/candpos4.mdb" 2>/dev/null)" = "660 root pollaris" ] ||
+        fail "the election file is $(stat -c '%a %U %G' "$data/candpos4.mdb" 2>&1), not 660 root pollaris"
+    [ "$(sqlite3 -readonly "$data/candpos4.mdb" "SELECT p.PosName, c.CandName FROM CandInfo c JOIN Positions p
+        USING (PosID) WHERE c.CandID = 'C001'; SELECT count(*) FROM Users WHERE Username = '2026001' AND HasVoted = 0" \
+        2>&1)" = "President|Maria Santos"$'\n'1 ] || fail "the sample election is not the one the voter's road expects"
+
+    # The election-day account: its own group and pollaris, a home of its own.
+    account=pollaris-pkgtest
+    useradd --system --user-group --groups pollaris --no-create-home --home-dir "$work/home" \
+        --shell /usr/sbin/nologin "$account" || { account=""; fail "could not make the account pollaris-pkgtest"; }
+fi
+if [ -z "$skip" ] && [ -n "$account" ]; then
+    install -d -o "$account" -g "$account" -m 0700 "$work/home" "$work/home/run"
+    [ "$(id -nG "$account")" = "$account pollaris" ] || fail "$account is in the groups $(id -nG "$account")"
+    as_account() { runuser -u "$account" -- env -i HOME="$work/home" PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"; }
+
+    # The account prepares the ballot too: a second voter into the installed file.
+    printf 'Name,Student ID,Password\nPat Lopez,2026101,pkg101\n' >"$work/home/voters.csv"
+    chown "$account" "$work/home/voters.csv"
+    as_account pollaris-admin import-voters "$work/home/voters.csv" || fail "$account could not import a voter"
+    as_account pollaris-admin status || fail "$account could not read the election with pollaris-admin status"
+
+    # A display nobody else uses: free numbers between 20 and 90, tried in a random order.
+    for n in $(shuf -i 20-90); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        # -noreset: the probe below is the first client; without it the server resets as
+        # the probe leaves, and a program connecting in that moment is turned away.
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+        xvfb=$!
+        for _ in $(seq 300); do
+            DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1 && break
+            kill -0 "$xvfb" 2>/dev/null || break
+            sleep 0.1
+        done
+        # Ours only if it still runs: one that lost the race for the number has ended.
+        if kill -0 "$xvfb" 2>/dev/null && DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
+            export DISPLAY=":$n"
+            break
+        fi
+        kill -KILL "$xvfb" 2>/dev/null || true
+        wait "$xvfb" 2>/dev/null || true
+        xvfb=""
+    done
+    if [ -z "$xvfb" ]; then
+        fail "no free display for Xvfb"
+    else
+        # The installed launcher, as the account; the program notes its own id for the clean-up.
+        # No session bus: without an address Qt would start one through dbus-launch,
+        # which would outlive the program.
+        # shellcheck disable=SC2016 # $$ and $HOME are the account's shell's
+        as_account DISPLAY="$DISPLAY" XDG_RUNTIME_DIR="$work/home/run" QT_QPA_PLATFORM=xcb \
+            DBUS_SESSION_BUS_ADDRESS="unix:path=$work/home/run/no-bus" \
+            sh -c 'echo $$ >"$HOME/pollaris.pid"; exec /usr/bin/pollaris' >"$work/pollaris.log" 2>&1 &
+        runner=$!
+        ended=""
+        if vote_road && admin_road && click Pollaris 3120 3360 375 375 &&
+            until_ "the end after Exit" program_ended; then
+            stop_program
+            [ "$ended" = 0 ] || fail "Exit ended the program with status $ended"
+        else
+            shot failed || true
+        fi
+        stop_program
+        [ -s "$work/pollaris.log" ] && { echo "the program's output:"; cat "$work/pollaris.log"; }
+        kill "$xvfb" 2>/dev/null || true
+        wait "$xvfb" 2>/dev/null || true
+        xvfb=""
+    fi
+    # Nothing of the account's is left running, and the account goes.
+    left=$(ps -u "$account" -o pid=,args= || true)
+    [ -z "$left" ] || fail "the account's processes are still there: $left"
+    if userdel "$account"; then account=""; else fail "could not remove the account $account"; fi
+
+    # The file afterwards, read by root.
+    q() { sqlite3 -readonly "$data/candpos4.mdb" "$1" 2>&1; }
+    [ "$(q "SELECT HasVoted FROM Users WHERE Username = '2026001'")" = 1 ] ||
+        fail "the voter is not marked as having voted"
+    [ "$(q "SELECT NumVotes FROM CandVote WHERE CandID = 'C001'")" = 1 ] ||
+        fail "the vote for Maria Santos was not counted"
+    total=$(q "SELECT sum(NumVotes) FROM CandVote")
+    [ "$total" = 1 ] || fail "not exactly one vote in the file: $total"
+    [ "$(q "SELECT Name, Password, HasVoted FROM Users WHERE Username = '2026101'")" = "Pat Lopez|pkg101|0" ] ||
+        fail "the voter the account imported is not in the file"
+    [ "$(q "SELECT AdminPassword FROM Administrators WHERE AdminUsername = 'admin'")" = "$new_password" ] ||
+        fail "the administrator's new password is not in the file"
+    mode=$(stat -c '%a %G' "$data/candpos4.mdb" 2>&1 || true)
+    [ "$mode" = "660 pollaris" ] || fail "the election file is now $mode"
+    left=$(find "$data" -mindepth 1 ! -name candpos4.mdb -printf '%f ' 2>&1 || true)
+    [ -z "$left" ] || fail "left in $data beside the election file: $left"
+    echo "in the file: HasVoted of 2026001 = $(q "SELECT HasVoted FROM Users WHERE Username = '2026001'");" \
+        "tallies: $(q "SELECT CandID || '=' || NumVotes FROM CandVote" | paste -sd ' ')"
+fi
+if [ -z "$skip" ]; then
+    # Purging keeps the election and says so; the program's folder goes.
+    said=$(dpkg --purge pollaris 2>&1) || fail "dpkg --purge pollaris failed: $said"
+    installed=false
+    [ -f "$data/candpos4.mdb" ] || fail "purging the package deleted the election file"
+    grep -q "$data" <<<"$said" || fail "purge does not say where the election was kept: $said"
+    [ ! -e /usr/lib/pollaris ] || fail "purge left /usr/lib/pollaris"
+    getent group pollaris >/dev/null || fail "purge removed the group pollaris"
 fi
 
 # lintian: every tag is printed; errors and warnings fail.
