@@ -267,3 +267,28 @@ void anotherStationBefore(const ElectionFolder &election, const QString &before,
         }
     });
 }
+
+struct HeldElection::Holder {
+    std::unique_ptr<RawDb> file;
+    std::unique_ptr<RawServer> server;
+};
+
+HeldElection::HeldElection(const ElectionFolder &election) : m_holder(new Holder)
+{
+    if (election.onServer()) {
+        m_holder->server = std::make_unique<RawServer>(election.server());
+        m_holder->server->run(QStringLiteral("BEGIN; LOCK TABLE pollaris_units IN EXCLUSIVE MODE"));
+    } else {
+        m_holder->file = std::make_unique<RawDb>(election.file());
+        if (sqlite3_exec(m_holder->file->db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+            QTest::qFail("cannot hold the file's write lock", __FILE__, __LINE__);
+    }
+}
+
+HeldElection::~HeldElection()
+{
+    if (m_holder->server)
+        m_holder->server->run(QStringLiteral("ROLLBACK"));
+    if (m_holder->file)
+        sqlite3_exec(m_holder->file->db, "ROLLBACK", nullptr, nullptr, nullptr);
+}

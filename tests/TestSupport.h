@@ -127,6 +127,20 @@ template <class LogIn> LogIn &logIn(QWidget *link, const QString &user, const QS
 // stops watching.
 void anotherStationBefore(const ElectionFolder &election, const QString &before, const QString &sql);
 
+// Another station in the middle of a save, holding the election for as long as this
+// object lives: the file's write lock, or the lock every unit on a server takes first.
+class HeldElection {
+public:
+    explicit HeldElection(const ElectionFolder &election);
+    ~HeldElection();
+    HeldElection(const HeldElection &) = delete;
+    HeldElection &operator=(const HeldElection &) = delete;
+
+private:
+    struct Holder;
+    std::unique_ptr<Holder> m_holder;
+};
+
 // The base of a test class that drives the screens: each test starts with a fresh
 // election file in the program's folder and a fresh set of screens, and ends by
 // checking that every message box it caused was read and that no preset answer

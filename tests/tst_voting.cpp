@@ -6,6 +6,7 @@
 #include "screens/frmVoter.h"
 #include "screens/frmVoterLogIn.h"
 #include "shell/Look.h"
+#include "shell/ServerWait.h"
 #include "shell/modGlobalVar.h"
 #include "store/Connection.h"
 
@@ -217,6 +218,66 @@ private slots:
                                         "Please choose again."));
         QCOMPARE(entries(v.lstCandID), QStringList());
         QCOMPARE(tallies(), (QStringList{"C1|0", c2, "C5|12"}));
+    }
+
+    // A save that cannot get the election within the wait (another station stuck in the
+    // middle of its own) is refused as busy, with nothing written and the ballot as it was;
+    // pressed again, it counts. On a server, a save whose answer is lost on the way is
+    // neither lost nor counted twice, whether or not the server had written it.
+    void aBusyOrLostSaveIsNeitherLostNorCountedTwice()
+    {
+        db->exec("INSERT INTO Positions VALUES ('PRES','President'),('VP','Vice President');"
+                 "INSERT INTO CandInfo VALUES ('C1','Maria Santos','S1','PRES'),('C2','John Reyes','S2','PRES'),"
+                 "('C3','Ana Cruz','S3','VP');"
+                 "INSERT INTO CandVote VALUES ('C1',0),('C2',0),('C3',0);"
+                 "INSERT INTO Users VALUES ('Carla','2026001','vote1',false)");
+        const int wait = store::Connection::lockWaitMs();
+        store::Connection::setLockWaitMs(300);
+        Shell::reset(); // the program's connections take the shorter wait
+        startProgramOn(*db);
+        int waits = 0;
+        ServerWait::setOnChange([&](bool waiting, const QString &) { waits += waiting; });
+        auto loseAnswerTo = [&](const QString &statement) {
+            if (db->onServer())
+                store::Connection::loseAnswerTo(statement);
+        };
+
+        // The log-in's mark is written but its answer lost: the voter is let in, once.
+        loseAnswerTo("COMMIT");
+        frmVoter &v = enterBallot("2026001", "vote1");
+        QCOMPARE(db->rows("SELECT HasVoted FROM Users"), QStringList{"1"});
+
+        v.cmbbxPosition->setCurrentIndex(0);
+        clickEntry(v.lstCandidate, 1);
+        {
+            HeldElection held(*db);
+            const QStringList said = press(v.cmdVote);
+            QVERIFY2(said.size() == 1 && said[0].startsWith(box(Msg::Icon::Critical, "Pollaris",
+                                                                "The election is busy: another station has been")),
+                     qPrintable(said.join('\n')));
+            QVERIFY(said[0].contains("Nothing was saved"));
+        }
+        QCOMPARE(tallies(), L("C1|0,C2|0,C3|0"));
+        QCOMPARE(entries(v.lstPosID->model()), L("PRES,VP"));
+        QCOMPARE(v.cmbbxPosition->currentIndex(), 0);
+        QCOMPARE(v.lblCandName->text(), QStringLiteral("John Reyes"));
+
+        // Pressed again: written, and its answer lost; counted once.
+        loseAnswerTo("COMMIT");
+        QCOMPARE(press(v.cmdVote), QStringList());
+        QCOMPARE(tallies(), L("C1|0,C2|1,C3|0"));
+        QCOMPARE(entries(v.lstPosID->model()), L("VP"));
+
+        // Lost in the middle of the vote, before anything was committed: run again, counted once.
+        loseAnswerTo("UPDATE \"CandVote\"");
+        v.cmbbxPosition->setCurrentIndex(0);
+        clickEntry(v.lstCandidate, 0);
+        QCOMPARE(press(v.cmdVote), QStringList());
+        QCOMPARE(tallies(), L("C1|0,C2|1,C3|1"));
+        QCOMPARE(entries(v.lstPosID->model()), QStringList());
+        QCOMPARE(waits, db->onServer() ? 3 : 0);
+        ServerWait::setOnChange(nullptr);
+        store::Connection::setLockWaitMs(wait);
     }
 
     // A tally that cannot take the vote: a full one is refused and the ballot stays as it was; one

@@ -178,7 +178,7 @@ bool Handle(const std::function<void()> &handler)
         if (outcome == store::StoreError::Outcome::Busy)
             Msg::Refusal(QStringLiteral("The election is busy: another station has been saving for more than %1 "
                                         "seconds. Nothing was saved: please press the same button again.")
-                             .arg(store::Connection::lockWaitMs() / 1000));
+                             .arg(qMax(1, store::Connection::lockWaitMs() / 1000)));
         else if (outcome == store::StoreError::Outcome::Resumed)
             Msg::Refusal(QStringLiteral("The connection to the election server was lost in the middle of this, so "
                                         "nothing of it was saved. Look at it again, and repeat what is still needed."));

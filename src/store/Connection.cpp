@@ -123,7 +123,7 @@ void Connection::loseAnswerTo(const QString &statement) { g_loseAnswerTo = state
 
 bool Connection::answerLost(const QString &sql)
 {
-    if (g_loseAnswerTo.isEmpty() || !sql.startsWith(g_loseAnswerTo))
+    if (g_loseAnswerTo.isEmpty() || !sql.startsWith(g_loseAnswerTo, Qt::CaseInsensitive))
         return false;
     g_loseAnswerTo.clear();
     return true;

@@ -112,8 +112,9 @@ public:
     static void inUnit();
     // Test seam, only in the store the tests link: the next time a statement that
     // starts with `statement` has been sent to a server, the connection is dropped
-    // before its answer is read, as when a network fails at that moment; the server
-    // still runs what it got. An empty text switches it off.
+    // just before its answer is read, as when a network fails at that moment: the
+    // server runs it all the same, then finds the station gone. An empty text
+    // switches it off.
     static void loseAnswerTo(const QString &statement);
     // Called by the server engine once statements are sent; true when the answer is to be lost.
     static bool answerLost(const QString &sql);

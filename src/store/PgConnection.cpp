@@ -306,6 +306,10 @@ PgResult PgConnection::run(const QString &sql, const QVector<QVariant> &values)
     const QByteArray text = sql.toUtf8();
     if (PQsendQueryParams(c, text.constData(), int(values.size()), nullptr, params.data(), nullptr, nullptr, 0) != 1)
         fail(nullptr);
+    if (answerLost(sql)) {
+        m_conn.reset();
+        fail(nullptr);
+    }
     PgResult result = await();
     if (!succeeded(result.get()))
         fail(result.get());
@@ -659,14 +663,13 @@ std::vector<PgResult> PgConnection::pipeline(const std::vector<Statement> &state
                                  nullptr, 0) == 1 &&
                PQpipelineSync(c) == 1;
     }
-    for (const Statement &statement : statements)
-        if (sent && answerLost(statement.sql)) {
-            m_conn.reset();
-            fail(nullptr);
-        }
     std::vector<PgResult> results;
     // Each statement answers with its result and an end mark, then its sync point.
     for (size_t i = 0; sent && i < statements.size(); ++i) {
+        if (answerLost(statements[i].sql)) {
+            m_conn.reset();
+            fail(nullptr);
+        }
         PgResult result = nextResult(deadline);
         sent = result != nullptr;
         while (sent && nextResult(deadline))
