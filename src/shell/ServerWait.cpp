@@ -53,11 +53,11 @@ public:
     {
         lblDetail->setText(detail);
         adjustSize();
-        // Over the screen in use, in its middle.
-        QWidget *under = QApplication::activeWindow();
-        const QRect area = under && under != this          ? under->frameGeometry()
-                           : QApplication::primaryScreen() ? QApplication::primaryScreen()->geometry()
-                                                           : QRect(0, 0, 800, 600);
+        // In the middle of the screen in use (the one visible window of the program).
+        QRect area = QApplication::primaryScreen() ? QApplication::primaryScreen()->geometry() : QRect(0, 0, 800, 600);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w != this && w->isVisible() && !w->isModal())
+                area = w->geometry();
         move(area.center() - rect().center());
         show();
         raise();

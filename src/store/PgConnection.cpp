@@ -193,15 +193,16 @@ void PgConnection::connect(bool waited)
             try {
                 // Another station holding the election for a write is waited for, as
                 // a second copy of the program on the file is; a unit left idle is ended.
-                exec(QStringLiteral("SET lock_timeout = %1; SET idle_in_transaction_session_timeout = %2")
+                exec(QStringLiteral("SET lock_timeout = %1; SET idle_in_transaction_session_timeout = %2; "
+                                    "SET client_min_messages = warning")
                          .arg(lockWaitMs())
                          .arg(g_idleInUnitMs)
                          .toUtf8()
                          .constData());
                 loadCatalog();
-                // An election made before units were recorded gains their table, and a
-                // new one has it before its first unit.
-                if (!table(QStringLiteral("pollaris_units")))
+                // An election made before units were recorded gains their table; a new
+                // one is made with it.
+                if (holdsElection() && !holdsUnits())
                     exec(kUnitsTable);
                 if (waited)
                     waitingForServer(false, QString());
@@ -389,6 +390,8 @@ QString PgConnection::column(const Table *t, const QString &name, unsigned *type
     return quoted(name.toLower());
 }
 
+bool PgConnection::holdsUnits() const { return table(QStringLiteral("pollaris_units")) != nullptr; }
+
 bool PgConnection::holdsElection()
 {
     for (const char *name : kElectionTables)
@@ -406,6 +409,7 @@ void PgConnection::createSchema()
                                                        "with createdb --encoding=UTF8 --template=template0")
                                             .arg(QString::fromLatin1(encoding ? encoding : "unknown")));
     exec(kServerSchema);
+    exec(kUnitsTable);
     loadCatalog();
 }
 
@@ -614,6 +618,10 @@ int PgConnection::affected(const PgResult &result) { return std::atoi(PQcmdTuple
 
 bool PgConnection::finish(const QString &id)
 {
+    if (!holdsUnits()) { // the unit that made the election
+        exec("COMMIT");
+        return true;
+    }
     try {
         std::vector<PgResult> r = pipeline(
             {{QStringLiteral("INSERT INTO pollaris_units (id) VALUES ($1)"), {id}}, {QStringLiteral("COMMIT"), {}}});
@@ -691,8 +699,10 @@ void PgConnection::begin()
     // units, before anything is read, so that its snapshot already holds every write
     // made before it, and readers inside the unit see that one moment throughout.
     // The lock ends with the unit, and the server ends a unit left idle.
+    // A database that holds no election yet (one being made) has nothing to lock.
     recovering([&] {
-        std::vector<PgResult> r = pipeline({{kBeginUnit, {}}, {kLockUnit, {}}});
+        std::vector<PgResult> r =
+            holdsUnits() ? pipeline({{kBeginUnit, {}}, {kLockUnit, {}}}) : pipeline({{kBeginUnit, {}}});
         for (const PgResult &result : r)
             if (!succeeded(result.get())) {
                 rollback();

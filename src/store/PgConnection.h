@@ -42,6 +42,8 @@ public:
 
     // True when the database holds any of the election's tables.
     bool holdsElection();
+    // True when it holds the table of units written.
+    bool holdsUnits() const;
     // Creates the collation, tables and indexes of an election; inside a unit of
     // writes, so that a failure leaves the database empty.
     void createSchema();
