@@ -245,6 +245,22 @@ private slots:
         QCOMPARE(candidate("C10"), QStringList{"C10|Flo|S10|p'3|0"});
         QCOMPARE(strays(), QStringList());
 
+        // Nor does one chosen in the edit dialog: refused, nothing written, the candidate's own
+        // position chosen again among those there are.
+        db->exec("INSERT INTO Positions VALUES ('P5','Fifth')");
+        pick(panel, "p'3", "C10", panel.cmdEditCand);
+        frmEditCand &edit = Shell::Get<frmEditCand>();
+        edit.cmbbxPosition->setCurrentIndex(entries(edit.lstPosID).indexOf("P5"));
+        anotherStationBefore(*db, "BEGIN", "DELETE FROM Positions WHERE PosID = 'P5'");
+        QCOMPARE(press(edit.cmdOK),
+                 critical("The position \"Fifth\" is no longer in the election file. Nothing was saved.", "Error!"));
+        QCOMPARE(candidate("C10"), QStringList{"C10|Flo|S10|p'3|0"});
+        QVERIFY(edit.isVisible());
+        QCOMPARE(entries(edit.lstPosID), QStringList{"p'3"});
+        QCOMPARE(edit.cmbbxPosition->currentIndex(), 0);
+        click(edit.cmdCancel);
+        QCOMPARE(strays(), QStringList());
+
         // The same code in another letter case, added at another station as this one adds it:
         // one position, and this station is told the code is taken.
         click(panel.cmdAddPos);

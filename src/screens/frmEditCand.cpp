@@ -47,6 +47,7 @@ frmEditCand::frmEditCand() : Screen(QStringLiteral("Edit Candidate Details"), 46
 
     dcCandInfo = new store::RecordCursor(QStringLiteral("dcCandInfo"), QStringLiteral("CandInfo"), this);
     dcPos = new store::RecordCursor(QStringLiteral("dcPos"), QStringLiteral("Positions"), this);
+    dcCheckPos = new store::RecordCursor(QStringLiteral("dcCheckPos"), QStringLiteral("Positions"), this);
 
     lstPosID->setFocusPolicy(Qt::NoFocus);
     QWidget::setTabOrder(cmdOK, cmdCancel);
@@ -65,6 +66,7 @@ void frmEditCand::Form_Load()
     const QString path = DatabasePath();
     dcPos->setDatabaseName(path);
     dcCandInfo->setDatabaseName(path);
+    dcCheckPos->setDatabaseName(path);
 }
 
 void frmEditCand::ShowCandDetails(const QString &CandName, const QString &StudID, const QString &CandPos,
@@ -107,33 +109,64 @@ void frmEditCand::cmdOK_Click()
         Msg::Refusal(QStringLiteral("Please select a position."));
         return;
     }
-    dcCandInfo->setRecordSource(QStringLiteral("Select * From CandInfo Where CandID ='") + lblCandidateID->text() +
-                                QStringLiteral("'"));
-    dcCandInfo->Refresh();
-    // Deleted since the dialog was opened: there is nothing left to change, and the
-    // administrator must not believe it was saved. Changed at another station
-    // meanwhile: saving would undo that change unseen. Back on the panel,
-    // reloaded, the candidate shows as it is now. The position shown is the
-    // position's own code, which the candidate's row may hold in another letter
-    // case: codes are compared as the store compares them.
+    const QString posId = lstPosID->item(cmbbxPosition->currentIndex())->text();
     QString refusal;
-    if (dcCandInfo->EOF_())
-        refusal = QStringLiteral("\" is no longer in the election file. Nothing was saved.");
-    else if (dcCandInfo->FieldText(QStringLiteral("CandName")) != m_shownName ||
-             dcCandInfo->FieldText(QStringLiteral("StudentNum")) != m_shownStudID ||
-             store::TextKey(dcCandInfo->FieldText(QStringLiteral("PosID"))) != store::TextKey(m_shownPos))
-        refusal = QStringLiteral("\" was changed at another station while you were editing it. Nothing was saved: "
-                                 "please look at it again.");
+    bool positionGone = false;
+    {
+        // The checks and the change are one unit: nothing another station writes gets
+        // in between.
+        store::Transaction tx(dcCandInfo->connection());
+        dcCandInfo->setRecordSource(QStringLiteral("Select * From CandInfo Where CandID ='") + lblCandidateID->text() +
+                                    QStringLiteral("'"));
+        dcCandInfo->Refresh();
+        // Deleted since the dialog was opened: there is nothing left to change, and the
+        // administrator must not believe it was saved. Changed at another station
+        // meanwhile: saving would undo that change unseen. Back on the panel,
+        // reloaded, the candidate shows as it is now. The position shown is the
+        // position's own code, which the candidate's row may hold in another letter
+        // case: codes are compared as the store compares them.
+        if (dcCandInfo->EOF_())
+            refusal = QStringLiteral("\" is no longer in the election file. Nothing was saved.");
+        else if (dcCandInfo->FieldText(QStringLiteral("CandName")) != m_shownName ||
+                 dcCandInfo->FieldText(QStringLiteral("StudentNum")) != m_shownStudID ||
+                 store::TextKey(dcCandInfo->FieldText(QStringLiteral("PosID"))) != store::TextKey(m_shownPos))
+            refusal = QStringLiteral("\" was changed at another station while you were editing it. Nothing was "
+                                     "saved: please look at it again.");
+        // The position chosen may have been deleted at another station since the list
+        // was read: the candidate would be left on no position.
+        if (refusal.isEmpty()) {
+            dcCheckPos->setRecordSource(QStringLiteral("Select * from Positions where PosID ='") + posId +
+                                        QStringLiteral("'"));
+            dcCheckPos->Refresh();
+            positionGone = dcCheckPos->EOF_();
+        }
+        if (refusal.isEmpty() && !positionGone) {
+            dcCandInfo->Edit();
+            dcCandInfo->SetField(QStringLiteral("CandName"), txtName->text());
+            dcCandInfo->SetField(QStringLiteral("StudentNum"), txtStudentID->text());
+            dcCandInfo->SetField(QStringLiteral("PosID"), posId);
+            dcCandInfo->Update();
+            tx.Commit();
+        }
+    }
     if (!refusal.isEmpty()) {
         Msg::Refusal(QStringLiteral("The candidate \"") + lblCandidateID->text() + refusal, QStringLiteral("Error!"));
         ReturnToPanel();
         return;
     }
-    dcCandInfo->Edit();
-    dcCandInfo->SetField(QStringLiteral("CandName"), txtName->text());
-    dcCandInfo->SetField(QStringLiteral("StudentNum"), txtStudentID->text());
-    dcCandInfo->SetField(QStringLiteral("PosID"), lstPosID->item(cmbbxPosition->currentIndex())->text());
-    dcCandInfo->Update();
+    if (positionGone) {
+        // The dialog stays, with what was typed, and lists the positions there are.
+        Msg::Refusal(QStringLiteral("The position \"") + cmbbxPosition->currentText() +
+                         QStringLiteral("\" is no longer in the election file. Nothing was saved."),
+                     QStringLiteral("Error!"));
+        PositionDataLoad();
+        for (int i = 0; i < lstPosID->count(); ++i)
+            if (store::TextKey(lstPosID->item(i)->text()) == store::TextKey(m_shownPos)) {
+                lstPosID->setCurrentRow(i);
+                cmbbxPosition->setCurrentIndex(i);
+            }
+        return;
+    }
     ReturnToPanel();
 }
 

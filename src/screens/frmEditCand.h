@@ -33,6 +33,7 @@ public:
 
     store::RecordCursor *dcCandInfo;
     store::RecordCursor *dcPos;
+    store::RecordCursor *dcCheckPos; // the chosen position, still there as the change is saved
 
     // CandPos is the code of the candidate's position, not its name.
     void ShowCandDetails(const QString &CandName, const QString &StudID, const QString &CandPos, const QString &CandID);
