@@ -184,9 +184,9 @@ void MainAdmin_cmdDelPos_Click(benchmark::State &state, int candidates)
                 "the position was not deleted");
 
         const QString floorCode = addDoomedPosition(raw, candidates);
-        // The screen reads each table once and deletes the rows of the listed
-        // codes by their place; the floor reads both tables whole, then deletes
-        // the same rows set-wise.
+        // The screen reads the position's candidates and the tallies once each, and
+        // deletes the rows of those candidates by their place; the floor reads both
+        // tables whole, then deletes the same rows set-wise.
         pair.floor += seconds([&] {
             raw.exec("BEGIN IMMEDIATE");
             raw.run(FloorSql::kCandidatesAll);
