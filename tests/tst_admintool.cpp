@@ -328,6 +328,12 @@ private slots:
         r = admin({"copy", file.file(), db->server()});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QCOMPARE(everything(*db), original);
+        // Every session on the election is ended by the server when it sits idle in the
+        // middle of a save, whoever opened it.
+        QCOMPARE(db->value("SELECT array_to_string(setconfig, ',') FROM pg_db_role_setting "
+                           "WHERE setdatabase = (SELECT oid FROM pg_database WHERE datname = current_database())")
+                     .toString(),
+                 QStringLiteral("idle_in_transaction_session_timeout=4s"));
 
         // A value the server refuses (a flag of 2) stops the copy with no table made.
         file.exec("UPDATE Users SET HasVoted = 2 WHERE Username = 'n2'");
