@@ -63,6 +63,11 @@ private slots:
             << server << none << none << "Error 3151: --server takes a connection string" << lost << "";
         QTest::newRow("no such database")
             << server << none << none << "Error 3151: Cannot reach the election server:" << lost << "";
+        // A server whose log would keep every voter's log-in beside the votes after it.
+        QTest::newRow("a log of statements")
+            << server << none << none
+            << "Error 3146: The election server writes the statements it runs to its log (log_statement = mod)"
+            << (3146 & 0xff) << "";
     }
     void aFaultIsReportedAndChangesNothing()
     {
@@ -77,6 +82,9 @@ private slots:
         const QByteArray fault = QTest::currentDataTag();
         const QString folder = db->folder(), file = db->file();
         DriverRun run(*db);
+        if (fault == "a log of statements")
+            db->exec("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET log_statement = %L', current_database(), "
+                     "'mod'); END $$");
         if (fault == "no such database")
             run.p.setArguments({"--server", db->server() + " dbname=nowhere"});
         if (fault == "not a connection string")

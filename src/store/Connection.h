@@ -96,7 +96,9 @@ public:
     // instead of being a failure. The waiter is called with true and the server's
     // own text before each pause between tries (it shows that the station waits, and
     // pauses), and with false once the server answers again. Without a waiter a lost
-    // server is a failure at once, as the companion tool wants.
+    // server is a failure at once, as the companion tool wants. A program with a
+    // waiter is a polling station: it also refuses a server that would keep a log of
+    // the statements it runs with their values.
     static void setServerWaiter(std::function<void(bool waiting, const QString &detail)> waiter);
     static bool waitsForServer();
     static void waitingForServer(bool waiting, const QString &detail);

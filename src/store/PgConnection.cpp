@@ -199,6 +199,8 @@ void PgConnection::connect(bool waited)
                          .arg(g_idleInUnitMs)
                          .toUtf8()
                          .constData());
+                if (waitsForServer())
+                    refuseLoggingServer();
                 loadCatalog();
                 // An election made before units were recorded gains their table; a new
                 // one is made with it.
@@ -222,6 +224,27 @@ void PgConnection::connect(bool waited)
         waited = true;
         waitingForServer(true, text);
     }
+}
+
+void PgConnection::refuseLoggingServer()
+{
+    // A server that writes statements to its log with their values would keep, in
+    // the order they came, each voter's log-in beside the votes that follow it.
+    PgResult r = run(QStringLiteral(
+        "SELECT name, setting FROM pg_catalog.pg_settings WHERE (name = 'log_statement' AND setting <> 'none') OR "
+        "(name IN ('log_min_duration_statement', 'log_min_duration_sample') AND setting <> '-1') OR "
+        "(name = 'log_transaction_sample_rate' AND setting <> '0') ORDER BY name"));
+    if (PQntuples(r.get()) == 0)
+        return;
+    const QString name = QString::fromUtf8(PQgetvalue(r.get(), 0, 0)),
+                  setting = QString::fromUtf8(PQgetvalue(r.get(), 0, 1));
+    m_conn.reset();
+    throw StoreError(ServerFailure,
+                     QStringLiteral("The election server writes the statements it runs to its log (%1 = %2), so "
+                                    "its log would link each voter to the votes that follow the log-in. A polling "
+                                    "station does not vote on it: set %1 back to its default in postgresql.conf, "
+                                    "for the database or for the stations' role.")
+                         .arg(name, setting));
 }
 
 PgConnection::PgConnection(PgConn conn, const QString &conninfo) : Connection(conninfo), m_conn(std::move(conn)) {}

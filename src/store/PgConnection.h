@@ -78,6 +78,8 @@ private:
     // Connects, and sets up the session. With a waiter set, a server out of reach
     // is tried again until it answers; waited: the waiter was told already.
     void connect(bool waited = false);
+    // A polling station refuses a server that logs statements with their values.
+    void refuseLoggingServer();
     // The session was lost: the unit under way with it. Connects again.
     void lostSession(const QString &text);
     // Runs a step that talks to the server. A server lost on the way is reached again
