@@ -333,7 +333,7 @@ private slots:
         QCOMPARE(db->value("SELECT array_to_string(setconfig, ',') FROM pg_db_role_setting "
                            "WHERE setdatabase = (SELECT oid FROM pg_database WHERE datname = current_database())")
                      .toString(),
-                 QStringLiteral("idle_in_transaction_session_timeout=4s"));
+                 QStringLiteral("idle_in_transaction_session_timeout=2s"));
 
         // A value the server refuses (a flag of 2) stops the copy with no table made.
         file.exec("UPDATE Users SET HasVoted = 2 WHERE Username = 'n2'");

@@ -71,7 +71,7 @@ CREATE UNIQUE INDEX administrators_adminusername ON Administrators (AdminUsernam
 -- pulled) is ended by the server within seconds, and its unit with it, so that
 -- it never holds the election for the others; this holds for every session.
 DO $$ BEGIN
-    EXECUTE format('ALTER DATABASE %I SET idle_in_transaction_session_timeout = %L', current_database(), '4s');
+    EXECUTE format('ALTER DATABASE %I SET idle_in_transaction_session_timeout = %L', current_database(), '2s');
 EXCEPTION WHEN insufficient_privilege THEN
     RAISE WARNING 'only the owner of the database can set idle_in_transaction_session_timeout for every session';
 END $$;
@@ -81,7 +81,7 @@ const char *const kElectionTables[] = {"positions", "candinfo", "candvote", "use
 
 // How long the server lets a session sit idle inside a unit of writes before it
 // ends the session, in milliseconds; a station's own units last milliseconds.
-int g_idleInUnitMs = 4000;
+int g_idleInUnitMs = 2000;
 // How often a single write is tried again after the server was lost and reached
 // again without having written it.
 constexpr int kReplays = 10;
