@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "shell/Guessing.h"
 #include "store/Connection.h"
 #include "store/ElectionFile.h"
 
@@ -192,11 +193,14 @@ void startProgramIn(const QString &folder)
 {
     Shell::reset();
     Shell::setTestMode(folder);
+    // Failed log-ins are counted afresh, and their waits not waited.
+    Guessing::reset();
+    Guessing::setPause([](int) {});
 }
 
 void startProgramOn(const ElectionFolder &election)
 {
-    Shell::reset();
+    startProgramIn(election.folder());
     Shell::setTestMode(election.folder(), election.server());
 }
 

@@ -5,6 +5,7 @@
 #include "screens/frmMain.h"
 #include "screens/frmVoter.h"
 #include "screens/frmVoterLogIn.h"
+#include "shell/Guessing.h"
 #include "shell/Look.h"
 #include "shell/ServerWait.h"
 #include "shell/modGlobalVar.h"
@@ -116,6 +117,21 @@ private slots:
         }
         QCOMPARE(db->rows("SELECT Username, HasVoted FROM Users ORDER BY rowid"),
                  L("2026001|0,2026002|1,nopass|0,abc123|1,O'Brien|1,élise|1,noflag|1"));
+        // Guessing: five failures in a row go at once, then each attempt waits longer, up to half
+        // a minute; an attempt that finds its account, even one that has voted, ends the run.
+        QList<int> waits;
+        Guessing::setPause([&](int ms) { waits << ms; });
+        for (int i = 0; i < 12; ++i) {
+            logIn(i % 2 ? "2026001" : "guess", "guess");
+            QCOMPARE(shownBoxes(), QStringList{i % 2 ? kIncorrectPass : kIncorrectUser});
+        }
+        QCOMPARE(waits, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
+        logIn("2026002", "Vote2");
+        QCOMPARE(shownBoxes(), QStringList{kHasVoted});
+        logIn("2026001", "guess");
+        QCOMPARE(shownBoxes(), QStringList{kIncorrectPass});
+        QCOMPARE(waits.size(), 8); // the attempt that found its account waited its turn; the one after it did not
+
         // Cancel empties both fields and goes home.
         click(login.cmdCancel);
         QVERIFY(Shell::Get<frmMain>().isVisible() && (login.txtUsername->text() + login.txtPassword->text()).isEmpty());

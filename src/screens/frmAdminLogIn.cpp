@@ -2,6 +2,7 @@
 
 #include "frmAdminStart.h"
 #include "frmMain.h"
+#include "shell/Guessing.h"
 #include "shell/Look.h"
 #include "shell/MessageBox.h"
 #include "shell/modGlobalVar.h"
@@ -51,19 +52,23 @@ void frmAdminLogIn::TextClear()
 
 void frmAdminLogIn::cmdOK_Click()
 {
+    Guessing::BeforeAttempt();
     dcAdmin->setRecordSource(QStringLiteral("Select * From Administrators where AdminUsername ='") +
                              txtUsername->text() + QStringLiteral("'"));
     dcAdmin->Refresh();
     if (dcAdmin->BOF() || dcAdmin->EOF_()) {
+        Guessing::Failed();
         Msg::Refusal(QStringLiteral("Incorrect Username!"), QStringLiteral("Error!"));
         return;
     }
     // A password that holds no value matches nothing, not even an empty entry.
     const QVariant password = dcAdmin->Field(QStringLiteral("AdminPassword"));
     if (password.isNull() || txtPassword->text() != password.toString()) {
+        Guessing::Failed();
         Msg::Refusal(QStringLiteral("Incorrect Password!"), QStringLiteral("Error!"));
         return;
     }
+    Guessing::Succeeded();
     modGlobalVar::AdminUser = txtUsername->text();
     modGlobalVar::AdminPass = txtPassword->text();
     Shell::Show<frmAdminStart>();

@@ -2,6 +2,7 @@
 
 #include "frmMain.h"
 #include "frmVoter.h"
+#include "shell/Guessing.h"
 #include "shell/Look.h"
 #include "shell/MessageBox.h"
 #include "shell/modGlobalVar.h"
@@ -55,10 +56,12 @@ void frmVoterLogIn::VoterTextClear()
 
 void frmVoterLogIn::cmdOK_Click()
 {
+    Guessing::BeforeAttempt();
     dcVoter->setRecordSource(QStringLiteral("Select * From Users where Username ='") + txtUsername->text() +
                              QStringLiteral("'"));
     dcVoter->Refresh();
     if (dcVoter->BOF() || dcVoter->EOF_()) {
+        Guessing::Failed();
         Msg::Refusal(QStringLiteral("Incorrect Username!"), QStringLiteral("Error!"));
         return;
     }
@@ -66,9 +69,11 @@ void frmVoterLogIn::cmdOK_Click()
     // An account without a password is unusable, even with an empty entry.
     const QVariant password = dcVoter->Field(QStringLiteral("Password"));
     if (password.isNull() || password.toString() != txtPassword->text()) {
+        Guessing::Failed();
         Msg::Refusal(QStringLiteral("Incorrect Password!"), QStringLiteral("Error!"));
         return;
     }
+    Guessing::Succeeded();
 
     // A flag with no value counts as not voted.
     if (dcVoter->Field(QStringLiteral("HasVoted")).toBool()) {
