@@ -256,6 +256,7 @@ void ScreenTest::cleanup()
     const bool unusedAnswer = Msg::hasUnusedAnswer();
     store::Connection::failWriteAfter(0);
     store::Connection::setStatementObserver(nullptr);
+    store::Connection::loseAnswerTo(QString());
     Shell::reset();
     QCOMPARE(unread, QStringList());
     QVERIFY2(!unusedAnswer, "a preset answer was left unused");

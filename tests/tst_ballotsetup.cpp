@@ -273,6 +273,23 @@ private slots:
         QVERIFY(pos.isVisible());
     }
 
+    // A confirmed deletion whose server is lost in the middle of it is done once the server
+    // answers again, without the question being asked again.
+    void aConfirmedDeletionOutlivesALostServer()
+    {
+        if (!db->onServer())
+            QSKIP("the file has no server to lose");
+        frmMainAdmin &panel = openPanel();
+        pick(panel, "P1", "C2");
+        store::Connection::loseAnswerTo("DELETE FROM");
+        QCOMPARE(confirmed(panel.cmdDelCand),
+                 QStringList{box(Msg::Icon::Question, "Delete Candidate?", "Are you sure?")});
+        QCOMPARE(db->rows("SELECT c FROM (SELECT CandID FROM CandInfo UNION ALL SELECT CandID FROM CandVote) t(c) "
+                          "ORDER BY c COLLATE \"C\""),
+                 (QStringList{"C1", "C1", "C3", "C3", "c'4", "c'4"}));
+        QVERIFY(panel.isVisible());
+    }
+
     void resultsAreRankedAndLinedUp()
     {
         if (db->onServer())

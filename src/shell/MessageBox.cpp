@@ -14,6 +14,9 @@ std::optional<Answer> g_nextAnswer;
 std::function<void(const Shown &)> g_onShow;
 QList<Shown> g_shown;
 int g_count = 0;
+QList<bool> g_answers;     // every question's answer, in order
+int g_others = 0;          // boxes that were no question
+QList<bool> g_answerAgain; // answers to give again without asking
 
 Answer show(Icon icon, const QString &text, const QString &title, bool yesNo)
 {
@@ -47,13 +50,33 @@ Answer show(Icon icon, const QString &text, const QString &title, bool yesNo)
 
 } // namespace
 
-void Refusal(const QString &text, const QString &title) { show(Icon::Critical, text, title, false); }
-void Warning(const QString &text, const QString &title) { show(Icon::Exclamation, text, title, false); }
+void Refusal(const QString &text, const QString &title)
+{
+    ++g_others;
+    show(Icon::Critical, text, title, false);
+}
+void Warning(const QString &text, const QString &title)
+{
+    ++g_others;
+    show(Icon::Exclamation, text, title, false);
+}
 bool Confirmation(const QString &text, const QString &title)
 {
-    return show(Icon::Question, text, title, true) == Answer::Yes;
+    if (!g_answerAgain.isEmpty())
+        return g_answerAgain.takeFirst();
+    const bool yes = show(Icon::Question, text, title, true) == Answer::Yes;
+    g_answers.append(yes);
+    return yes;
 }
-void Notice(const QString &text, const QString &title) { show(Icon::Information, text, title, false); }
+void Notice(const QString &text, const QString &title)
+{
+    ++g_others;
+    show(Icon::Information, text, title, false);
+}
+
+QList<bool> answersGiven() { return g_answers; }
+int otherBoxesShown() { return g_others; }
+void answerAgain(const QList<bool> &answers) { g_answerAgain = answers; }
 
 int shownCount() { return g_count; }
 

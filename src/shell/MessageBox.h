@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <functional>
 
@@ -24,6 +25,13 @@ void Notice(const QString &text, const QString &title = kDefaultTitle);
 
 // How many boxes have been shown since the program started.
 int shownCount();
+// Every answer given to a confirmation so far, in order; and how many boxes of the
+// other kinds were shown.
+QList<bool> answersGiven();
+int otherBoxesShown();
+// The next confirmations are answered with these, in order, without being shown:
+// an action run again from its first step asks nothing the user has answered.
+void answerAgain(const QList<bool> &answers);
 
 // --- test seam ---------------------------------------------------------------
 struct Shown {

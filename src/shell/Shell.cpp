@@ -138,7 +138,8 @@ bool Handle(const std::function<void()> &handler)
     for (int attempt = 1;; ++attempt) {
         failure.reset();
         retryable = false;
-        const int seenBefore = Seen();
+        const int seenBefore = Seen(), othersBefore = Msg::otherBoxesShown(), screensBefore = g_screenChanges;
+        const qsizetype answersBefore = Msg::answersGiven().size();
         // A run that is undone leaves the session variables as they were.
         const std::array<QString, 4> session{modGlobalVar::AdminUser, modGlobalVar::AdminPass, modGlobalVar::VoterUser,
                                              modGlobalVar::VoterPass};
@@ -165,12 +166,19 @@ bool Handle(const std::function<void()> &handler)
         // While the user has seen nothing of it yet, the handler runs again from its
         // first step and reads the election afresh: the log-in then finds the account
         // spent, the vote the new tally, the duplicate test the code just taken.
-        if (!retryable || outcome == store::StoreError::Outcome::Busy || g_endedWith || Seen() != seenBefore ||
-            attempt == kConflictAttempts)
+        // A save lost with the server was not written at all, whatever the user had
+        // answered before it: as long as nothing but questions was seen, it runs again
+        // with the same answers, not asked again, and completes once.
+        const bool onlyQuestions = Msg::otherBoxesShown() == othersBefore && g_screenChanges == screensBefore;
+        if (!retryable || outcome == store::StoreError::Outcome::Busy || g_endedWith || attempt == kConflictAttempts ||
+            (outcome == store::StoreError::Outcome::Resumed ? !onlyQuestions : Seen() != seenBefore))
             break;
+        if (outcome == store::StoreError::Outcome::Resumed)
+            Msg::answerAgain(Msg::answersGiven().mid(answersBefore));
         if (outcome == store::StoreError::Outcome::Conflict)
             QThread::msleep(QRandomGenerator::global()->bounded(1u, 4u << attempt));
     }
+    Msg::answerAgain({});
     if (failure && retryable && !g_endedWith) {
         // The user has seen part of the action already (a question answered), the
         // same row was taken from under it again and again, or the wait ran out:

@@ -263,8 +263,14 @@ void PgConnection::fail(const pg_result *result) const
 {
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const char *severity = result ? PQresultErrorField(result, PG_DIAG_SEVERITY_NONLOCALIZED) : nullptr;
     QString message = oneLine(primary ? primary : m_conn ? PQerrorMessage(m_conn.get()) : "");
-    if (!m_conn || PQstatus(m_conn.get()) != CONNECTION_OK)
+    // The server ends the session with a FATAL message (a restart, a session ended by
+    // an administrator or by a time limit); one that came while the station was idle
+    // reaches it with the next statement, without its fields.
+    const bool ended = (severity && (std::strcmp(severity, "FATAL") == 0 || std::strcmp(severity, "PANIC") == 0)) ||
+                       (!state && message.startsWith(QLatin1String("FATAL")));
+    if (!m_conn || PQstatus(m_conn.get()) != CONNECTION_OK || ended)
         throw StoreError(ServerUnreachable,
                          QStringLiteral("The connection to the election server was lost: %1")
                              .arg(message.isEmpty() ? QStringLiteral("closed") : message),
