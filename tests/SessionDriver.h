@@ -37,6 +37,7 @@ struct DriverRun {
     QStringList got;
     QStringList unanswered; // lines sent and not yet acknowledged
     qsizetype taken = 0;    // lines of got handed on by take()
+    bool up = false;        // "ready" seen
 
     // A station on the election: the driver is copied (once) into its folder, where the program
     // finds its file; the child inherits QT_QPA_PLATFORM=offscreen.
@@ -57,6 +58,9 @@ struct DriverRun {
         p.start();
         return p.waitForStarted(20000) && waitUntil([this] { return lines().contains(QStringLiteral("ready")); });
     }
+    // Starts the program without waiting for it; ready() says when its main menu is up.
+    void launch() { p.start(); }
+    bool ready() { return up || (up = lines().contains(QStringLiteral("ready"))); }
     void send(const QStringList &script, bool last = false)
     {
         for (const QString &line : script)

@@ -6,21 +6,51 @@
 // let in twice, every account let in is marked, every acknowledged vote is
 // counted and none invented, and no station was ended by another's write.
 //
-// The suite runs it small, calm and with voting stations killed at random (SIGKILL).
-// scripts/stations runs it large, with the sizes in the environment:
-// POLLARIS_STATIONS (voting stations, even), POLLARIS_VOTERS, POLLARIS_FAULTS=0 for
-// the calm run alone or 1 for stations killed at random and the server restarted once
-// half-way by the command in POLLARIS_SERVER_RESTART, and POLLARIS_VOTE_GAP_MS for
-// voters who take that long over each position. It prints its figures.
+// Then the same with the faults a school meets, one kind a run:
+// - killed: voting stations killed at random (SIGKILL), and on a server the server
+//   restarted twice, a third and two thirds of the way through;
+// - frozen: a few stations stopped (SIGSTOP) in the middle of a save, holding the
+//   election, and let go on (SIGCONT) a while later;
+// - silent (server): some stations reach the server through a relay that falls
+//   silent for a while in the middle of their saves, then closes their connections.
+// A station that meets a fault goes on by itself: no box but the everyday ones at
+// the stations the fault did not touch, and every voter let in gets through the
+// whole ballot, except at a station killed outright. A save refused because the
+// election stayed busy ("The election is busy ...", an everyday box here) is pressed
+// again, as a voter would, and counts only once saved; so is any other refusal that
+// saved nothing, though it still counts as a fatal box. Each run prints what it
+// counted, and the longest a station the fault did not touch waited for a line of
+// its script.
+//
+// The suite runs it small. scripts/stations runs it large, with the sizes in the
+// environment: POLLARIS_STATIONS (voting stations, even), POLLARIS_VOTERS,
+// POLLARIS_FAULTS (0 for the calm run alone, 1 for the faults, or the names of runs
+// separated by commas), POLLARIS_FREEZE_MS and POLLARIS_SILENCE_MS (how long a
+// station stays stopped, the relay silent), POLLARIS_ASSERT_STALL=1 (on a server,
+// that longest wait, for a line and until it is saved, is at most 10 s),
+// POLLARIS_VOTE_GAP_MS (voters who take that long over each position). The server's faults need a cluster the test may
+// restart and reach over TCP: scripts/stations names its own in POLLARIS_TEST_SERVER_DIR (scripts/pg-cluster ... tcp),
+// with POLLARIS_SERVER_RESTART its restart command; otherwise the test starts one of its own with scripts/pg-cluster
+// and removes it at the end (never restarting the suite's shared cluster, which other tests use).
 
 #include "SessionDriver.h"
+#include "SilentProxy.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QMap>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <algorithm>
+#include <deque>
+#include <iterator>
 #include <memory>
+#include <signal.h>
+#include <utility>
+
+enum class Fault { None, Killed, Frozen, Silent };
+Q_DECLARE_METATYPE(Fault)
 
 static int setting(const char *name, int fallback)
 {
@@ -34,29 +64,135 @@ static double quantile(std::vector<qint64> nanos, double q)
     return nanos.empty() ? 0.0 : double(nanos[size_t(q * double(nanos.size() - 1))]) / 1e6;
 }
 
+// The refusal of a save that could not get the election in time; nothing of it was saved.
+static bool busy(const QString &box)
+{
+    return box.startsWith(QLatin1String("Critical\t")) && box.section('\t', 2).startsWith("The election is busy");
+}
+// A refusal after which nothing of the action was saved and the screen is as it was: the
+// election busy, another station's write, or the server lost after a question was answered.
+static bool nothingSaved(const QString &box)
+{
+    return busy(box) || (box.startsWith(QLatin1String("Critical\t")) &&
+                         (box.contains("so nothing of this was saved") || box.contains("so nothing of it was saved")));
+}
+
+// True when the process is stopped (by a signal), as /proc tells.
+static bool stopped(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype end = text.lastIndexOf(')'); // the command's name may hold anything
+    return end > 0 && text.size() > end + 2 && text[end + 2] == 'T';
+}
+
+// A PostgreSQL cluster the test may restart and reach over TCP.
+struct FaultCluster {
+    QString conninfo, dir, restart, passfile;
+    quint16 port = 0;
+    QString script; // set when the test started it, and stops it
+    QString failure;
+
+    static std::unique_ptr<FaultCluster> get()
+    {
+        auto c = std::make_unique<FaultCluster>();
+        const QString script = QFINDTESTDATA("../scripts/pg-cluster");
+        auto quote = [](const QString &s) { return '\'' + QString(s).replace('\'', "'\\''") + '\''; };
+        if (qEnvironmentVariableIsSet("POLLARIS_TEST_SERVER_DIR")) {
+            c->dir = qEnvironmentVariable("POLLARIS_TEST_SERVER_DIR");
+            c->conninfo = testServer();
+        } else if (script.isEmpty()) {
+            c->failure = "scripts/pg-cluster not found";
+            return c;
+        } else {
+            c->dir = QDir::tempPath() + QStringLiteral("/pollaris-stations-%1-%2")
+                                            .arg(QCoreApplication::applicationPid())
+                                            .arg(QRandomGenerator::global()->bounded(1000000));
+            QProcess start;
+            start.start(script, {"start", c->dir, "tcp"});
+            const bool ok =
+                start.waitForFinished(180000) && start.exitStatus() == QProcess::NormalExit && start.exitCode() == 0;
+            c->script = script; // stopped with the cluster, whatever became of the start
+            if (!ok) {
+                c->failure = "scripts/pg-cluster start failed: " + QString::fromUtf8(start.readAllStandardError());
+                return c;
+            }
+            c->conninfo = QString::fromUtf8(start.readAllStandardOutput()).trimmed();
+        }
+        c->restart = qEnvironmentVariable("POLLARIS_SERVER_RESTART");
+        if (c->restart.isEmpty() && !script.isEmpty())
+            c->restart = quote(script) + " restart " + quote(c->dir);
+        QFile port(c->dir + "/port");
+        if (port.open(QIODevice::ReadOnly))
+            c->port = quint16(port.readAll().trimmed().toUInt());
+        c->passfile = c->dir + "/pgpass";
+        if (c->restart.isEmpty())
+            c->failure = "no command to restart the server (POLLARIS_SERVER_RESTART)";
+        return c;
+    }
+    ~FaultCluster()
+    {
+        if (!script.isEmpty())
+            QProcess::execute(script, {"stop", dir});
+    }
+};
+
+// Points the tests' server at another cluster while it lives.
+struct ServerSwap {
+    explicit ServerSwap(const QString &conninfo) : saved(qgetenv("POLLARIS_TEST_SERVER"))
+    {
+        if (!conninfo.isEmpty())
+            qputenv("POLLARIS_TEST_SERVER", conninfo.toUtf8());
+    }
+    ~ServerSwap() { qputenv("POLLARIS_TEST_SERVER", saved); }
+    QByteArray saved;
+};
+
 class StationsTest : public QObject {
     Q_OBJECT
+    std::unique_ptr<FaultCluster> m_cluster; // made for the first run that needs it
 
 private slots:
     void initTestCase_data() { addEngineRows(); }
     void init() { FETCH_ENGINE(engine); }
+    void cleanupTestCase() { m_cluster.reset(); }
 
-    // The suite runs both; scripts/stations picks one with POLLARIS_FAULTS.
+    // The suite runs them all; scripts/stations picks with POLLARIS_FAULTS.
     void stationsAtTheSameMomentLoseAndDoubleNothing_data()
     {
-        QTest::addColumn<bool>("faults");
-        for (const bool faults : {false, true})
-            if (!qEnvironmentVariableIsSet("POLLARIS_FAULTS") || (setting("POLLARIS_FAULTS", 0) != 0) == faults)
-                QTest::newRow(faults ? "killed" : "calm") << faults;
+        QTest::addColumn<Fault>("fault");
+        const QString chosen = qEnvironmentVariable("POLLARIS_FAULTS");
+        const std::pair<const char *, Fault> runs[] = {
+            {"calm", Fault::None}, {"killed", Fault::Killed}, {"frozen", Fault::Frozen}, {"silent", Fault::Silent}};
+        for (const auto &[name, fault] : runs)
+            if (chosen.isEmpty() || chosen == (fault == Fault::None ? "0" : "1") ||
+                chosen.split(',').contains(QLatin1String(name)))
+                QTest::newRow(name) << fault;
     }
     void stationsAtTheSameMomentLoseAndDoubleNothing()
     {
         QFETCH_GLOBAL(Engine, engine);
-        QFETCH(bool, faults);
+        QFETCH(Fault, fault);
+        const bool onServer = engine == Engine::Server;
+        if (fault == Fault::Silent && !onServer)
+            QSKIP("a file has no connection to fall silent");
         const int pairs = setting("POLLARIS_STATIONS", 4) / 2, voters = setting("POLLARIS_VOTERS", 150);
-        const int positions = 3, candidates = 4;
+        const int positions = 3, candidates = 4, stations = 2 * pairs;
+        const int freezeMs = setting("POLLARIS_FREEZE_MS", 13000), silenceMs = setting("POLLARIS_SILENCE_MS", 20000);
+        const bool restarts = fault == Fault::Killed && onServer;
+        if ((restarts || fault == Fault::Silent) && !m_cluster)
+            m_cluster = FaultCluster::get();
+        if (fault == Fault::Silent && m_cluster->failure.isEmpty() && m_cluster->port == 0)
+            m_cluster->failure = m_cluster->dir + " has no TCP port (scripts/pg-cluster start DIR tcp)";
+        if ((restarts || fault == Fault::Silent) && !m_cluster->failure.isEmpty()) {
+            if (qEnvironmentVariableIsSet("POLLARIS_REQUIRE_SERVER"))
+                QFAIL(qPrintable(m_cluster->failure));
+            QSKIP(qPrintable(m_cluster->failure));
+        }
+        ServerSwap swap(restarts || fault == Fault::Silent ? m_cluster->conninfo : QString());
         ElectionFolder db(engine);
-        QString restartServer = faults && db.onServer() ? qEnvironmentVariable("POLLARIS_SERVER_RESTART") : QString();
         QStringList ballot;
         for (int p = 1; p <= positions; ++p) {
             ballot << QStringLiteral("INSERT INTO Positions VALUES ('P%1','Position %1')").arg(p);
@@ -67,113 +203,323 @@ private slots:
         }
         db.exec(ballot.join(';'));
         addVoters(db, voters);
+        QRandomGenerator rng(20261207);
 
-        // Stations 2p and 2p + 1 are pair p; the last is the administrator's. The loop
-        // below wakes whenever a station says something, and every 5 ms.
+        // Stations 2p and 2p + 1 are pair p; the last is the administrator's. A station sends
+        // its lines one at a time, so that a refused save can be pressed again; the calm run
+        // sends a voter's lines together, as fast as the stations go.
+        const bool together = fault == Fault::None;
+        const size_t admin = size_t(stations);
+        struct Station {
+            std::unique_ptr<DriverRun> run;
+            std::deque<QString> todo; // lines still to send
+            bool again = false;       // the next line is a refused one pressed again
+            int letIn = -1;           // the last log-in: 1 let in, 0 refused, -1 none
+            QString voter;            // let in here, ballot not yet done
+            bool killed = false;      // this copy ended by the test
+            bool touched = false;     // frozen or silenced: the fault's own station
+            bool ended = false;       // this copy has ended and been counted
+            bool adminIn = false;     // the administrator's log-in sent
+            int stopIn = 0;           // the unit of writes it stops in
+            qint64 launchedAt = 0, sentAt = 0, firstSentAt = 0, stoppedAt = -1, resumedAt = -1;
+            qint64 longest = 0, longestSaved = 0; // this copy's longest wait for a line, and until saved
+        };
+        std::vector<Station> all(admin + 1);
+        // The faults' stations: a few stopped in a unit of writes picked at random among their
+        // first ones; whole pairs through the relay.
+        const int frozenStations = fault == Fault::Frozen ? std::min(stations, std::max(2, stations / 6)) : 0;
+        const int unitsEach = std::max(8, voters / pairs / 2); // a station makes about 3 to 4 times as many
+        for (int k = 0; k < frozenStations; ++k) {
+            size_t i;
+            do
+                i = rng.bounded(quint32(admin));
+            while (all[i].stopIn);
+            all[i].stopIn = 2 + int(rng.bounded(quint32(unitsEach - 2)));
+        }
+        const int silentPairs = fault == Fault::Silent ? std::max(1, pairs / 3) : 0;
+        std::unique_ptr<SilentProxy> relay;
+        QString throughRelay;
+        if (silentPairs) {
+            relay = std::make_unique<SilentProxy>(m_cluster->port);
+            QVERIFY(relay->port() != 0);
+            const QString database = QRegularExpression("(?:^|\\s)dbname=(\\S+)").match(db.server()).captured(1);
+            throughRelay =
+                QStringLiteral("host=127.0.0.1 port=%1 user=pollaris dbname=%2").arg(relay->port()).arg(database);
+        }
+        auto relayed = [&](size_t i) { return i < size_t(2 * silentPairs); };
+
         QEventLoop loop;
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
         tick.start(5);
-        const size_t admin = size_t(2 * pairs);
-        std::vector<std::unique_ptr<DriverRun>> all(admin + 1);
-        std::vector<int> letIn(admin + 1); // a voting station's last log-in: 1 let in, 0 refused, -1 none
-        auto start = [&](size_t i) {
-            all[i] = std::make_unique<DriverRun>(db);
-            QObject::connect(&all[i]->p, &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
-            letIn[i] = -1;
-            const bool up = all[i]->start();
-            if (up && i == admin)
-                all[i]->send({"admin\tadmin\tsecret"});
-            return up;
+        QElapsedTimer clock;
+        clock.start();
+        auto launch = [&](size_t i) {
+            Station &s = all[i];
+            s.run = std::make_unique<DriverRun>(db);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            if (s.stopIn)
+                env.insert("POLLARIS_STOP_IN_UNIT", QString::number(s.stopIn));
+            if (relayed(i)) {
+                s.run->p.setArguments({"--server", throughRelay});
+                env.insert("PGPASSFILE", m_cluster->passfile);
+            }
+            s.run->p.setProcessEnvironment(env);
+            QObject::connect(&s.run->p, &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
+            s.run->launch();
+            s.todo.clear();
+            s.again = s.killed = s.ended = s.adminIn = false;
+            s.touched = s.stopIn || relayed(i);
+            s.letIn = -1;
+            s.longest = s.longestSaved = 0;
+            s.stoppedAt = s.resumedAt = -1;
+            s.launchedAt = clock.elapsed();
         };
         for (size_t i = 0; i <= admin; ++i)
-            QVERIFY(start(i));
+            launch(i);
+        while (clock.elapsed() < 120000 && !std::all_of(all.begin(), all.end(), [](Station &s) {
+                   return s.run->ready() || s.run->p.state() == QProcess::NotRunning;
+               }))
+            loop.exec();
+        for (Station &s : all)
+            QVERIFY2(s.run->ready(), "a station did not start");
 
-        int admitted = 0, refused = 0, doubleAdmissions = 0, adminActions = 0, restarts = 0, kills = 0,
-            serverRestarts = 0;
+        int admitted = 0, refused = 0, doubleAdmissions = 0, adminActions = 0, relaunches = 0, kills = 0;
+        int cutShort = 0, cutByKill = 0, fatalUntouched = 0, fatalTouched = 0, busyBoxes = 0, conflictBoxes = 0,
+            serverLostBoxes = 0, resumedBoxes = 0, waitsUntouched = 0, waitsTouched = 0, busyUntouched = 0;
+        qint64 longestUntouched = 0, longestSavedUntouched = 0;
         QMap<QString, int> admissions, votesAcked, votesInFlight; // account -> times let in; candidate -> votes
-        QStringList shown;                                        // every box of every station
+        QStringList unexpected;                                   // boxes that should not have been
         std::vector<qint64> voteNanos, handlerNanos; // a vote from its position chosen to its end; Vote alone
         auto take = [&](size_t i) {
-            return all[i]->take([&](const QString &line, bool done, const QStringList &said) {
-                for (const QString &s : said)
-                    if (s.startsWith("box\t"))
-                        shown << s.mid(4);
-                    else if (s.startsWith("took\t"))
-                        voteNanos.push_back(s.section('\t', 1, 1).toLongLong() * 1000),
-                            handlerNanos.push_back(s.section('\t', 2, 2).toLongLong() * 1000);
+            Station &s = all[i];
+            return s.run->take([&](const QString &line, bool done, const QStringList &said) {
+                bool refusedBusy = false, unsaved = false;
+                for (const QString &t : said)
+                    if (t.startsWith("box\t")) {
+                        const QString shown = t.mid(4);
+                        if (everyday(shown))
+                            continue;
+                        if (busy(shown) && !together) {
+                            refusedBusy = true, ++busyBoxes, busyUntouched += !s.touched && !s.killed;
+                            continue;
+                        }
+                        ++(s.touched || s.killed ? fatalTouched : fatalUntouched);
+                        conflictBoxes += shown.contains("\tAnother station");
+                        serverLostBoxes += shown.contains("\tError 3151");
+                        resumedBoxes += shown.contains("\tThe connection to the election server was lost");
+                        unsaved |= nothingSaved(shown);
+                        if (!s.touched && !s.killed)
+                            unexpected << (i == admin ? "administrator, " : "voting station, ") + line + ": " + shown;
+                    } else if (t.startsWith("waiting\t")) { // the window that waits for the server
+                        ++(s.touched || s.killed ? waitsTouched : waitsUntouched);
+                    } else if (t.startsWith("took\t")) {
+                        voteNanos.push_back(t.section('\t', 1, 1).toLongLong() * 1000);
+                        handlerNanos.push_back(t.section('\t', 2, 2).toLongLong() * 1000);
+                    }
                 const QStringList f = line.split('\t');
+                if (done && !together) {
+                    const qint64 now = clock.elapsed();
+                    s.longest = std::max(s.longest, now - s.sentAt);
+                    if (!refusedBusy && !unsaved)
+                        s.longestSaved = std::max(s.longestSaved, now - s.firstSentAt);
+                }
+                if (done && (refusedBusy || unsaved) && !together) { // nothing of it was saved: pressed again
+                    s.todo.push_front(line);
+                    s.again = true;
+                    return;
+                }
                 if (f[0] == "vote") // one under way when its station ended may or may not be written
                     ++(done ? votesAcked : votesInFlight)[f[2]];
                 if (f[0] == "login" && done) {
-                    letIn[i] = said.contains("box\t" + kAdmitted) ? 1 : 0;
-                    admitted += letIn[i], refused += said.contains("box\t" + kSpent);
-                    if (letIn[i] && ++admissions[f[1]] == 2)
-                        ++doubleAdmissions;
+                    s.letIn = said.contains("box\t" + kAdmitted) ? 1 : 0;
+                    admitted += s.letIn, refused += said.contains("box\t" + kSpent);
+                    if (s.letIn) {
+                        s.voter = f[1];
+                        if (++admissions[f[1]] == 2)
+                            ++doubleAdmissions;
+                    }
                 }
+                if (f[0] == "done" && done)
+                    s.voter.clear();
                 adminActions += i == admin && done;
             });
         };
+        // A copy that has ended: its figures go to the totals, and a voter let in there and not
+        // through the ballot was cut short.
+        int selfEnded = 0; // copies that ended without being killed, before the end of the day
+        auto retire = [&](Station &s, bool closed = false) {
+            selfEnded += !closed && !s.killed;
+            if (!s.touched && !s.killed) {
+                longestUntouched = std::max(longestUntouched, s.longest);
+                longestSavedUntouched = std::max(longestSavedUntouched, s.longestSaved);
+            }
+            if (!s.voter.isEmpty())
+                ++(s.killed ? cutByKill : cutShort);
+            s.voter.clear();
+            s.ended = true;
+        };
+        auto idle = [](Station &s) { return s.run->ready() && s.run->unanswered.empty() && s.todo.empty(); };
 
         // A pair at rest takes the next account, given to both its stations at once; the one
         // let in votes everywhere and is done, the other goes back to the main menu.
-        QRandomGenerator rng(20261207);
-        QElapsedTimer clock;
-        clock.start();
         int offered = 0, resting = 0, adminCount = 0;
         // A kill every 0.5 to 2.5 s at the size of a school; more often in a smaller run.
         const double killScale = std::max(voters, 500) / 2000.0;
         qint64 nextKill = qint64(1000 * killScale);
-        while (resting < pairs && clock.elapsed() < 1800000) {
+        // The server restarted at a third and two thirds of the accounts; offering waits for it.
+        QProcess restart;
+        int serverRestarts = 0, restartFailures = 0;
+        const int restartsDue = restarts ? 2 : 0;
+        // The relay falls silent twice, at a third and at two thirds of the accounts: first while
+        // a station behind it holds the election in a unit of writes (the server holds the unit
+        // open, others wait for it, the station hears nothing more), then as soon as one's COMMIT
+        // has reached the server (the unit is saved; its station does not hear so). The first
+        // falls silent as a unit begins behind it; if half a second later no other session waits
+        // for one through the relay, the unit did not get that far: the relay closes what it
+        // holds and tries again, five times at most. Failing a unit within 5 s, a silence begins
+        // all the same. Offering waits for the first silence to end.
+        struct Silence {
+            const char *after, *what;
+            bool holding; // must hold the election
+            qint64 armedAt = -1, at = -1, until = -1;
+            bool caught = false, checked = false;
+            int tries = 0, cut = 0, unitsOpen = -1, blocked = -1; // half a second in
+        };
+        // The sessions through the relay are the server's only ones over TCP.
+        const QString unitsThroughRelay =
+            "SELECT count(*) " + kSessions + " AND client_addr IS NOT NULL AND xact_start IS NOT NULL";
+        const QString blockedByRelay = "SELECT count(*) " + kSessions +
+                                       " AND EXISTS (SELECT 1 FROM pg_stat_activity h WHERE h.client_addr IS NOT NULL"
+                                       " AND h.pid = ANY (pg_blocking_pids(pg_stat_activity.pid)))";
+        Silence silences[] = {{"BEGIN", "a unit holding the election", true},
+                              {"COMMIT", "a COMMIT passed, its reply held", false}};
+        size_t silence = relay ? 0 : std::size(silences); // the one under way or next
+        int frozen = 0;
+        qint64 longestFrozen = 0;
+        const qint64 limit = 60000 + 400LL * voters + qint64(frozenStations) * freezeMs + 2 * silenceMs;
+        bool ending = false;
+        while (clock.elapsed() < limit) {
             loop.exec();
-            if (faults && clock.elapsed() >= nextKill) { // pulling the plug of a random voting station
-                nextKill = clock.elapsed() + qint64((500 + rng.bounded(2000)) * killScale);
-                kills += all[rng.bounded(quint32(admin))]->killNow();
+            const qint64 now = clock.elapsed();
+            if (fault == Fault::Killed && !ending && now >= nextKill) { // pulling the plug of a random voting station
+                nextKill = now + qint64((500 + rng.bounded(2000)) * killScale);
+                const size_t i = rng.bounded(quint32(admin));
+                if (!all[i].ended && take(i)) {
+                    all[i].killed = true;
+                    kills += all[i].run->killNow();
+                }
             }
-            for (size_t i = 0; i <= admin; ++i)
-                if (!take(i))
-                    start(i), ++restarts;
-            if (!restartServer.isEmpty() && offered > voters / 2) {
-                QCOMPARE(QProcess::execute("sh", {"-c", std::exchange(restartServer, QString())}), 0);
+            for (size_t i = 0; i <= admin; ++i) {
+                Station &s = all[i];
+                if (!s.ended && !take(i))
+                    retire(s);
+                if (s.ended && now - s.launchedAt >= 250) // a station that ended is started again
+                    launch(i), ++relaunches;
+                if (s.stopIn && s.stoppedAt < 0 && !s.ended && stopped(s.run->p.processId()))
+                    s.stoppedAt = now, ++frozen;
+                if (s.stoppedAt >= 0 && s.resumedAt < 0 && now - s.stoppedAt >= freezeMs) {
+                    ::kill(pid_t(s.run->p.processId()), SIGCONT);
+                    s.resumedAt = now;
+                    longestFrozen = std::max(longestFrozen, now - s.stoppedAt);
+                }
+                if (i == admin && s.run->ready() && !s.adminIn)
+                    s.todo.push_back("admin\tadmin\tsecret"), s.adminIn = true;
+                // The next line, or a voter's lines together.
+                if (s.run->ready() && s.run->unanswered.empty() && !s.todo.empty()) {
+                    QStringList lines;
+                    do
+                        lines << s.todo.front(), s.todo.pop_front();
+                    while (together && !s.todo.empty());
+                    s.run->send(lines);
+                    s.sentAt = clock.elapsed();
+                    if (!std::exchange(s.again, false))
+                        s.firstSentAt = s.sentAt;
+                }
+            }
+            if (restart.state() == QProcess::NotRunning && serverRestarts < restartsDue &&
+                offered >= voters * (serverRestarts + 1) / 3) {
+                if (serverRestarts > 0)
+                    restartFailures += restart.exitStatus() != QProcess::NormalExit || restart.exitCode() != 0;
+                restart.start("sh", {"-c", m_cluster->restart});
                 ++serverRestarts;
             }
-            if (all[admin]->unanswered.empty()) { // the administrator adds a candidate, then deletes it
+            const bool restartWaits = serverRestarts < restartsDue && offered >= voters * (serverRestarts + 1) / 3;
+            if (silence < std::size(silences)) {
+                Silence &q = silences[silence];
+                if (q.armedAt < 0 && offered >= voters * int(silence + 1) / 3) {
+                    relay->silenceAfter(q.after);
+                    q.armedAt = now;
+                } else if (q.armedAt >= 0 && q.at < 0 && (relay->isSilent() || now - q.armedAt >= 5000)) {
+                    q.caught = relay->isSilent();
+                    relay->silence();
+                    q.at = now;
+                } else if (q.at >= 0 && !q.checked && now - q.at >= 500) {
+                    q.unitsOpen = db.value(unitsThroughRelay).toInt();
+                    q.blocked = db.value(blockedByRelay).toInt();
+                    q.checked = true;
+                    if (q.holding && q.caught && q.blocked == 0 && ++q.tries < 5) { // again
+                        q.cut += relay->restore();
+                        q.armedAt = q.at = -1;
+                        q.checked = false;
+                    }
+                } else if (q.checked && now - q.at >= silenceMs) {
+                    q.cut += relay->restore();
+                    q.until = now;
+                    ++silence;
+                }
+            }
+            const bool silenceWaits = silence < std::size(silences) && offered >= voters * int(silence + 2) / 3;
+            Station &a0 = all[admin];
+            if (!ending && a0.adminIn && idle(a0)) { // the administrator adds a candidate, then deletes it
                 const int k = ++adminCount;
                 const QString cand = QStringLiteral("X%1").arg((k + 1) / 2);
-                all[admin]->send(
-                    {k % 2 ? "addcand\t" + cand + "\tNew " + cand + "\tT" + cand + "\tP1" : "delcand\tP1\t" + cand});
+                a0.todo.push_back(k % 2 ? "addcand\t" + cand + "\tNew " + cand + "\tT" + cand + "\tP1"
+                                        : "delcand\tP1\t" + cand);
             }
             resting = 0;
             for (int p = 0; p < pairs; ++p) {
-                const size_t a = size_t(2 * p), b = a + 1;
-                if (!all[a]->unanswered.empty() || !all[b]->unanswered.empty())
+                Station &a = all[size_t(2 * p)], &b = all[size_t(2 * p + 1)];
+                if (!idle(a) || !idle(b))
                     continue;
-                if (letIn[a] >= 0 || letIn[b] >= 0) { // both answered the log-in, or one ended meanwhile
-                    for (size_t i : {a, b}) {
-                        QStringList script;
-                        for (int q = 1; letIn[i] == 1 && q <= positions; ++q)
-                            script << QStringLiteral("vote\tP%1\tC%1_%2").arg(q).arg(rng.bounded(candidates) + 1);
-                        if (letIn[i] >= 0)
-                            all[i]->send(script << (letIn[i] ? "done" : "cancel"));
-                        letIn[i] = -1;
+                if (a.letIn >= 0 || b.letIn >= 0) { // both answered the log-in, or one ended meanwhile
+                    for (Station *s : {&a, &b}) {
+                        for (int q = 1; s->letIn == 1 && q <= positions; ++q)
+                            s->todo.push_back(
+                                QStringLiteral("vote\tP%1\tC%1_%2").arg(q).arg(rng.bounded(candidates) + 1));
+                        if (s->letIn >= 0)
+                            s->todo.push_back(s->letIn ? "done" : "cancel");
+                        s->letIn = -1;
                     }
-                } else if (offered < voters) {
+                } else if (offered < voters && !restartWaits && !silenceWaits) {
                     const QString login = QStringLiteral("login\tv%1\tpw%1").arg(++offered);
-                    all[a]->send({login}), all[b]->send({login});
+                    a.todo.push_back(login), b.todo.push_back(login);
                 } else {
                     ++resting;
                 }
             }
+            // The end of the day, once every fault has run its course and the administrator is done.
+            const bool faultsOver =
+                restart.state() == QProcess::NotRunning && serverRestarts == restartsDue &&
+                silence == std::size(silences) &&
+                std::all_of(all.begin(), all.end(), [](Station &s) { return s.stoppedAt < 0 || s.resumedAt >= 0; });
+            ending = ending || (resting == pairs && faultsOver);
+            if (ending && idle(a0))
+                break;
         }
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
-        QVERIFY2(resting == pairs, "the stations did not get through the accounts in time");
+        if (restartsDue)
+            restartFailures += restart.exitStatus() != QProcess::NormalExit || restart.exitCode() != 0;
+        QVERIFY2(ending, "the stations did not get through the accounts in time");
         // Every station ends by the main menu's Exit, as a station is closed at the end of the day.
-        while (!all[admin]->unanswered.empty() && take(admin))
-            loop.exec();
+        int exitFailures = 0;
         for (size_t i = 0; i <= admin; ++i) {
-            all[i]->p.closeWriteChannel();
-            QCOMPARE(all[i]->finish(), 0);
+            if (all[i].ended) // killed or ended just now, not started again
+                continue;
+            all[i].run->p.closeWriteChannel();
+            exitFailures += all[i].run->finish() != 0;
             take(i);
+            retire(all[i], true);
         }
 
         // What the election holds.
@@ -189,36 +535,79 @@ private slots:
         int unmarked = 0;
         for (const QString &account : admissions.keys())
             unmarked += !marked.contains(account);
-        // A station that meets the server restarting ends with the lost server's box.
-        const QString fatal = "Critical\tPollaris\t", serverLost = fatal + "Error 3151";
-        QStringList unexpected;
-        for (const QString &s : shown)
-            if (!everyday(s) && !(faults && s.startsWith(serverLost)))
-                unexpected << s;
-        auto boxes = [&shown](const QString &start) {
-            return int(shown.filter(QRegularExpression('^' + start)).size());
-        };
+
+        const QString where = onServer ? "server" : "file";
+        QString run = where;
+        if (fault == Fault::Killed)
+            run += restarts ? ", stations killed, server restarted twice" : ", stations killed";
+        if (fault == Fault::Frozen)
+            run += QStringLiteral(", %1 stations frozen %2 s in a save").arg(frozenStations).arg(freezeMs / 1000);
+        if (fault == Fault::Silent)
+            run += QStringLiteral(", %1 stations silent %2 s twice").arg(2 * silentPairs).arg(silenceMs / 1000);
         qInfo("%s: %d stations (+1 administrator), %d voters, %d races (each account offered to two stations at "
-              "once), %d kills, %d server restarts, %d station restarts",
-              db.onServer() ? "server" : "file", 2 * pairs, voters, voters, kills, serverRestarts, restarts);
-        qInfo("let in %d, refused as already voted %d, double admissions %d, let in but not marked %d", admitted,
-              refused, doubleAdmissions, unmarked);
+              "once), %d kills, %d server restarts, %d station restarts (%d stations ended by themselves)",
+              qPrintable(run), stations, voters, voters, kills, serverRestarts, relaunches, selfEnded);
+        if (fault == Fault::Frozen)
+            qInfo("stations stopped in a unit of writes %d of %d, each for %.1f s at most", frozen, frozenStations,
+                  double(longestFrozen) / 1000);
+        for (const Silence &q : silences)
+            if (q.until >= 0)
+                qInfo("%d stations through a relay silent for %.1f s, from %s%s (%d earlier tries cut short), %d of "
+                      "them inside a unit on the server half a second later, %d other sessions waiting for them; %d "
+                      "connections closed",
+                      2 * silentPairs, double(q.until - q.at) / 1000, q.what,
+                      q.caught ? "" : " (none came: at a moment of its own)", q.tries, q.unitsOpen, q.blocked, q.cut);
+        if (relay)
+            qInfo("%d connections taken by the relay", relay->accepted());
+        qInfo("let in %d, refused as already voted %d, double admissions %d, let in but not marked %d; let in and cut "
+              "short by a fault %d (and %d at stations killed)",
+              admitted, refused, doubleAdmissions, unmarked, cutShort, cutByKill);
         qInfo("votes acknowledged %d, counted %d, under way when a station ended %d, acknowledged but lost %d, "
               "invented %d",
               acked, counted, inFlight, lost, invented);
-        qInfo("fatal boxes from conflicts %d (other failures %d), server lost %d; administrator's actions %d",
-              boxes(fatal + "Another station"), boxes(fatal + "Error ") - boxes(serverLost), boxes(serverLost),
-              adminActions);
+        qInfo(
+            "fatal boxes %d at stations the fault did not touch, %d at its own (from conflicts %d, server lost %d, "
+            "server lost after a question answered %d; those that saved nothing pressed again); \"The election is "
+            "busy\" boxes %d (%d at stations the fault did not touch), each pressed again; administrator's actions %d",
+            fatalUntouched, fatalTouched, conflictBoxes, serverLostBoxes, resumedBoxes, busyBoxes, busyUntouched,
+            adminActions);
+        if (onServer && !together)
+            qInfo("waits for the election server %d at stations the fault did not touch, %d at its own", waitsUntouched,
+                  waitsTouched);
+        if (!together)
+            qInfo("longest wait at a station the fault did not touch: %.1f s from a line sent to its ok, %.1f s "
+                  "until saved",
+                  double(longestUntouched) / 1000, double(longestSavedUntouched) / 1000);
         qInfo("%.1f votes/s over %.1f s; a vote (position chosen, candidate clicked, Vote) p50 %.1f ms, p99 %.1f ms; "
               "the Vote button alone p50 %.1f ms, p99 %.1f ms",
               double(voteNanos.size()) / seconds, seconds, quantile(voteNanos, 0.5), quantile(voteNanos, 0.99),
               quantile(handlerNanos, 0.5), quantile(handlerNanos, 0.99));
+        if (!together)
+            qInfo("| %s | %d | %d | %d / %d | %d / %d | %d | %d (%d) | %.1f / %.1f |", qPrintable(run), admitted,
+                  cutShort, acked, counted, lost, invented, fatalUntouched, busyBoxes, busyUntouched,
+                  double(longestUntouched) / 1000, double(longestSavedUntouched) / 1000);
 
-        QCOMPARE(unexpected, QStringList());
+        QVERIFY2(unexpected.isEmpty(), qPrintable("boxes that should not have been: " + unexpected.join(" // ")));
         QCOMPARE(QList<int>({doubleAdmissions, unmarked, lost, invented}), QList<int>({0, 0, 0, 0}));
-        QVERIFY(acked > 0 && adminActions > 0 && (!faults || kills > 0));
-        // Without faults every account is let in at one station, refused at the other, and votes everywhere.
-        QVERIFY(faults || (refused == voters && acked == voters * positions));
+        QCOMPARE(cutShort, 0);
+        QCOMPARE(selfEnded, 0);
+        QCOMPARE(exitFailures, 0);
+        QVERIFY(acked > 0 && adminActions > 0);
+        switch (fault) {
+        case Fault::None: // every account is let in at one station, refused at the other, and votes everywhere
+            QVERIFY(refused == voters && acked == voters * positions);
+            break;
+        case Fault::Killed:
+            QVERIFY(kills > 0);
+            QCOMPARE(restartFailures, 0);
+            break;
+        case Fault::Frozen: QCOMPARE(frozen, frozenStations); break;
+        case Fault::Silent: QVERIFY(silences[0].cut > 0 && silences[1].cut > 0); break;
+        }
+        // A wait for the election ends in a refusal at 8 s, so the wait until saved tells too.
+        if (onServer && qEnvironmentVariableIntValue("POLLARIS_ASSERT_STALL") == 1)
+            QVERIFY2(longestUntouched <= 10000 && longestSavedUntouched <= 10000,
+                     "a station the fault did not touch waited more than 10 s for a line, or to have it saved");
     }
 };
 
