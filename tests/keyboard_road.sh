@@ -33,27 +33,9 @@ trap 'exit 143' TERM INT
 cp "$bindir/pollaris" "$work/"
 "$bindir/pollaris-admin" new --demo --admin admin --password admin "$work/candpos4.mdb" >/dev/null
 
-# A display nobody else uses: free numbers between 20 and 90, tried in a random order.
-for n in $(shuf -i 20-90); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    # -noreset: the probe below is the first client; without it the server resets as the
-    # probe leaves, and a program connecting in that moment is turned away.
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-    xvfb=$!
-    for _ in $(seq 300); do
-        DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1 && break
-        kill -0 "$xvfb" 2>/dev/null || break
-        sleep 0.1
-    done
-    # Ours only if it still runs: one that lost the race for the number has ended.
-    if kill -0 "$xvfb" 2>/dev/null && DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
-        export DISPLAY=":$n"
-        break
-    fi
-    kill -KILL "$xvfb" 2>/dev/null
-    wait "$xvfb" 2>/dev/null || true
-    xvfb=""
-done
+# shellcheck source=xvfb.sh
+. "$here/xvfb.sh"
+start_xvfb "$work/xvfb.log"
 [ -n "$xvfb" ] || { echo "no free display for Xvfb"; exit 1; }
 
 # A private session bus; the accessibility bus is started on it when first asked for.
