@@ -63,6 +63,12 @@ private slots:
             << server << none << none << "Error 3151: --server takes a connection string" << lost << "";
         QTest::newRow("no such database")
             << server << none << none << "Error 3151: Cannot reach the election server:" << lost << "";
+        // A server over a network, asked for without TLS and a verified server: never tried.
+        QTest::newRow("not encrypted")
+            << server << none << none
+            << "Error 3151: The connection to the election server at 127.0.0.1 would not be encrypted with the "
+               "server's identity verified (sslmode is prefer)"
+            << lost << "";
         // A server whose log would keep every voter's log-in beside the votes after it.
         QTest::newRow("a log of statements")
             << server << none << none
@@ -85,6 +91,8 @@ private slots:
         if (fault == "a log of statements")
             db->exec("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET log_statement = %L', current_database(), "
                      "'mod'); END $$");
+        if (fault == "not encrypted")
+            run.p.setArguments({"--server", db->server() + " host=127.0.0.1"});
         if (fault == "no such database")
             run.p.setArguments({"--server", db->server() + " dbname=nowhere"});
         if (fault == "not a connection string")

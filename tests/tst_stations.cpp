@@ -244,7 +244,9 @@ private slots:
             QVERIFY(relay->port() != 0);
             const QString database = QRegularExpression("(?:^|\\s)dbname=(\\S+)").match(db.server()).captured(1);
             throughRelay =
-                QStringLiteral("host=127.0.0.1 port=%1 user=pollaris dbname=%2").arg(relay->port()).arg(database);
+                QStringLiteral("host=127.0.0.1 port=%1 user=pollaris dbname=%2 sslmode=verify-full sslrootcert=%3")
+                    .arg(relay->port())
+                    .arg(database, m_cluster->dir + "/root.crt");
         }
         auto relayed = [&](size_t i) { return i < size_t(2 * silentPairs); };
 

@@ -166,13 +166,46 @@ bool waitingMends(const QString &text)
                                 "read-only", "server closed the connection"})
         if (text.contains(QLatin1String(passing)))
             return true;
-    for (const char *lasting : {"FATAL", "definition of service", "invalid ", "missing \"=\""})
+    for (const char *lasting :
+         {"FATAL", "definition of service", "invalid ", "missing \"=\"", "SSL was required", "certificate"})
         if (text.contains(QLatin1String(lasting)))
             return false;
     return true;
 }
 
 } // namespace
+
+QString PgConnection::unprotectedBy(const char *const *keywords, const char *const *values)
+{
+    // The options as libpq will use them, a service file's included; nothing is sent yet.
+    PgConn probe(PQconnectStartParams(keywords, values, 1));
+    PQconninfoOption *options = probe ? PQconninfo(probe.get()) : nullptr;
+    if (!options)
+        return QString();
+    QString hosts, hostaddr, sslmode;
+    for (PQconninfoOption *o = options; o->keyword; ++o) {
+        const QString value = QString::fromUtf8(o->val ? o->val : "");
+        if (std::strcmp(o->keyword, "host") == 0)
+            hosts = value;
+        else if (std::strcmp(o->keyword, "hostaddr") == 0)
+            hostaddr = value;
+        else if (std::strcmp(o->keyword, "sslmode") == 0)
+            sslmode = value;
+    }
+    PQconninfoFree(options);
+    // A Unix socket on this computer needs no encryption: any other host is reached
+    // over a network, where the server must prove who it is and every byte be secret.
+    bool network = !hostaddr.isEmpty();
+    for (const QString &host : hosts.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        network = network || !(host.startsWith(QLatin1Char('/')) || host.startsWith(QLatin1Char('@')));
+    if (!network || sslmode == QLatin1String("verify-full") || sslmode == QLatin1String("verify-ca"))
+        return QString();
+    return QStringLiteral("The connection to the election server at %1 would not be encrypted with the server's "
+                          "identity verified (sslmode is %2). Over a network Pollaris talks to the server only with "
+                          "sslmode=verify-full and the school's root certificate in ~/.postgresql/root.crt: see "
+                          "\"Encrypting the connection\" in the README.")
+        .arg(hostaddr.isEmpty() ? hosts : hostaddr, sslmode.isEmpty() ? QStringLiteral("prefer") : sslmode);
+}
 
 void PgConnection::connect(bool waited)
 {
@@ -186,6 +219,8 @@ void PgConnection::connect(bool waited)
         "tcp_user_timeout", "dbname",     "fallback_application_name", "client_encoding",     nullptr};
     const char *values[] = {"5",        "1",    "5",    "2", "3", userTimeout.constData(), info.constData(),
                             "pollaris", "UTF8", nullptr};
+    if (const QString refusal = unprotectedBy(keywords, values); !refusal.isEmpty())
+        throw StoreError(ServerUnreachable, refusal);
     for (;;) {
         QString text;
         m_conn.reset(PQconnectdbParams(keywords, values, 1));

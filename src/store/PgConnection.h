@@ -80,6 +80,9 @@ private:
     void connect(bool waited = false);
     // A polling station refuses a server that logs statements with their values.
     void refuseLoggingServer();
+    // The refusal of options that would reach a server over a network without TLS
+    // and a verified server, or an empty text.
+    static QString unprotectedBy(const char *const *keywords, const char *const *values);
     // The session was lost: the unit under way with it. Connects again.
     void lostSession(const QString &text);
     // Runs a step that talks to the server. A server lost on the way is reached again
