@@ -1,8 +1,8 @@
 #include "Guessing.h"
 
+#include "Shell.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 namespace Guessing {
 
@@ -14,12 +14,7 @@ std::function<void(int)> g_pause;
 void pauseDrawing(int ms)
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
-        QThread::msleep(50);
-    }
+    Shell::Pause(ms);
     QApplication::restoreOverrideCursor();
 }
 

@@ -1,12 +1,11 @@
 #include "ServerWait.h"
 
+#include "Shell.h"
 #include "store/Connection.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QScreen>
-#include <QThread>
 #include <QVBoxLayout>
 
 namespace ServerWait {
@@ -83,12 +82,7 @@ void waiting(bool on, const QString &detail)
     g_window->showOver(detail);
     // A second between tries, the window drawn meanwhile; no click or key reaches
     // the screens while the action under way waits.
-    QElapsedTimer pause;
-    pause.start();
-    while (pause.elapsed() < 1000) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
-        QThread::msleep(50);
-    }
+    Shell::Pause(1000);
 }
 
 } // namespace

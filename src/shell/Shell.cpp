@@ -11,6 +11,7 @@
 #include "store/StoreError.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QScreen>
@@ -99,6 +100,16 @@ int &scaleForDisplay(int &argc, char **argv)
 }
 
 } // namespace
+
+void Pause(int ms)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+        QThread::msleep(50);
+    }
+}
 
 void End(int status)
 {

@@ -68,6 +68,10 @@ void OpenElection();
 // fills the display without a frame, its content centred and enlarged.
 bool Kiosk();
 
+// Waits ms milliseconds inside a handler, the screens drawn meanwhile and no click
+// or key taken.
+void Pause(int ms);
+
 // Ends the program at once: no further handler runs and nothing is asked.
 void End(int status);
 

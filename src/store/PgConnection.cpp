@@ -88,6 +88,8 @@ constexpr int kReplays = 10;
 // The first two steps of every unit of writes.
 const QString kBeginUnit = QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ");
 const QString kLockUnit = QStringLiteral("LOCK TABLE pollaris_units IN EXCLUSIVE MODE");
+// The last step before COMMIT: the unit's identifier.
+const QString kRecordUnit = QStringLiteral("INSERT INTO pollaris_units (id) VALUES ($1)");
 // Rows added to a table in one unit from which the server's figures on it are renewed.
 constexpr qint64 kAnalyzeAfterRows = 10000;
 
@@ -646,6 +648,17 @@ template <typename Step> auto PgConnection::recovering(Step step) -> decltype(st
     }
 }
 
+std::vector<PgResult> PgConnection::unitSteps(const std::vector<Statement> &statements)
+{
+    std::vector<PgResult> r = pipeline(statements);
+    for (const PgResult &result : r)
+        if (!succeeded(result.get())) {
+            rollback();
+            fail(result.get());
+        }
+    return r;
+}
+
 int PgConnection::write(const QString &sql, const QVector<QVariant> &values)
 {
     if (m_inUnit)
@@ -656,13 +669,7 @@ int PgConnection::write(const QString &sql, const QVector<QVariant> &values)
     for (int attempt = 1;; ++attempt) {
         const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         const int rows = recovering([&] {
-            std::vector<PgResult> r = pipeline({{kBeginUnit, {}}, {kLockUnit, {}}, {sql, values}});
-            for (const PgResult &result : r)
-                if (!succeeded(result.get())) {
-                    rollback();
-                    fail(result.get());
-                }
-            return affected(r[2]);
+            return affected(unitSteps({{kBeginUnit, {}}, {kLockUnit, {}}, {sql, values}})[2]);
         });
         if (rows == 0) {
             rollback();
@@ -687,13 +694,7 @@ bool PgConnection::finish(const QString &id)
         return true;
     }
     try {
-        std::vector<PgResult> r = pipeline(
-            {{QStringLiteral("INSERT INTO pollaris_units (id) VALUES ($1)"), {id}}, {QStringLiteral("COMMIT"), {}}});
-        for (const PgResult &result : r)
-            if (!succeeded(result.get())) {
-                rollback();
-                fail(result.get());
-            }
+        unitSteps({{kRecordUnit, {id}}, {QStringLiteral("COMMIT"), {}}});
         return true;
     } catch (const StoreError &e) {
         if (e.outcome() != StoreError::Outcome::Lost || !waitsForServer())
@@ -705,7 +706,7 @@ bool PgConnection::finish(const QString &id)
     // insert waits for that. Taken by this insert, it can no longer be committed.
     for (;;) {
         try {
-            run(QStringLiteral("INSERT INTO pollaris_units (id) VALUES ($1)"), {id});
+            run(kRecordUnit, {id});
             return false;
         } catch (const StoreError &e) {
             if (e.text().startsWith(QLatin1String("23505")))
@@ -765,13 +766,8 @@ void PgConnection::begin()
     // The lock ends with the unit, and the server ends a unit left idle.
     // A database that holds no election yet (one being made) has nothing to lock.
     recovering([&] {
-        std::vector<PgResult> r =
-            holdsUnits() ? pipeline({{kBeginUnit, {}}, {kLockUnit, {}}}) : pipeline({{kBeginUnit, {}}});
-        for (const PgResult &result : r)
-            if (!succeeded(result.get())) {
-                rollback();
-                fail(result.get());
-            }
+        unitSteps(holdsUnits() ? std::vector<Statement>{{kBeginUnit, {}}, {kLockUnit, {}}}
+                               : std::vector<Statement>{{kBeginUnit, {}}});
     });
     m_inUnit = true;
     m_unitId = QUuid::createUuid().toString(QUuid::WithoutBraces);

@@ -119,6 +119,8 @@ private:
     // one round trip for all. Each ends at a sync point of its own, so that one
     // that fails does not hold back the next.
     std::vector<PgResult> pipeline(const std::vector<Statement> &statements);
+    // The steps of a unit, in one round trip; the first that fails ends the unit.
+    std::vector<PgResult> unitSteps(const std::vector<Statement> &statements);
 
     PgConn m_conn;
     QHash<QString, Table> m_tables; // by lower-case name
