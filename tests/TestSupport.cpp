@@ -8,8 +8,10 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPair>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <cstring>
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -74,42 +76,56 @@ QVariant serverValue(const PGresult *r, int row, int c)
     }
 }
 
-// The connection string of another database on the same server.
-QString withDatabase(const QString &conninfo, const QString &database)
-{
-    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
-    QStringList pairs;
-    for (PQconninfoOption *o = options; o && o->keyword; ++o)
-        if (o->val && *o->val && std::strcmp(o->keyword, "dbname") != 0)
-            pairs << QStringLiteral("%1='%2'").arg(QString::fromLatin1(o->keyword),
-                                                   QString::fromUtf8(o->val).replace("\\", "\\\\").replace("'", "\\'"));
-    PQconninfoFree(options);
-    return (pairs << QStringLiteral("dbname=") + database).join(QLatin1Char(' '));
-}
-
 } // namespace
+
+QString withOptions(const QString &conninfo, const QList<QPair<QString, QString>> &options)
+{
+    PQconninfoOption *parsed = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
+    QStringList pairs;
+    const auto add = [&](const QString &keyword, const QString &value) {
+        pairs << QStringLiteral("%1='%2'").arg(keyword, QString(value).replace("\\", "\\\\").replace("'", "\\'"));
+    };
+    for (PQconninfoOption *o = parsed; o && o->keyword; ++o) {
+        const QString keyword = QString::fromLatin1(o->keyword);
+        if (o->val && *o->val &&
+            std::none_of(options.begin(), options.end(), [&](const auto &option) { return option.first == keyword; }))
+            add(keyword, QString::fromUtf8(o->val));
+    }
+    PQconninfoFree(parsed);
+    for (const auto &option : options)
+        add(option.first, option.second);
+    return pairs.join(QLatin1Char(' '));
+}
 
 QString testServer() { return qEnvironmentVariable("POLLARIS_TEST_SERVER"); }
 
-void addEngineRows()
+void addEngineRows(bool station)
 {
     QTest::addColumn<Engine>("engine");
     QTest::newRow("file") << Engine::File;
     QTest::newRow("server") << Engine::Server;
+    if (station)
+        QTest::newRow("station") << Engine::Station;
 }
 
 ElectionFolder::ElectionFolder(Engine engine)
 {
-    if (engine == Engine::Server) {
+    if (engine != Engine::File) {
+        m_asStation = engine == Engine::Station;
         static QAtomicInt made;
         m_database = QStringLiteral("pollaris_test_%1_%2_%3")
                          .arg(QCoreApplication::applicationPid())
                          .arg(made.fetchAndAddRelaxed(1))
                          .arg(QRandomGenerator::global()->bounded(1000000));
         RawServer(testServer()).run(QStringLiteral("CREATE DATABASE %1 STRATEGY = FILE_COPY").arg(m_database));
-        m_server = withDatabase(testServer(), m_database);
+        m_server = withOptions(testServer(), {{"dbname", m_database}});
     }
     store::createElection(target(), QStringLiteral("admin"), QStringLiteral("secret"), false);
+}
+
+QString ElectionFolder::programServer() const
+{
+    return m_asStation ? withOptions(m_server, {{"user", QString::fromLatin1(store::kDefaultStationRole)}}) : m_server;
 }
 
 ElectionFolder::~ElectionFolder()
@@ -201,7 +217,7 @@ void startProgramIn(const QString &folder)
 void startProgramOn(const ElectionFolder &election)
 {
     startProgramIn(election.folder());
-    Shell::setTestMode(election.folder(), election.server());
+    Shell::setTestMode(election.folder(), election.programServer());
 }
 
 QString box(Msg::Icon icon, const QString &title, const QString &text)

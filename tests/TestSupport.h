@@ -13,22 +13,25 @@
 
 class QListWidget;
 
-// The two places an election can be: the file, or a PostgreSQL server.
-enum class Engine { File, Server };
+// The places an election can be: the file, or a PostgreSQL server, which the
+// program reaches as the administrators' role (Server) or as the stations' role
+// (Station); the test itself always reaches it as the administrators'.
+enum class Engine { File, Server, Station };
 Q_DECLARE_METATYPE(Engine)
 
 // The server the tests may use: a libpq connection string to a maintenance
 // database (POLLARIS_TEST_SERVER, set by the test command), or empty.
 QString testServer();
 // For initTestCase_data(): the global column "engine", one row per engine, so
-// that every test of the class runs on the file and on the server.
-void addEngineRows();
+// that every test of the class runs on the file and on the server; with
+// station, also on the server as a polling station.
+void addEngineRows(bool station = false);
 // In init(): the engine of the current row, in a variable named engine. Without
 // a server the server's rows are skipped, with a message; under the test command
 // (POLLARIS_REQUIRE_SERVER) they fail instead.
 #define FETCH_ENGINE(engine)                                                                                           \
     QFETCH_GLOBAL(Engine, engine);                                                                                     \
-    if (engine == Engine::Server && testServer().isEmpty()) {                                                          \
+    if (engine != Engine::File && testServer().isEmpty()) {                                                            \
         if (qEnvironmentVariableIsSet("POLLARIS_REQUIRE_SERVER"))                                                      \
             QFAIL("POLLARIS_REQUIRE_SERVER is set but POLLARIS_TEST_SERVER is not");                                   \
         QSKIP("no PostgreSQL server for the tests: run bash scripts/test, or set POLLARIS_TEST_SERVER");               \
@@ -47,12 +50,19 @@ public:
     QString folder() const { return m_dir.path(); }
     QString file() const { return m_dir.path() + QStringLiteral("/candpos4.mdb"); }
     bool onServer() const { return !m_server.isEmpty(); }
-    // The server's connection string; empty for a file.
+    // The server's connection string, for the administrators' role; empty for a file.
     QString server() const { return m_server; }
+    // True when the program reaches the election as a polling station.
+    bool asStation() const { return m_asStation; }
+    // The connection string with which the program reaches the server.
+    QString programServer() const;
     // What the store opens: the file's path or the server's connection string.
     QString target() const { return onServer() ? m_server : file(); }
     // The program's command line for this election.
-    QStringList programArguments() const { return onServer() ? QStringList{"--server", m_server} : QStringList(); }
+    QStringList programArguments() const
+    {
+        return onServer() ? QStringList{"--server", programServer()} : QStringList();
+    }
     // The arguments that name this election to pollaris-admin.
     QStringList toolArguments() const { return onServer() ? programArguments() : QStringList{file()}; }
 
@@ -73,7 +83,11 @@ private:
     QTemporaryDir m_dir;
     QString m_server;
     QString m_database;
+    bool m_asStation = false;
 };
+
+// The connection string with some of its options replaced or added.
+QString withOptions(const QString &conninfo, const QList<QPair<QString, QString>> &options);
 
 // A program run to its end: its exit status (-1 if it crashed or did not end) and
 // what it wrote on standard output and standard error.

@@ -323,7 +323,8 @@ private slots:
         QCOMPARE(everything(*db), original);
 
         // Back to an empty database.
-        const QString drop = "DROP TABLE Positions, CandInfo, CandVote, Users, Administrators, pollaris_units";
+        const QString drop = "DROP TABLE Positions, CandInfo, CandVote, Users, Administrators, pollaris_units, "
+                             "pollaris_ballots, pollaris_counts";
         db->exec(drop);
         r = admin({"copy", file.file(), db->server()});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));

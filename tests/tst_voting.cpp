@@ -60,9 +60,16 @@ class VotingTest : public ScreenTest {
         return Shell::Get<frmVoter>();
     }
     QStringList tallies() const { return db->rows("SELECT CandID, NumVotes FROM CandVote ORDER BY rowid"); }
+    // The statements by which the program marks an account as having voted and adds a
+    // vote: a polling station's go through the server's functions.
+    QString markStatement() const { return db->asStation() ? "SELECT 1 WHERE pollaris_admit" : "UPDATE \"Users\""; }
+    QString voteStatement() const
+    {
+        return db->asStation() ? "SELECT 1 WHERE pollaris_add_vote" : "UPDATE \"CandVote\"";
+    }
 
 private slots:
-    void initTestCase_data() { addEngineRows(); }
+    void initTestCase_data() { addEngineRows(true); }
     void init()
     {
         FETCH_ENGINE(engine);
@@ -131,6 +138,8 @@ private slots:
         logIn("2026001", "guess");
         QCOMPARE(shownBoxes(), QStringList{kIncorrectPass});
         QCOMPARE(waits.size(), 8); // the attempt that found its account waited its turn; the one after it did not
+        // The election keeps how many log-ins failed, and nothing of what was typed.
+        QCOMPARE(db->rows("SELECT what, count FROM pollaris_counts"), QStringList{"voter log-ins failed|18"});
 
         // Cancel empties both fields and goes home.
         click(login.cmdCancel);
@@ -150,7 +159,7 @@ private slots:
                  "('Ella','2026003','vote3',false)");
         // An account spent at another station meanwhile: the log-in runs again and finds it spent.
         modGlobalVar::VoterUser = "before";
-        anotherStationBefore(*db, "UPDATE \"Users\"", "UPDATE Users SET HasVoted = true WHERE Username = '2026003'");
+        anotherStationBefore(*db, markStatement(), "UPDATE Users SET HasVoted = true WHERE Username = '2026003'");
         logIn("2026003", "vote3");
         QCOMPARE(shownBoxes(), QStringList{kHasVoted});
         QVERIFY(modGlobalVar::VoterUser == "before" && Shell::Get<frmVoterLogIn>().isVisible());
@@ -214,7 +223,7 @@ private slots:
         v.cmbbxPosition->setCurrentIndex(0);
         clickEntry(v.lstCandidate, 1);
         if (db->onServer())
-            anotherStationBefore(*db, "UPDATE \"CandVote\"",
+            anotherStationBefore(*db, voteStatement(),
                                  "UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandID = 'C2'");
         QCOMPARE(press(v.cmdVote), QStringList());
         const QString c2 = db->onServer() ? "C2|43" : "C2|42";
@@ -285,7 +294,7 @@ private slots:
         QCOMPARE(entries(v.lstPosID->model()), L("VP"));
 
         // Lost in the middle of the vote, before anything was committed: run again, counted once.
-        loseAnswerTo("UPDATE \"CandVote\"");
+        loseAnswerTo(voteStatement());
         v.cmbbxPosition->setCurrentIndex(0);
         clickEntry(v.lstCandidate, 0);
         QCOMPARE(press(v.cmdVote), QStringList());

@@ -57,14 +57,14 @@ void frmAdminLogIn::cmdOK_Click()
                              txtUsername->text() + QStringLiteral("'"));
     dcAdmin->Refresh();
     if (dcAdmin->BOF() || dcAdmin->EOF_()) {
-        Guessing::Failed();
+        Guessing::Failed(Guessing::LogIn::Administrator);
         Msg::Refusal(QStringLiteral("Incorrect Username!"), QStringLiteral("Error!"));
         return;
     }
     // A password that holds no value matches nothing, not even an empty entry.
     const QVariant password = dcAdmin->Field(QStringLiteral("AdminPassword"));
     if (password.isNull() || txtPassword->text() != password.toString()) {
-        Guessing::Failed();
+        Guessing::Failed(Guessing::LogIn::Administrator);
         Msg::Refusal(QStringLiteral("Incorrect Password!"), QStringLiteral("Error!"));
         return;
     }

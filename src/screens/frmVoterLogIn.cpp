@@ -61,7 +61,7 @@ void frmVoterLogIn::cmdOK_Click()
                              QStringLiteral("'"));
     dcVoter->Refresh();
     if (dcVoter->BOF() || dcVoter->EOF_()) {
-        Guessing::Failed();
+        Guessing::Failed(Guessing::LogIn::Voter);
         Msg::Refusal(QStringLiteral("Incorrect Username!"), QStringLiteral("Error!"));
         return;
     }
@@ -69,7 +69,7 @@ void frmVoterLogIn::cmdOK_Click()
     // An account without a password is unusable, even with an empty entry.
     const QVariant password = dcVoter->Field(QStringLiteral("Password"));
     if (password.isNull() || password.toString() != txtPassword->text()) {
-        Guessing::Failed();
+        Guessing::Failed(Guessing::LogIn::Voter);
         Msg::Refusal(QStringLiteral("Incorrect Password!"), QStringLiteral("Error!"));
         return;
     }

@@ -2,6 +2,8 @@
 
 #include "Shell.h"
 
+#include "store/Connection.h"
+
 #include <QApplication>
 
 namespace Guessing {
@@ -34,7 +36,13 @@ void BeforeAttempt()
         (g_pause ? g_pause : pauseDrawing)(ms);
 }
 
-void Failed() { ++g_failures; }
+void Failed(LogIn kind)
+{
+    ++g_failures;
+    store::Connection::open(Shell::Target())
+        ->countFailure(kind == LogIn::Administrator ? QStringLiteral("administrator log-ins failed")
+                                                    : QStringLiteral("voter log-ins failed"));
+}
 
 void Succeeded() { g_failures = 0; }
 

@@ -13,8 +13,10 @@ constexpr int kLongestWaitMs = 30000;
 
 // As a log-in's OK is handled, before the account is looked up.
 void BeforeAttempt();
-// A log-in refused for its user name or password.
-void Failed();
+enum class LogIn { Administrator, Voter };
+// A log-in refused for its user name or password: counted here, and in the
+// election (how many, of which kind, never what was typed).
+void Failed(LogIn kind);
 // A log-in that found its account (let in, or refused as having voted).
 void Succeeded();
 // How long the next attempt waits, in milliseconds.

@@ -56,7 +56,7 @@ void Screen::Show()
         const auto load = [this] {
             Form_Load();
             for (auto *cursor : findChildren<store::RecordCursor *>(Qt::FindDirectChildrenOnly))
-                cursor->Refresh();
+                cursor->RefreshOnFirstUse();
         };
         // Shown from a handler, the screen's failures stop that handler at its own
         // boundary; shown at start-up, the load is a handler of its own.

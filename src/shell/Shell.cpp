@@ -206,6 +206,11 @@ bool Handle(const std::function<void()> &handler)
                                         "this was saved. Look at them again, and repeat what is still needed."));
         return false;
     }
+    // What the station's account may not do is refused, and the station goes on.
+    if (failure && outcome == store::StoreError::Outcome::Refused && !g_endedWith) {
+        Msg::Refusal(failure->second);
+        return false;
+    }
     if (failure && !g_endedWith)
         Fatal(failure->first, failure->second);
     return !failure;
@@ -225,8 +230,9 @@ int Run()
         OpenElection();
         if (Kiosk()) {
             // A station opens on its election or not at all: voters never meet a
-            // main menu that fails at their first click.
-            store::RecordCursor dcCheck(QStringLiteral("dcCheck"), QStringLiteral("Administrators"), nullptr);
+            // main menu that fails at their first click. The ballot is what every
+            // station may read.
+            store::RecordCursor dcCheck(QStringLiteral("dcCheck"), QStringLiteral("Positions"), nullptr);
             dcCheck.setDatabaseName(Screen::DatabasePath());
             dcCheck.Refresh();
         }

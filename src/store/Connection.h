@@ -27,12 +27,14 @@ struct Query {
 };
 
 // Takes a result as the engine reads it: the field names once, then each row
-// as its number followed by one call per field.
+// as its number and version followed by one call per field. A row's version is
+// the engine's mark of the row as read, which any write to it changes (a server's
+// row version; 0 from a file, which compares the fields themselves).
 class RowSink {
 public:
     virtual ~RowSink() = default;
     virtual void columns(const QStringList &names) = 0;
-    virtual void row(qint64 rowid) = 0;
+    virtual void row(qint64 rowid, qint64 version) = 0;
     virtual void integer(qint64 value) = 0;
     virtual void real(double value) = 0;
     virtual void text(const char *utf8, int bytes) = 0;
@@ -67,11 +69,16 @@ public:
     virtual qint64 count(const Query &query) = 0;
     // Adds a row with the given fields; the others take their defaults.
     virtual void insert(const QString &table, const QStringList &columns, const QVector<QVariant> &values) = 0;
-    // Writes the given fields of row rowid, but only while the row still holds
-    // `was` in every one of `allColumns`; false when it no longer does (another
-    // station changed or deleted it), and then nothing is written.
-    virtual bool update(const QString &table, qint64 rowid, const QStringList &columns, const QVector<QVariant> &values,
-                        const QStringList &allColumns, const QVector<QVariant> &was) = 0;
+    // Writes the given fields of row rowid, but only while the row is as it was
+    // read: of the version read, or (from a file) holding `was` in every one of
+    // `allColumns`; false when it no longer is (another station changed or deleted
+    // it), and then nothing is written.
+    virtual bool update(const QString &table, qint64 rowid, qint64 version, const QStringList &columns,
+                        const QVector<QVariant> &values, const QStringList &allColumns,
+                        const QVector<QVariant> &was) = 0;
+    // Adds one to a count the election keeps of failed log-ins ("administrator
+    // log-ins failed", "voter log-ins failed"): a unit of its own.
+    virtual void countFailure(const QString &what) = 0;
     // Deletes row rowid; false when it was no longer there.
     virtual bool remove(const QString &table, qint64 rowid) = 0;
 

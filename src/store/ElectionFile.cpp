@@ -111,14 +111,14 @@ QString demoVoterList()
     return lines.join(QStringLiteral(", "));
 }
 
-std::shared_ptr<Connection> beginNewElection(const QString &target)
+std::shared_ptr<Connection> beginNewElection(const QString &target, const QString &stationRole)
 {
     if (Connection::isServer(target)) {
         std::shared_ptr<PgConnection> conn = PgConnection::open(target);
         if (conn->holdsElection())
             throw StoreError(ServerFailure, QStringLiteral("42P07: the database already holds an election"));
         conn->begin();
-        conn->createSchema();
+        conn->createSchema(stationRole);
         return conn;
     }
     if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
@@ -134,13 +134,14 @@ std::shared_ptr<Connection> beginNewElection(const QString &target)
     return conn;
 }
 
-void createElection(const QString &target, const QString &adminName, const QString &adminPassword, bool demo)
+void createElection(const QString &target, const QString &adminName, const QString &adminPassword, bool demo,
+                    const QString &stationRole)
 {
     const bool file = !Connection::isServer(target);
     if (file && (QFileInfo::exists(target) || QFileInfo(target).isSymLink()))
         throw StoreError(SQLITE_CANTOPEN, QStringLiteral("The file already exists: %1").arg(target));
     try {
-        std::shared_ptr<Connection> conn = beginNewElection(target);
+        std::shared_ptr<Connection> conn = beginNewElection(target, stationRole);
         fill(*conn, adminName, adminPassword, demo);
         conn->commit();
     } catch (...) {

@@ -77,7 +77,125 @@ EXCEPTION WHEN insufficient_privilege THEN
 END $$;
 )sql";
 
+// What a polling station may do, enforced by the server: the stations' role
+// (its name in the setting pollaris.station_role) reads the ballot and nothing
+// else of the election's tables, and reaches the register and the tallies only
+// through the functions below, which run with the rights of the election's owner.
+// It finds one account by its user name, marks it as having voted (never back),
+// and adds one vote at a time: each admission opens a ballot for the station's
+// session (a random identifier the station chose, linked to no voter), on which
+// each position takes one vote. It never reads a tally: to it every tally is 0,
+// unless the tally cannot take another vote (full, or without a value).
+const char *const kStationRights = R"sql(
+CREATE TABLE IF NOT EXISTS pollaris_ballots (
+    station uuid PRIMARY KEY,
+    voted   text[] NOT NULL
+);
+CREATE TABLE IF NOT EXISTS pollaris_counts (
+    what  text PRIMARY KEY,
+    count bigint NOT NULL
+);
+CREATE OR REPLACE FUNCTION pollaris_lock() RETURNS void LANGUAGE plpgsql SECURITY DEFINER AS $$
+BEGIN
+    LOCK TABLE pollaris_units IN EXCLUSIVE MODE;
+END $$;
+CREATE OR REPLACE FUNCTION pollaris_account(p_username text)
+RETURNS TABLE (rowid bigint, username text, password text, hasvoted boolean)
+LANGUAGE sql STABLE SECURITY DEFINER AS $$
+    SELECT u.rowid, u.Username, u.Password, u.HasVoted FROM Users u
+    WHERE u.Username = p_username COLLATE pollaris_nocase ORDER BY u.rowid
+$$;
+CREATE OR REPLACE FUNCTION pollaris_admit(p_station uuid, p_account bigint) RETURNS boolean LANGUAGE plpgsql SECURITY DEFINER AS $$
+BEGIN
+    UPDATE Users SET HasVoted = true WHERE Users.rowid = p_account AND HasVoted IS NOT TRUE;
+    IF NOT FOUND THEN
+        RETURN false;
+    END IF;
+    INSERT INTO pollaris_ballots (station, voted) VALUES (p_station, '{}')
+        ON CONFLICT (station) DO UPDATE SET voted = '{}';
+    RETURN true;
+END $$;
+CREATE OR REPLACE FUNCTION pollaris_tally(p_candid text)
+RETURNS TABLE (rowid bigint, candid text, numvotes integer)
+LANGUAGE sql STABLE SECURITY DEFINER AS $$
+    SELECT v.rowid, v.CandID,
+           CASE WHEN v.NumVotes IS NULL OR v.NumVotes >= 2147483647 THEN v.NumVotes ELSE 0 END
+    FROM CandVote v
+    WHERE v.CandID = p_candid COLLATE pollaris_nocase ORDER BY v.rowid
+$$;
+CREATE OR REPLACE FUNCTION pollaris_add_vote(p_station uuid, p_tally bigint) RETURNS boolean LANGUAGE plpgsql SECURITY DEFINER AS $$
+DECLARE
+    v_position text;
+BEGIN
+    SELECT coalesce(lower(c.PosID), '') INTO v_position
+        FROM CandVote v JOIN CandInfo c ON c.CandID = v.CandID
+        WHERE v.rowid = p_tally ORDER BY c.rowid LIMIT 1;
+    IF NOT FOUND THEN
+        RETURN false; -- the candidate is no longer on the ballot
+    END IF;
+    UPDATE pollaris_ballots SET voted = voted || v_position
+        WHERE station = p_station AND NOT (v_position = ANY (voted));
+    IF NOT FOUND THEN
+        RAISE EXCEPTION 'no voter admitted by this session may vote for this position now'
+            USING ERRCODE = 'insufficient_privilege';
+    END IF;
+    UPDATE CandVote SET NumVotes = NumVotes + 1 WHERE CandVote.rowid = p_tally AND NumVotes < 2147483647;
+    IF NOT FOUND THEN
+        RAISE EXCEPTION 'the tally cannot take another vote' USING ERRCODE = 'numeric_value_out_of_range';
+    END IF;
+    RETURN true;
+END $$;
+CREATE OR REPLACE FUNCTION pollaris_count_failure(p_what text) RETURNS void LANGUAGE plpgsql SECURITY DEFINER AS $$
+BEGIN
+    IF p_what NOT IN ('administrator log-ins failed', 'voter log-ins failed') THEN
+        RAISE EXCEPTION 'not a count the election keeps: %', p_what USING ERRCODE = 'invalid_parameter_value';
+    END IF;
+    INSERT INTO pollaris_counts AS c (what, count) VALUES (p_what, 1)
+        ON CONFLICT (what) DO UPDATE SET count = c.count + 1;
+END $$;
+DO $$
+DECLARE
+    station text := current_setting('pollaris.station_role');
+    f regprocedure;
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = station) THEN
+        BEGIN
+            EXECUTE format('CREATE ROLE %I LOGIN', station);
+        EXCEPTION WHEN duplicate_object OR unique_violation THEN
+            NULL; -- made by another election at the same moment
+        END;
+    END IF;
+    IF station = current_user OR pg_has_role(station, current_user, 'USAGE') OR EXISTS (
+        SELECT FROM pg_roles WHERE rolname = station AND (rolsuper OR rolcreaterole OR rolcreatedb OR rolbypassrls)) THEN
+        RAISE EXCEPTION 'the stations'' role % would hold more than a station''s rights: name a role of its own', station
+            USING ERRCODE = 'invalid_parameter_value';
+    END IF;
+    -- The functions find the election's tables in its own schema whoever calls them.
+    FOR f IN SELECT p.oid::regprocedure FROM pg_proc p
+             WHERE p.pronamespace = current_schema()::regnamespace AND p.proname LIKE 'pollaris\_%' LOOP
+        EXECUTE format('ALTER FUNCTION %s SET search_path = %I, pg_temp', f, current_schema());
+        EXECUTE format('REVOKE ALL ON FUNCTION %s FROM PUBLIC', f);
+        EXECUTE format('GRANT EXECUTE ON FUNCTION %s TO %I', f, station);
+    END LOOP;
+    -- Nobody else connects to the election or makes anything in it.
+    EXECUTE format('REVOKE ALL ON DATABASE %I FROM PUBLIC', current_database());
+    EXECUTE format('GRANT CONNECT ON DATABASE %I TO %I', current_database(), station);
+    EXECUTE format('REVOKE CREATE ON SCHEMA %I FROM PUBLIC', current_schema());
+    EXECUTE format('GRANT USAGE ON SCHEMA %I TO %I', current_schema(), station);
+    EXECUTE format('GRANT SELECT ON Positions, CandInfo TO %I', station);
+    EXECUTE format('GRANT INSERT ON pollaris_units TO %I', station);
+END $$;
+)sql";
+
 const char *const kElectionTables[] = {"positions", "candinfo", "candvote", "users", "administrators"};
+
+// The identifier of this station's session with the election, for the ballots it
+// opens: one for the life of the program, kept across a server lost and reached again.
+const QString &stationSession()
+{
+    static const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return id;
+}
 
 // How long the server lets a session sit idle inside a unit of writes before it
 // ends the session, in milliseconds; a station's own units last milliseconds.
@@ -88,6 +206,8 @@ constexpr int kReplays = 10;
 // The first two steps of every unit of writes.
 const QString kBeginUnit = QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ");
 const QString kLockUnit = QStringLiteral("LOCK TABLE pollaris_units IN EXCLUSIVE MODE");
+// The same for a polling station, which holds no right on the table but to add to it.
+const QString kStationLockUnit = QStringLiteral("SELECT pollaris_lock()");
 // The last step before COMMIT: the unit's identifier.
 const QString kRecordUnit = QStringLiteral("INSERT INTO pollaris_units (id) VALUES ($1)");
 // Rows added to a table in one unit from which the server's figures on it are renewed.
@@ -312,6 +432,15 @@ void PgConnection::fail(const pg_result *result) const
                          QStringLiteral("The connection to the election server was lost: %1")
                              .arg(message.isEmpty() ? QStringLiteral("closed") : message),
                          StoreError::Outcome::Lost);
+    // insufficient_privilege: what the stations' role may not do.
+    if (m_station && state && std::strcmp(state, "42501") == 0)
+        throw StoreError(ServerFailure,
+                         QStringLiteral("This computer is a polling station: the election server lets it take votes "
+                                        "and nothing else (%1). The election is administered with pollaris-admin, or "
+                                        "with Pollaris on the administrator's computer, which connects as the "
+                                        "administrators' role.")
+                             .arg(message),
+                         StoreError::Outcome::Refused);
     throw StoreError(ServerFailure, QStringLiteral("%1: %2").arg(QString::fromLatin1(state ? state : "XX000"), message),
                      outcomeOfSqlState(state));
 }
@@ -422,7 +551,8 @@ void PgConnection::exec(const char *sql)
 void PgConnection::loadCatalog()
 {
     PgResult r = run(QStringLiteral(
-        "SELECT c.relname, a.attname, a.atttypid::int8 FROM pg_catalog.pg_class c"
+        "SELECT c.relname, a.attname, a.atttypid::int8, has_table_privilege(c.oid, 'SELECT')"
+        " FROM pg_catalog.pg_class c"
         " JOIN pg_catalog.pg_attribute a ON a.attrelid = c.oid"
         " WHERE c.relnamespace = current_schema()::regnamespace AND c.relkind IN ('r', 'p') AND a.attnum > 0"
         " AND NOT a.attisdropped AND a.attname <> 'rowid' ORDER BY c.relname, a.attnum"));
@@ -433,7 +563,12 @@ void PgConnection::loadCatalog()
         t.name = name;
         t.columns << QString::fromUtf8(PQgetvalue(r.get(), i, 1));
         t.types << unsigned(std::strtoul(PQgetvalue(r.get(), i, 2), nullptr, 10));
+        t.readable = PQgetvalue(r.get(), i, 3)[0] == 't';
     }
+    // An account that may not read the register is a polling station's.
+    const Table *users = table(QStringLiteral("users"));
+    m_station = users && !users->readable;
+    m_hasCounts = table(QStringLiteral("pollaris_counts")) != nullptr;
 }
 
 const PgConnection::Table *PgConnection::table(const QString &name) const
@@ -466,7 +601,7 @@ bool PgConnection::holdsElection()
     return false;
 }
 
-void PgConnection::createSchema()
+void PgConnection::createSchema(const QString &stationRole)
 {
     // Names in every script must be stored whole.
     const char *encoding = m_conn ? PQparameterStatus(m_conn.get(), "server_encoding") : nullptr;
@@ -476,7 +611,24 @@ void PgConnection::createSchema()
                                             .arg(QString::fromLatin1(encoding ? encoding : "unknown")));
     exec(kServerSchema);
     exec(kUnitsTable);
+    run(QStringLiteral("SELECT set_config('pollaris.station_role', $1, true)"), {stationRole});
+    exec(kStationRights);
     loadCatalog();
+}
+
+QString PgConnection::stationFunction(const Query &query) const
+{
+    if (!m_station || query.conditionField.isEmpty() || !query.orderField.isEmpty())
+        return QString();
+    const auto is = [&](const char *table, const char *field) {
+        return query.table.compare(QLatin1String(table), Qt::CaseInsensitive) == 0 &&
+               query.conditionField.compare(QLatin1String(field), Qt::CaseInsensitive) == 0;
+    };
+    if (is("users", "username"))
+        return QStringLiteral("pollaris_account");
+    if (is("candvote", "candid"))
+        return QStringLiteral("pollaris_tally");
+    return QString();
 }
 
 QString PgConnection::fromWhere(const Query &query, QVector<QVariant> &values) const
@@ -484,7 +636,15 @@ QString PgConnection::fromWhere(const Query &query, QVector<QVariant> &values) c
     const Table *t = table(query.table);
     QString sql = QStringLiteral(" FROM ") + (t ? quoted(t->name) : quoted(query.table.toLower()));
     QStringList conditions;
-    if (!query.conditionField.isEmpty()) {
+    // A polling station reaches one account, or one tally, through the server's functions.
+    if (const QString function = stationFunction(query); !function.isEmpty()) {
+        // No text on the server holds U+0000: a value with it finds nothing.
+        const bool none = query.conditionValue.contains(QChar(0));
+        values << (none ? QString() : query.conditionValue);
+        sql = QStringLiteral(" FROM %1($1) AS t").arg(function);
+        if (none)
+            conditions << QStringLiteral("false");
+    } else if (!query.conditionField.isEmpty()) {
         // No text on the server holds U+0000: a value with it finds nothing.
         if (query.conditionValue.contains(QChar(0))) {
             conditions << QStringLiteral("false");
@@ -518,9 +678,13 @@ qint64 PgConnection::count(const Query &query)
 void PgConnection::select(const Query &query, RowSink &sink)
 {
     const Table *t = table(query.table);
-    QStringList fields{QStringLiteral("rowid")};
-    for (const QString &c : t ? t->columns : QStringList())
-        fields << quoted(c);
+    // The row's version is the transaction that wrote it last.
+    QStringList fields{QStringLiteral("rowid"), QStringLiteral("xmin::text::int8")};
+    if (!stationFunction(query).isEmpty())
+        fields = QStringList{QStringLiteral("rowid"), QStringLiteral("0"), QStringLiteral("t.*")};
+    else
+        for (const QString &c : t ? t->columns : QStringList())
+            fields << quoted(c);
     QVector<QVariant> values;
     QString sql = QStringLiteral("SELECT ") + fields.join(QStringLiteral(", ")) + fromWhere(query, values);
     if (!query.orderField.isEmpty())
@@ -535,21 +699,24 @@ void PgConnection::select(const Query &query, RowSink &sink)
     const int columnCount = PQnfields(r.get());
     QStringList names;
     QVector<unsigned> types;
-    for (int c = 1; c < columnCount; ++c) {
+    // A function's result names its row number as a field of its own: not shown.
+    const int firstField = stationFunction(query).isEmpty() ? 2 : 3;
+    for (int c = firstField; c < columnCount; ++c) {
         names << QString::fromUtf8(PQfname(r.get(), c));
         types << PQftype(r.get(), c);
     }
     sink.columns(names);
     const int rows = PQntuples(r.get());
     for (int i = 0; i < rows; ++i) {
-        sink.row(std::strtoll(PQgetvalue(r.get(), i, 0), nullptr, 10));
-        for (int c = 1; c < columnCount; ++c) {
+        sink.row(std::strtoll(PQgetvalue(r.get(), i, 0), nullptr, 10),
+                 std::strtoll(PQgetvalue(r.get(), i, 1), nullptr, 10));
+        for (int c = firstField; c < columnCount; ++c) {
             if (PQgetisnull(r.get(), i, c)) {
                 sink.null();
                 continue;
             }
             const char *value = PQgetvalue(r.get(), i, c);
-            switch (types[c - 1]) {
+            switch (types[c - firstField]) {
             case kBool: sink.integer(value[0] == 't' ? 1 : 0); break;
             case kInt2:
             case kInt4:
@@ -583,31 +750,48 @@ void PgConnection::insert(const QString &table, const QStringList &columns, cons
         ++m_added[t ? t->name : table];
 }
 
-bool PgConnection::update(const QString &table, qint64 rowid, const QStringList &columns,
-                          const QVector<QVariant> &values, const QStringList &allColumns, const QVector<QVariant> &was)
+bool PgConnection::update(const QString &table, qint64 rowid, qint64 version, const QStringList &columns,
+                          const QVector<QVariant> &values, const QStringList &, const QVector<QVariant> &)
 {
     const Table *t = this->table(table);
-    QStringList sets, unchanged;
+    beforeWrite();
+    // A polling station marks an account as having voted, or adds one vote, only
+    // through the server's functions; anything else the server refuses it.
+    if (m_station && columns.size() == 1) {
+        const auto is = [&](const char *name, const char *field) {
+            return table.compare(QLatin1String(name), Qt::CaseInsensitive) == 0 &&
+                   columns[0].compare(QLatin1String(field), Qt::CaseInsensitive) == 0;
+        };
+        if (is("users", "hasvoted") && values[0].toBool())
+            return write(QStringLiteral("SELECT 1 WHERE pollaris_admit($1, $2)"), {stationSession(), rowid}) == 1;
+        if (is("candvote", "numvotes")) {
+            // Every tally reads 0 to a station: its new value is one vote added.
+            if (values[0].toLongLong() != 1)
+                throw StoreError(ServerFailure, QStringLiteral("A polling station adds one vote at a time."),
+                                 StoreError::Outcome::Refused);
+            return write(QStringLiteral("SELECT 1 WHERE pollaris_add_vote($1, $2)"), {stationSession(), rowid}) == 1;
+        }
+    }
+    // The row must be as it was read: written by no transaction since. Its values
+    // are not sent again, so that no statement carries a password it did not change.
+    QStringList sets;
     QVector<QVariant> bound = values;
     for (const QString &c : columns)
         sets << column(t, c) + QStringLiteral("=$%1").arg(sets.size() + 1);
-    bound << rowid;
-    const int rowMark = int(bound.size());
-    // The row must hold exactly what was read, letter case included.
-    for (qsizetype i = 0; i < allColumns.size(); ++i) {
-        unsigned type = kText;
-        const QString field = column(t, allColumns[i], &type);
-        bound << was[i];
-        unchanged << QStringLiteral("%1%2 IS NOT DISTINCT FROM $%3")
-                         .arg(field, isText(type) ? QStringLiteral(" COLLATE \"C\"") : QString())
-                         .arg(bound.size());
-    }
-    const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=$%3%4")
+    bound << rowid << QString::number(version);
+    const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=$%3 AND xmin::text=$%4")
                             .arg(t ? quoted(t->name) : quoted(table.toLower()), sets.join(QLatin1Char(',')))
-                            .arg(rowMark)
-                            .arg(unchanged.isEmpty() ? QString() : QStringLiteral(" AND ") + unchanged.join(" AND "));
-    beforeWrite();
+                            .arg(bound.size() - 1)
+                            .arg(bound.size());
     return write(sql, bound) == 1;
+}
+
+void PgConnection::countFailure(const QString &what)
+{
+    // An election made before the counts were kept has no function to keep them.
+    if (!m_hasCounts)
+        return;
+    write(QStringLiteral("SELECT 1 FROM pollaris_count_failure($1)"), {what});
 }
 
 bool PgConnection::remove(const QString &table, qint64 rowid)
@@ -669,7 +853,7 @@ int PgConnection::write(const QString &sql, const QVector<QVariant> &values)
     for (int attempt = 1;; ++attempt) {
         const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         const int rows = recovering([&] {
-            return affected(unitSteps({{kBeginUnit, {}}, {kLockUnit, {}}, {sql, values}})[2]);
+            return affected(unitSteps({{kBeginUnit, {}}, {lockStep(), {}}, {sql, values}})[2]);
         });
         if (rows == 0) {
             rollback();
@@ -684,6 +868,8 @@ int PgConnection::write(const QString &sql, const QVector<QVariant> &values)
         // Not written: the same write again, which finds the rows as they are now.
     }
 }
+
+QString PgConnection::lockStep() const { return m_station ? kStationLockUnit : kLockUnit; }
 
 int PgConnection::affected(const PgResult &result) { return std::atoi(PQcmdTuples(result.get())); }
 
@@ -766,7 +952,7 @@ void PgConnection::begin()
     // The lock ends with the unit, and the server ends a unit left idle.
     // A database that holds no election yet (one being made) has nothing to lock.
     recovering([&] {
-        unitSteps(holdsUnits() ? std::vector<Statement>{{kBeginUnit, {}}, {kLockUnit, {}}}
+        unitSteps(holdsUnits() ? std::vector<Statement>{{kBeginUnit, {}}, {lockStep(), {}}}
                                : std::vector<Statement>{{kBeginUnit, {}}});
     });
     m_inUnit = true;

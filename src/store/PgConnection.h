@@ -44,17 +44,21 @@ public:
     bool holdsElection();
     // True when it holds the table of units written.
     bool holdsUnits() const;
-    // Creates the collation, tables and indexes of an election; inside a unit of
-    // writes, so that a failure leaves the database empty.
-    void createSchema();
+    // Creates the collation, tables and indexes of an election, and the rights of
+    // the stations' role (made if missing); inside a unit of writes, so that a
+    // failure leaves the database empty.
+    void createSchema(const QString &stationRole);
+    // True when this session holds only a polling station's rights.
+    bool isStation() const { return m_station; }
     // Runs SQL of the program's own (no values in it), one or more statements.
     void exec(const char *sql);
 
     void select(const Query &query, RowSink &sink) override;
     qint64 count(const Query &query) override;
     void insert(const QString &table, const QStringList &columns, const QVector<QVariant> &values) override;
-    bool update(const QString &table, qint64 rowid, const QStringList &columns, const QVector<QVariant> &values,
-                const QStringList &allColumns, const QVector<QVariant> &was) override;
+    bool update(const QString &table, qint64 rowid, qint64 version, const QStringList &columns,
+                const QVector<QVariant> &values, const QStringList &allColumns, const QVector<QVariant> &was) override;
+    void countFailure(const QString &what) override;
     bool remove(const QString &table, qint64 rowid) override;
     void begin() override;
     void commit() override;
@@ -73,6 +77,7 @@ private:
         QString name;
         QStringList columns; // without the hidden row number
         QVector<unsigned> types;
+        bool readable = true; // this session may read it
     };
     PgConnection(PgConn conn, const QString &conninfo);
     // Connects, and sets up the session. With a waiter set, a server out of reach
@@ -99,6 +104,11 @@ private:
     void loadCatalog();
     const Table *table(const QString &name) const;
     QString column(const Table *table, const QString &name, unsigned *type = nullptr) const;
+    // The server's function through which a polling station runs the record
+    // source, or an empty text.
+    QString stationFunction(const Query &query) const;
+    // The second step of a unit, that takes the election for it.
+    QString lockStep() const;
     // The FROM and WHERE of a record source; its values are added to values.
     QString fromWhere(const Query &query, QVector<QVariant> &values) const;
     // The open session; a closed one is a lost server.
@@ -124,6 +134,8 @@ private:
 
     PgConn m_conn;
     QHash<QString, Table> m_tables; // by lower-case name
+    bool m_station = false;         // the session holds only a polling station's rights
+    bool m_hasCounts = false;       // the election keeps counts of failed log-ins
     bool m_inUnit = false;          // a unit of writes is under way
     QString m_unitId;               // the identifier it leaves as it commits
     QHash<QString, qint64> m_added; // rows added in the unit, by table

@@ -75,7 +75,11 @@ class RecordCursor::Reader final : public RowSink {
 public:
     explicit Reader(RecordCursor &c) : m_c(c) {}
     void columns(const QStringList &names) override { m_c.m_columns = names; }
-    void row(qint64 rowid) override { m_c.m_rowids.push_back(rowid); }
+    void row(qint64 rowid, qint64 version) override
+    {
+        m_c.m_rowids.push_back(rowid);
+        m_c.m_versions.push_back(version);
+    }
     void integer(qint64 value) override { m_c.m_cells.push_back(Cell{kInteger, 0, value}); }
     void real(double value) override
     {
@@ -107,6 +111,7 @@ void RecordCursor::Refresh()
     m_columns.clear();
     m_lastField.clear();
     m_rowids.clear();
+    m_versions.clear();
     m_cells.clear();
     m_texts.clear();
     m_deleted.clear();
@@ -114,6 +119,7 @@ void RecordCursor::Refresh()
     m_first = 0;
     m_last = -1;
     m_refreshed = true;
+    m_readOnUse = false;
     m_complete = true;
     m_lastPending = false;
     m_counted = -1;
@@ -131,6 +137,7 @@ void RecordCursor::Refresh()
         conn.select(source, reader);
     } catch (...) {
         m_rowids.clear();
+        m_versions.clear();
         m_cells.clear();
         m_texts.clear();
         throw;
@@ -142,6 +149,26 @@ void RecordCursor::Refresh()
         m_pos = 0;
         m_bof = m_eof = false;
     }
+}
+
+void RecordCursor::RefreshOnFirstUse() { m_readOnUse = true; }
+
+void RecordCursor::settle()
+{
+    if (m_readOnUse)
+        Refresh();
+}
+
+bool RecordCursor::BOF()
+{
+    settle();
+    return m_bof;
+}
+
+bool RecordCursor::EOF_()
+{
+    settle();
+    return m_eof;
 }
 
 void RecordCursor::readRest()
@@ -159,6 +186,7 @@ void RecordCursor::readRest()
         connection().select(rest, reader);
     } catch (...) {
         m_rowids.resize(size_t(rows));
+        m_versions.resize(size_t(rows));
         m_cells.resize(cells);
         m_texts.resize(texts);
         throw;
@@ -175,6 +203,7 @@ void RecordCursor::readRest()
 
 void RecordCursor::MoveFirst()
 {
+    settle();
     m_lastPending = false;
     // Every row read so far deleted: there may be rows behind them.
     if (m_first > m_last)
@@ -187,6 +216,7 @@ void RecordCursor::MoveFirst()
 
 void RecordCursor::MoveLast()
 {
+    settle();
     if (m_first > m_last)
         readRest();
     if (m_first > m_last)
@@ -199,6 +229,7 @@ void RecordCursor::MoveLast()
 
 void RecordCursor::MoveNext()
 {
+    settle();
     if (m_eof)
         throw StoreError(NoCurrentRow, QStringLiteral("No current record (%1)").arg(objectName()));
     // Behind the last row is the end, whichever row is last.
@@ -230,6 +261,7 @@ void RecordCursor::skipDeleted()
 
 qint32 RecordCursor::RecordCount()
 {
+    settle();
     qint64 rows = rowCount() - m_deletedCount;
     if (!m_complete) {
         // Counted by the engine, once; the cursor's own deletes since then taken off.
@@ -325,6 +357,7 @@ int RecordCursor::columnIndex(const QString &name) const
 
 QVariant RecordCursor::Field(const QString &name)
 {
+    settle();
     requireCurrentRow();
     const int column = columnIndex(name);
     return cellValue(m_cells[size_t(m_pos) * size_t(m_columns.size()) + size_t(column)]);
@@ -332,6 +365,7 @@ QVariant RecordCursor::Field(const QString &name)
 
 QString RecordCursor::FieldText(const QString &name)
 {
+    settle();
     requireCurrentRow();
     const int column = columnIndex(name);
     const Cell &cell = m_cells[size_t(m_pos) * size_t(m_columns.size()) + size_t(column)];
@@ -362,7 +396,7 @@ void RecordCursor::SetField(const QString &name, const QVariant &value)
 
 void RecordCursor::AddNew()
 {
-    if (!m_refreshed)
+    if (!m_refreshed || m_readOnUse)
         Refresh();
     m_mode = EditMode::Adding;
     m_buffer.clear();
@@ -370,6 +404,7 @@ void RecordCursor::AddNew()
 
 void RecordCursor::Edit()
 {
+    settle();
     requireCurrentRow();
     m_mode = EditMode::Editing;
     m_buffer.clear();
@@ -399,7 +434,8 @@ void RecordCursor::Update()
         QVector<QVariant> was;
         for (qsizetype c = 0; c < m_columns.size(); ++c)
             was << storedValue(m_cells[first + size_t(c)]);
-        if (!conn.update(m_query.table, m_rowids[size_t(m_pos)], columns, values, m_columns, was))
+        if (!conn.update(m_query.table, m_rowids[size_t(m_pos)], m_versions[size_t(m_pos)], columns, values, m_columns,
+                         was))
             throw StoreError(RowChanged,
                              QStringLiteral("The record was changed or deleted by another user since it was read (%1)")
                                  .arg(objectName()),
@@ -413,6 +449,7 @@ void RecordCursor::Update()
 
 void RecordCursor::Delete()
 {
+    settle();
     requireCurrentRow();
     if (!connection().remove(m_query.table, m_rowids[size_t(m_pos)]))
         throw StoreError(RowVanished, QStringLiteral("The record was deleted by another user (%1)").arg(objectName()),

@@ -42,9 +42,12 @@ public:
     QString RecordSource() const { return m_recordSource; }
 
     void Refresh();
-    bool BOF() const { return m_bof; }
+    // As a screen loads: the record source is read when the cursor is first used,
+    // not before, so that a screen reads nothing its user does not ask for.
+    void RefreshOnFirstUse();
+    bool BOF();
     // EOF itself is the C library's end-of-file macro, so the name carries a mark.
-    bool EOF_() const { return m_eof; }
+    bool EOF_();
     void MoveFirst();
     void MoveLast();
     void MoveNext();
@@ -86,6 +89,8 @@ private:
     // behind each one.
     qsizetype rowCount() const { return qsizetype(m_rowids.size()); }
     void skipDeleted();
+    // Reads the record source if a first use was awaited.
+    void settle();
     // Reads the rows behind the ones read so far, when there may be any.
     void readRest();
     QVariant cellValue(const Cell &cell) const;
@@ -101,7 +106,8 @@ private:
     Query m_query;
     QStringList m_columns;
     std::vector<qint64> m_rowids;
-    std::vector<Cell> m_cells; // row-major, m_columns.size() cells a row
+    std::vector<qint64> m_versions; // one a row, as the engine gave it
+    std::vector<Cell> m_cells;      // row-major, m_columns.size() cells a row
     std::string m_texts;
     std::vector<bool> m_deleted; // one mark a row
     qsizetype m_deletedCount = 0;
@@ -113,6 +119,7 @@ private:
     bool m_eof = true;
     bool m_currentDeleted = false;
     bool m_refreshed = false;
+    bool m_readOnUse = false;   // read at the first use
     bool m_complete = true;     // every row of the result is read
     bool m_lastPending = false; // on the last row, not read yet
     qint64 m_counted = -1;      // the engine's count of a result not read whole

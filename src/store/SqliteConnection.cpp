@@ -235,7 +235,7 @@ void SqliteConnection::select(const Query &query, RowSink &sink)
         columns << QString::fromUtf8(sqlite3_column_name(s, c));
     sink.columns(columns);
     while (stmt.step()) {
-        sink.row(sqlite3_column_int64(s, 0));
+        sink.row(sqlite3_column_int64(s, 0), 0);
         for (int c = 1; c < columnCount; ++c) {
             switch (sqlite3_column_type(s, c)) {
             case SQLITE_INTEGER: sink.integer(sqlite3_column_int64(s, c)); break;
@@ -269,10 +269,11 @@ void SqliteConnection::insert(const QString &table, const QStringList &columns, 
     stmt.step();
 }
 
-bool SqliteConnection::update(const QString &table, qint64 rowid, const QStringList &columns,
+bool SqliteConnection::update(const QString &table, qint64 rowid, qint64, const QStringList &columns,
                               const QVector<QVariant> &values, const QStringList &allColumns,
                               const QVector<QVariant> &was)
 {
+    // The file keeps no version of a row: it is compared field by field.
     QStringList sets, unchanged;
     for (const QString &column : columns)
         sets << quoted(column) + QStringLiteral("=?");
@@ -299,6 +300,19 @@ bool SqliteConnection::remove(const QString &table, qint64 rowid)
     beforeWrite();
     stmt.step();
     return sqlite3_changes(m_db) == 1;
+}
+
+void SqliteConnection::countFailure(const QString &what)
+{
+    // A file made before the counts were kept gains their table with the first one.
+    Transaction unit(*this);
+    exec("CREATE TABLE IF NOT EXISTS pollaris_counts (what TEXT PRIMARY KEY, count INTEGER NOT NULL)");
+    Statement stmt(*this, QStringLiteral("INSERT INTO pollaris_counts (what, count) VALUES (?, 1) "
+                                         "ON CONFLICT (what) DO UPDATE SET count = count + 1"));
+    stmt.bind(1, what);
+    beforeWrite();
+    stmt.step();
+    unit.Commit();
 }
 
 void SqliteConnection::begin()

@@ -30,8 +30,9 @@ public:
     void select(const Query &query, RowSink &sink) override;
     qint64 count(const Query &query) override;
     void insert(const QString &table, const QStringList &columns, const QVector<QVariant> &values) override;
-    bool update(const QString &table, qint64 rowid, const QStringList &columns, const QVector<QVariant> &values,
-                const QStringList &allColumns, const QVector<QVariant> &was) override;
+    bool update(const QString &table, qint64 rowid, qint64 version, const QStringList &columns,
+                const QVector<QVariant> &values, const QStringList &allColumns, const QVector<QVariant> &was) override;
+    void countFailure(const QString &what) override;
     bool remove(const QString &table, qint64 rowid) override;
     void begin() override;
     void commit() override;

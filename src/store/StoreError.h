@@ -20,6 +20,8 @@ public:
                   // nothing of that unit was written, and it may be run again
         Busy,     // another station held the election for the whole of the wait;
                   // nothing was written
+        Refused,  // the server does not let this station's account do it (a polling
+                  // station's role reads no administrators); nothing was written
     };
     StoreError(int number, const QString &text, Outcome outcome = Outcome::Failure)
         : std::runtime_error(text.toStdString()), m_number(number), m_text(text), m_outcome(outcome)

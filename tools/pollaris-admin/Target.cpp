@@ -23,7 +23,7 @@ struct Rows final : store::RowSink {
     QStringList names;
     QVector<QVector<QVariant>> rows;
     void columns(const QStringList &n) override { names = n; }
-    void row(qint64) override { rows.push_back({}); }
+    void row(qint64, qint64) override { rows.push_back({}); }
     void integer(qint64 value) override { rows.back() << value; }
     void real(double value) override { rows.back() << value; }
     void text(const char *utf8, int bytes) override { rows.back() << QString::fromUtf8(utf8, bytes); }
@@ -40,6 +40,17 @@ QCommandLineOption serverOption()
                                              "service=NAME. Passwords go in ~/.pgpass or a service file."),
                               QStringLiteral("CONNINFO"));
 }
+
+QCommandLineOption stationRoleOption()
+{
+    return QCommandLineOption(QStringLiteral("station-role"),
+                              QStringLiteral("On a server, the role of the polling stations, made if missing: it may "
+                                             "take votes and nothing else (default: %1).")
+                                  .arg(QString::fromLatin1(store::kDefaultStationRole)),
+                              QStringLiteral("ROLE"), QString::fromLatin1(store::kDefaultStationRole));
+}
+
+QString stationRole(const QCommandLineParser &parser) { return parser.value(QStringLiteral("station-role")); }
 
 QString of(const QCommandLineParser &parser, const QString &file)
 {
@@ -68,7 +79,7 @@ QString describe(const QString &target)
     return isServer(target) ? QStringLiteral("the election on the server \"%1\"").arg(target) : target;
 }
 
-int copyElection(const QString &me, const QString &from, const QString &to)
+int copyElection(const QString &me, const QString &from, const QString &to, const QString &stationRole)
 {
     for (const QString &target : {from, to})
         if (const QString why = refusal(target); !why.isEmpty()) {
@@ -95,7 +106,7 @@ int copyElection(const QString &me, const QString &from, const QString &to)
                 store::Transaction snapshot(*source);
                 if (!isServer(into))
                     QFile::remove(into); // the file is made afresh by the engine
-                target = store::beginNewElection(into);
+                target = store::beginNewElection(into, stationRole);
                 for (const char *table : kTables) {
                     Rows rows;
                     source->select(store::Query{QString::fromLatin1(table), {}, {}, {}}, rows);

@@ -13,6 +13,11 @@ namespace Target {
 // The --server option, for every command that reads or writes an election.
 QCommandLineOption serverOption();
 
+// The --station-role option of the commands that make an election on a server,
+// and its value.
+QCommandLineOption stationRoleOption();
+QString stationRole(const QCommandLineParser &parser);
+
 // The election a command works on: the server given with --server, or else the
 // file given (made absolute), or else candpos4.mdb beside the tool.
 QString of(const QCommandLineParser &parser, const QString &file);
@@ -35,6 +40,6 @@ QString describe(const QString &target);
 // election's tables. A file is written beside its place under a passing name and
 // put in place only when whole, never over anything that is there by then.
 // Reports on the console as the command me; returns the exit status.
-int copyElection(const QString &me, const QString &from, const QString &to);
+int copyElection(const QString &me, const QString &from, const QString &to, const QString &stationRole);
 
 } // namespace Target

@@ -103,7 +103,7 @@ int runBackup(const QStringList &args)
             Console::err(QStringLiteral("%1: %2\n").arg(me, why));
             return 2;
         }
-        return Target::copyElection(me, Target::of(parser, QString()), QFileInfo(copy).absoluteFilePath());
+        return Target::copyElection(me, Target::of(parser, QString()), QFileInfo(copy).absoluteFilePath(), QString());
     }
     const QString file = positional.size() > 1 ? positional.at(1) : defaultElectionFile();
     if (!QFileInfo(file).isFile()) {

@@ -17,6 +17,7 @@ int runCopy(const QStringList &args)
                        "(postgresql://host/election, service=NAME). TO must hold no election: a file\n"
                        "that does not exist yet, or a database without the election's tables."));
     parser.addHelpOption();
+    parser.addOption(Target::stationRoleOption());
     parser.addPositionalArgument(QStringLiteral("FROM"), QStringLiteral("The election to copy."));
     parser.addPositionalArgument(QStringLiteral("TO"), QStringLiteral("Where the copy goes."));
     if (const std::optional<int> done = parseCommandLine(parser, args, QStringLiteral("copy")))
@@ -27,7 +28,7 @@ int runCopy(const QStringList &args)
         return 2;
     }
     const auto place = [](const QString &t) { return Target::isServer(t) ? t : QFileInfo(t).absoluteFilePath(); };
-    return Target::copyElection(me, place(positional.at(0)), place(positional.at(1)));
+    return Target::copyElection(me, place(positional.at(0)), place(positional.at(1)), Target::stationRole(parser));
 }
 
 } // namespace Commands

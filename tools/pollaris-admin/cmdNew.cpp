@@ -41,7 +41,8 @@ int runNew(const QStringList &args)
                        "(needs --admin)."));
     QCommandLineOption demoOption(QStringLiteral("demo"),
                                   QStringLiteral("Fill a small sample election: positions, candidates and voters."));
-    parser.addOptions({adminOption, passwordOption, passwordStdinOption, demoOption, Target::serverOption()});
+    parser.addOptions({adminOption, passwordOption, passwordStdinOption, demoOption, Target::serverOption(),
+                       Target::stationRoleOption()});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The file to create (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
@@ -127,7 +128,7 @@ int runNew(const QStringList &args)
     QString failure;
     if (Target::isServer(file)) {
         try {
-            store::createElection(file, admin, password, parser.isSet(demoOption));
+            store::createElection(file, admin, password, parser.isSet(demoOption), Target::stationRole(parser));
         } catch (const store::StoreError &e) {
             failure =
                 QStringLiteral("cannot create %1: %2 (error %3)").arg(Target::describe(file), e.text()).arg(e.number());
