@@ -64,7 +64,7 @@ public:
         return onServer() ? QStringList{"--server", programServer()} : QStringList();
     }
     // The arguments that name this election to pollaris-admin.
-    QStringList toolArguments() const { return onServer() ? programArguments() : QStringList{file()}; }
+    QStringList toolArguments() const { return onServer() ? QStringList{"--server", m_server} : QStringList{file()}; }
 
     // Runs SQL straight on the election, independent of the program's own store.
     // On the server a flag reads as 0 or 1, as in the file, and the hidden row

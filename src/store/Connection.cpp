@@ -24,6 +24,7 @@ QHash<QString, std::weak_ptr<Connection>> &registry()
 int g_writesUntilFault = 0;
 #endif
 std::function<void(const QString &)> g_observer;
+std::function<void(const QString &, const QVector<QVariant> &)> g_valuesObserver;
 int g_lockWaitMs = 8000;
 std::function<void(bool, const QString &)> g_serverWaiter;
 
@@ -152,6 +153,17 @@ void Connection::observe(const QString &sql)
 {
     if (g_observer)
         g_observer(sql);
+}
+
+void Connection::setSentValuesObserver(std::function<void(const QString &, const QVector<QVariant> &)> observer)
+{
+    g_valuesObserver = std::move(observer);
+}
+
+void Connection::observeSent(const QString &sql, const QVector<QVariant> &values)
+{
+    if (g_valuesObserver)
+        g_valuesObserver(sql, values);
 }
 
 Transaction::Transaction(Connection &conn) : m_conn(conn) { m_conn.begin(); }

@@ -131,6 +131,11 @@ public:
     static void setStatementObserver(std::function<void(const QString &)> observer);
     // Called by the engines with each statement text they are about to run.
     static void observe(const QString &sql);
+    // Test seam: sees each statement sent to a server with the values bound to it,
+    // as a server that logged its statements would keep them.
+    static void setSentValuesObserver(std::function<void(const QString &, const QVector<QVariant> &)> observer);
+    // Called by the server engine with each statement it sends and its values.
+    static void observeSent(const QString &sql, const QVector<QVariant> &values);
 
 protected:
     explicit Connection(const QString &target) : m_target(target) {}

@@ -93,7 +93,8 @@ CREATE TABLE IF NOT EXISTS pollaris_ballots (
 );
 CREATE TABLE IF NOT EXISTS pollaris_counts (
     what  text PRIMARY KEY,
-    count bigint NOT NULL
+    count bigint NOT NULL,
+    rowid bigint GENERATED ALWAYS AS IDENTITY
 );
 CREATE OR REPLACE FUNCTION pollaris_lock() RETURNS void LANGUAGE plpgsql SECURITY DEFINER AS $$
 BEGIN
@@ -499,6 +500,7 @@ PgResult PgConnection::run(const QString &sql, const QVector<QVariant> &values)
     std::vector<const char *> params;
     bind(values, texts, params);
     observe(sql);
+    observeSent(sql, values);
     const QByteArray text = sql.toUtf8();
     if (PQsendQueryParams(c, text.constData(), int(values.size()), nullptr, params.data(), nullptr, nullptr, 0) != 1)
         fail(nullptr);
@@ -914,6 +916,7 @@ std::vector<PgResult> PgConnection::pipeline(const std::vector<Statement> &state
         if (!sent)
             break;
         observe(statement.sql);
+        observeSent(statement.sql, statement.values);
         std::vector<QByteArray> texts;
         std::vector<const char *> params;
         bind(statement.values, texts, params);

@@ -89,6 +89,24 @@ ElectionSnapshot ElectionSnapshot::read(const QString &file, bool withHash)
     QFile bytes(file);
     if (withHash && !bytes.open(QIODevice::ReadOnly))
         throw std::runtime_error(QStringLiteral("cannot read %1: %2").arg(file, bytes.errorString()).toStdString());
+    // The counts of failed log-ins, kept apart from the ballot: an election made
+    // before they were kept has no table of them until a log-in fails.
+    store::RecordCursor dcCounts(QStringLiteral("dcCounts"), QStringLiteral("pollaris_counts"), &owner);
+    dcCounts.setDatabaseName(file);
+    try {
+        for (dcCounts.Refresh(); !dcCounts.EOF_(); dcCounts.MoveNext()) {
+            const QString what = dcCounts.FieldText(QStringLiteral("what"));
+            const qint64 n = dcCounts.Field(QStringLiteral("count")).toLongLong();
+            if (what == QLatin1String("administrator log-ins failed"))
+                snap.failedAdminLogIns = n;
+            else if (what == QLatin1String("voter log-ins failed"))
+                snap.failedVoterLogIns = n;
+        }
+    } catch (const store::StoreError &e) {
+        if (!e.text().contains(QLatin1String("no such table")) && !e.text().startsWith(QLatin1String("42P01")))
+            throw;
+    }
+
     // Every read below sees the file as it is now; no vote is written meanwhile.
     store::Transaction snapshot(dcPos.connection());
 

@@ -34,6 +34,10 @@ struct ElectionSnapshot {
     QByteArray sha256;     // of the file as it was counted; empty unless asked for
     qint64 accounts = 0;   // voter accounts registered
     qint64 loggedIn = 0;   // accounts that have logged in to vote
+    // Log-ins the stations refused for a wrong user name or password, as the
+    // election counted them (never what was typed); none in an election made
+    // before they were counted.
+    qint64 failedAdminLogIns = 0, failedVoterLogIns = 0;
     QVector<PositionCount> positions;
 
     // No account has logged in yet and every tally is 0: the ballot box is empty.

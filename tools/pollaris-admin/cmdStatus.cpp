@@ -40,6 +40,9 @@ QString statusBlock(const ElectionSnapshot &e)
     text += QStringLiteral("Not yet logged in:    %1%2\n")
                 .arg(count(e.accounts - e.loggedIn), width)
                 .arg(percent(e.accounts - e.loggedIn, e.accounts));
+    text += QStringLiteral("Failed log-ins:       %1 administrator, %2 voter\n")
+                .arg(count(e.failedAdminLogIns))
+                .arg(count(e.failedVoterLogIns));
     text += QStringLiteral("\nVotes cast so far, by position:\n");
     if (e.positions.isEmpty())
         text += QStringLiteral("  (no positions on the ballot)\n");
