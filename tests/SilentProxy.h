@@ -9,6 +9,7 @@
 // runs in a thread of its own, so that it forwards whatever the test is busy with.
 // Its sockets are closed on exec, so that the stations the test starts hold none.
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstddef>
@@ -94,6 +95,12 @@ public:
         wake();
         return closed;
     }
+    // The first bytes that passed, both ways, as a capture of the network would hold them.
+    std::string heard()
+    {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        return m_heard;
+    }
     // Connections taken from stations so far.
     int accepted()
     {
@@ -123,11 +130,13 @@ private:
         [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &byte, 1);
     }
     // Reads what one side has for the other; false once that side has closed or failed.
-    static bool gather(int from, std::string &into)
+    bool gather(int from, std::string &into)
     {
         char buffer[65536];
         for (;;) {
             const ssize_t n = ::read(from, buffer, sizeof buffer);
+            if (n > 0 && m_heard.size() < kHeardBytes)
+                m_heard.append(buffer, std::min(size_t(n), kHeardBytes - m_heard.size()));
             if (n > 0)
                 into.append(buffer, size_t(n));
             else if (n < 0 && errno == EINTR)
@@ -264,5 +273,7 @@ private:
     unsigned m_generation = 0; // counts changes to m_links
     bool m_silent = false, m_stop = false;
     std::string m_marker; // falls silent once it has passed
+    static constexpr size_t kHeardBytes = 16 << 20;
+    std::string m_heard; // the first bytes that passed
     int m_accepted = 0;
 };

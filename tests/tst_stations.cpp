@@ -192,7 +192,9 @@ private slots:
             QSKIP(qPrintable(m_cluster->failure));
         }
         ServerSwap swap(restarts || fault == Fault::Silent ? m_cluster->conninfo : QString());
-        ElectionFolder db(engine);
+        // The voters' stations hold only a polling station's rights; the administrator's
+        // station reaches the server as the administrators' role.
+        ElectionFolder db(onServer ? Engine::Station : Engine::File);
         QStringList ballot;
         for (int p = 1; p <= positions; ++p) {
             ballot << QStringLiteral("INSERT INTO Positions VALUES ('P%1','Position %1')").arg(p);
@@ -243,10 +245,10 @@ private slots:
             relay = std::make_unique<SilentProxy>(m_cluster->port);
             QVERIFY(relay->port() != 0);
             const QString database = QRegularExpression("(?:^|\\s)dbname=(\\S+)").match(db.server()).captured(1);
-            throughRelay =
-                QStringLiteral("host=127.0.0.1 port=%1 user=pollaris dbname=%2 sslmode=verify-full sslrootcert=%3")
-                    .arg(relay->port())
-                    .arg(database, m_cluster->dir + "/root.crt");
+            throughRelay = QStringLiteral("host=127.0.0.1 port=%1 user=pollaris_station dbname=%2 sslmode=verify-full "
+                                          "sslrootcert=%3")
+                               .arg(relay->port())
+                               .arg(database, m_cluster->dir + "/root.crt");
         }
         auto relayed = [&](size_t i) { return i < size_t(2 * silentPairs); };
 
@@ -265,6 +267,8 @@ private slots:
             if (relayed(i)) {
                 s.run->p.setArguments({"--server", throughRelay});
                 env.insert("PGPASSFILE", m_cluster->passfile);
+            } else if (i == admin && onServer) {
+                s.run->p.setArguments({"--server", db.server()});
             }
             s.run->p.setProcessEnvironment(env);
             QObject::connect(&s.run->p, &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
@@ -604,7 +608,17 @@ private slots:
             QCOMPARE(restartFailures, 0);
             break;
         case Fault::Frozen: QCOMPARE(frozen, frozenStations); break;
-        case Fault::Silent: QVERIFY(silences[0].cut > 0 && silences[1].cut > 0); break;
+        case Fault::Silent: {
+            QVERIFY(silences[0].cut > 0 && silences[1].cut > 0);
+            // What the network carried is TLS from each connection's first bytes (the
+            // request for it), and holds no text of the ballot, the register or a statement.
+            const std::string heard = relay->heard();
+            QVERIFY(heard.size() > 100000);
+            QVERIFY(heard.compare(0, 8, std::string("\0\0\0\x08\x04\xd2\x16\x2f", 8)) == 0);
+            for (const char *clear : {"Position 1", "Name 1 1", "Voter 1", "pollaris_", "SELECT ", "Users"})
+                QVERIFY2(heard.find(clear) == std::string::npos, clear);
+            break;
+        }
         }
         // A wait for the election ends in a refusal at 8 s, so the wait until saved tells too.
         if (onServer && qEnvironmentVariableIntValue("POLLARIS_ASSERT_STALL") == 1)
