@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <memory>
@@ -221,6 +222,45 @@ private slots:
         logIn<frmVoterLogIn>(Shell::Get<frmMain>().lblLogUser, "2026001", "vote1");
         QCOMPARE(shownBoxes(), QStringList{kOnce});
         QCOMPARE(db->rows("SELECT HasVoted FROM Users WHERE Username = '2026001'"), QStringList{"1"});
+    }
+
+    // As the README sets a server up: the election's owner is a role that may make roles and
+    // nothing more; the stations' role it makes may take votes only. A stations' role that
+    // could do more (the owner itself, a superuser) is refused, and nothing is made.
+    void anOwnerThatIsNoSuperuserMakesTheStationsRole()
+    {
+        if (db->asStation())
+            QSKIP("made by the administrators' role");
+        const QString tag = QStringLiteral("%1_%2")
+                                .arg(QCoreApplication::applicationPid())
+                                .arg(QRandomGenerator::global()->bounded(1000000));
+        const QString owner = "school_admin_" + tag, station = "school_station_" + tag, election = "election_" + tag;
+        db->exec(QStringLiteral("CREATE ROLE %1 LOGIN CREATEROLE").arg(owner));
+        db->exec(QStringLiteral("CREATE DATABASE %1 OWNER %2").arg(election, owner));
+        const QString asOwner = withOptions(db->server(), {{"user", owner}, {"dbname", election}});
+        const auto tool = [&](const QString &role) {
+            return admin(
+                {"new", "--admin", "boss", "--password-stdin", "--demo", "--station-role", role, "--server", asOwner},
+                "pw\n");
+        };
+        for (const QString &tooMuch : {owner, QStringLiteral("pollaris")}) {
+            const Run r = tool(tooMuch);
+            QVERIFY2(refused(r, "would hold more than a station's rights"), qPrintable(r.err));
+        }
+        const Run made = tool(station);
+        QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+        const QString asStation = withOptions(asOwner, {{"user", station}});
+        const Run ballot =
+            runProgram(psqlProgram(), {"-X", "-At", "-d", asStation, "-c", "SELECT count(*) FROM Positions"});
+        const Run users = runProgram(psqlProgram(), {"-X", "-d", asStation, "-c", "SELECT * FROM Users"});
+        const Run status = admin({"status", "--server", asOwner});
+        for (const QString &sql :
+             {QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(election),
+              QStringLiteral("DROP ROLE IF EXISTS %1").arg(station), QStringLiteral("DROP ROLE %1").arg(owner)})
+            db->exec(sql);
+        QCOMPARE(ballot.out.trimmed(), QStringLiteral("3"));
+        QVERIFY2(users.exitCode != 0 && users.err.contains("permission denied for table users"), qPrintable(users.err));
+        QVERIFY2(status.exitCode == 0 && status.out.contains("Accounts registered:  5"), qPrintable(status.err));
     }
 };
 
