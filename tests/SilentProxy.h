@@ -67,12 +67,13 @@ public:
         ++m_generation;
         wake();
     }
-    // Falls silent as soon as what a station sends holds the marker (a statement's text),
-    // once that has passed to the server: the server acts on it, the station hears nothing.
-    void silenceAfter(const std::string &marker)
+    // Falls silent as soon as the next bytes a station sends have passed to the server:
+    // the server acts on them, the station hears nothing. (What they hold cannot be told:
+    // the stations talk TLS.)
+    void silenceAfterNextFromStation()
     {
         std::lock_guard<std::mutex> hold(m_mutex);
-        m_marker = marker;
+        m_armed = true;
     }
     bool isSilent()
     {
@@ -91,7 +92,7 @@ public:
         m_links.clear();
         ++m_generation;
         m_silent = false;
-        m_marker.clear();
+        m_armed = false;
         wake();
         return closed;
     }
@@ -206,9 +207,10 @@ private:
                 }
                 if (link.ended)
                     continue;
+                const size_t pending = link.toServer.size();
                 if (fromStation & (POLLIN | POLLHUP | POLLERR))
                     link.ended |= !gather(link.station, link.toServer);
-                const bool marked = !m_marker.empty() && link.toServer.find(m_marker) != std::string::npos;
+                const bool marked = m_armed && link.toServer.size() > pending;
                 if (!link.connecting && (fromServer & (POLLIN | POLLHUP | POLLERR)))
                     link.ended |= !gather(link.upstream, link.toStation);
                 if (!link.connecting)
@@ -216,7 +218,7 @@ private:
                 link.ended |= !deliver(link.station, link.toStation);
                 if (marked && !link.connecting) {
                     m_silent = true;
-                    m_marker.clear();
+                    m_armed = false;
                     ++m_generation;
                 }
             }
@@ -272,7 +274,7 @@ private:
     std::vector<Link> m_links;
     unsigned m_generation = 0; // counts changes to m_links
     bool m_silent = false, m_stop = false;
-    std::string m_marker; // falls silent once it has passed
+    bool m_armed = false; // falls silent once a station's next bytes have passed
     static constexpr size_t kHeardBytes = 16 << 20;
     std::string m_heard; // the first bytes that passed
     int m_accepted = 0;

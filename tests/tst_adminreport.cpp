@@ -74,14 +74,22 @@ private slots:
                 "INSERT INTO CandVote VALUES ('C', 12), ('B', 40), ('A', 12), ('F', 5), ('E', 30), ('D', 30),"
                 " ('I', 0), ('H', 3), ('G', 7);")
                 .arg(QLatin1String(kLongName)));
-        // The status: turnout and each position's total, aligned; no candidate and no voter named.
+        // Failed log-ins as the stations counted them.
+        if (!db->onServer())
+            db->exec("CREATE TABLE pollaris_counts (what TEXT PRIMARY KEY, count INTEGER NOT NULL)");
+        db->exec("INSERT INTO pollaris_counts (what, count) VALUES ('administrator log-ins failed', 3),"
+                 " ('voter log-ins failed', 1234)");
+        // The status: turnout, failed log-ins and each position's total, aligned; no candidate
+        // and no voter named.
         const Run once = admin(QStringList{"status"} + db->toolArguments());
         QCOMPARE(once.exitCode, 0);
-        QCOMPARE(once.out.split('\n').mid(2),
-                 QStringList({"", "Accounts registered:  100,000", "Logged in to vote:     61,234 (61.2%)",
-                              "Not yet logged in:     38,766 (38.8%)", "", "Votes cast so far, by position:",
-                              "  PRES         64  President", "  VP           65  Vice President",
-                              "  TRS           0  Treasurer", "  CLUB         10  Club 王 🎉 représentant", ""}));
+        QCOMPARE(
+            once.out.split('\n').mid(2),
+            QStringList({"", "Accounts registered:  100,000", "Logged in to vote:     61,234 (61.2%)",
+                         "Not yet logged in:     38,766 (38.8%)", "Failed log-ins:       3 administrator, 1,234 voter",
+                         "", "Votes cast so far, by position:", "  PRES         64  President",
+                         "  VP           65  Vice President", "  TRS           0  Treasurer",
+                         "  CLUB         10  Club 王 🎉 représentant", ""}));
 
         // Watching: a new block after each pause, with what changed in between.
         QProcess watch;
