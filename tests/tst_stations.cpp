@@ -614,6 +614,7 @@ private slots:
             // What the network carried is TLS from each connection's first bytes (the
             // request for it), and holds no text of the ballot, the register or a statement.
             const std::string heard = relay->heard();
+            qInfo("the relay carried %zu bytes of %d connections", heard.size(), relay->accepted());
             QVERIFY(heard.size() > 10000);
             QVERIFY(heard.compare(0, 8, std::string("\0\0\0\x08\x04\xd2\x16\x2f", 8)) == 0);
             for (const char *clear : {"Position 1", "Name 1 1", "Voter 1", "pollaris_", "SELECT ", "Users"})
