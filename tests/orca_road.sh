@@ -21,8 +21,8 @@ xvfb=""
 session=""
 # Also when the test is stopped. The session runs in a process group of its own,
 # which holds the driver, Orca, the program, both buses and the accessibility
-# registry, even those that outlive the session's end. Orca is asked first and
-# gets a moment to say goodbye; whatever is left then is killed.
+# registry, even those that outlive the session's end. All are asked to end and
+# get three seconds (Orca says goodbye); whatever is left then is killed.
 cleanup() {
     set +e
     if [ -n "$session" ]; then

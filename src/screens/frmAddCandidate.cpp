@@ -39,8 +39,7 @@ frmAddCandidate::frmAddCandidate() : Screen(QStringLiteral("Add New Candidate"),
     Look::place(lblPosition, 240, 2700, 1320, 285);
     cmbbxPosition = Look::choice(this, QStringLiteral("cmbbxPosition"));
     Look::place(cmbbxPosition, 1680, 2670, 2760, 345);
-    lstPosID = Look::list(this, QStringLiteral("lstPosID"));
-    lstPosID->hide();
+    lstPosID = Look::codeList(this, QStringLiteral("lstPosID"));
 
     cmdOK = Look::button(this, QStringLiteral("cmdOK"), QStringLiteral("&OK"));
     Look::place(cmdOK, 600, 3540, 1335, 435);

@@ -32,8 +32,7 @@ frmEditCand::frmEditCand() : Screen(QStringLiteral("Edit Candidate Details"), 46
     Look::place(lblPosition, 240, 2220, 1320, 285);
     cmbbxPosition = Look::choice(this, QStringLiteral("cmbbxPosition"));
     Look::place(cmbbxPosition, 1680, 2190, 2760, 345);
-    lstPosID = Look::list(this, QStringLiteral("lstPosID"));
-    lstPosID->hide();
+    lstPosID = Look::codeList(this, QStringLiteral("lstPosID"));
 
     cmdOK = Look::button(this, QStringLiteral("cmdOK"), QStringLiteral("&OK"));
     Look::place(cmdOK, 600, 3540, 1335, 435);

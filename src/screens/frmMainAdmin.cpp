@@ -47,8 +47,7 @@ frmMainAdmin::frmMainAdmin() : Screen(QStringLiteral("Administrator's Panel - Ca
     Look::place(lblListofCand, 4920, 840, 3000, 285);
     lstCandidate = Look::list(this, QStringLiteral("lstCandidate"));
     Look::place(lstCandidate, 4920, 1155, 3720, 4380);
-    lstCandID = Look::list(this, QStringLiteral("lstCandID"));
-    lstCandID->hide();
+    lstCandID = Look::codeList(this, QStringLiteral("lstCandID"));
 
     cmdAddPos = Look::button(this, QStringLiteral("cmdAddPos"), QStringLiteral("Add Position"));
     Look::place(cmdAddPos, 240, 1845, 1935, 450);

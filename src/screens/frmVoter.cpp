@@ -1,6 +1,7 @@
 #include "frmVoter.h"
 
 #include "frmMain.h"
+#include "shell/Accessibility.h"
 #include "shell/Look.h"
 #include "shell/MessageBox.h"
 #include "shell/ParallelList.h"
@@ -67,10 +68,8 @@ frmVoter::frmVoter() : Screen(QStringLiteral("Pollaris"), 8820, 7335)
     cmdDone = Look::button(this, QStringLiteral("cmdDone"), QStringLiteral("Done"));
     Look::place(cmdDone, 6960, 6585, 1620, 495);
 
-    lstPosID = Look::list(this, QStringLiteral("lstPosID"));
-    lstPosID->hide();
-    lstCandID = Look::list(this, QStringLiteral("lstCandID"));
-    lstCandID->hide();
+    lstPosID = Look::codeList(this, QStringLiteral("lstPosID"));
+    lstCandID = Look::codeList(this, QStringLiteral("lstCandID"));
 
     Look::caption(lblPosition, cmbbxPosition);
     Look::caption(lblListofCand, lstCandidate);
@@ -224,10 +223,12 @@ void frmVoter::cmdVote_Click()
         return;
     }
 
+    const QString votedFor = lstCandidate->currentItem()->text();
     lstCandidate->clear();
     lstCandID->clear();
 
     const int chosen = cmbbxPosition->currentIndex();
+    const QString votedAs = cmbbxPosition->itemText(chosen);
     {
         // Removing the chosen entry would choose a neighbour by itself.
         const QSignalBlocker blocker(cmbbxPosition);
@@ -241,6 +242,15 @@ void frmVoter::cmdVote_Click()
     lblCandName->setText(QString());
     lblCandStudID->setText(QString());
     lblCandPosition->setText(QString());
+
+    // A voter who cannot see the screen hears what was done and what is left.
+    QStringList left;
+    for (int i = 0; i < cmbbxPosition->count(); ++i)
+        left << cmbbxPosition->itemText(i);
+    Accessibility::Announce(QStringLiteral("Your vote for %1 as %2 was added. ").arg(votedFor, votedAs) +
+                            (left.isEmpty()
+                                 ? QStringLiteral("You have voted in every position: press Done.")
+                                 : QStringLiteral("Still to vote on: %1.").arg(left.join(QStringLiteral(", ")))));
 }
 
 // True when the candidate itself is no longer in the election (deleted at

@@ -54,6 +54,16 @@ public:
     using QListWidget::QListWidget;
 
 protected:
+    // Only the list that has the keyboard focus tells a screen reader of its current
+    // entry as of the focus; one that follows another control's choice does not
+    // take the focus from that control.
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override
+    {
+        if (hasFocus())
+            QListWidget::currentChanged(current, previous);
+        else
+            QAbstractItemView::currentChanged(current, previous);
+    }
     void focusInEvent(QFocusEvent *event) override
     {
         if (currentIndex().isValid()) {
@@ -74,6 +84,25 @@ protected:
         if (flags & QItemSelectionModel::Deselect)
             flags = QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
         return flags;
+    }
+};
+
+// A list of codes kept hidden beside a shown list, its entries parallel to the
+// shown one's. Nobody sees it, so it tells a screen reader nothing either: its
+// current entry and its selection, which follow the shown list's, are not
+// announced (a list view announces both as they change, hidden or not).
+class CodeList final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override
+    {
+        QAbstractItemView::currentChanged(current, previous);
+    }
+    void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override
+    {
+        QAbstractItemView::selectionChanged(selected, deselected);
     }
 };
 
@@ -270,6 +299,8 @@ QComboBox *choice(QWidget *parent, const QString &name)
     auto *c = new QComboBox(parent);
     c->setObjectName(name);
     c->setEditable(false);
+    // The entry chosen with the keyboard is said, as a sighted user sees it shown.
+    QObject::connect(c, &QComboBox::currentIndexChanged, c, [c] { Accessibility::ChoiceChanged(c); });
     return c;
 }
 
@@ -279,6 +310,16 @@ QListWidget *list(QWidget *parent, const QString &name)
     l->setObjectName(name);
     l->setSelectionMode(QAbstractItemView::SingleSelection);
     l->setUniformItemSizes(true);
+    return l;
+}
+
+QListWidget *codeList(QWidget *parent, const QString &name)
+{
+    auto *l = new CodeList(parent);
+    l->setObjectName(name);
+    l->setSelectionMode(QAbstractItemView::SingleSelection);
+    l->setUniformItemSizes(true);
+    l->hide();
     return l;
 }
 

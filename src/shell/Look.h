@@ -44,6 +44,8 @@ void showWhole(QLineEdit *field, const QString &text, int maxLength);
 QPushButton *button(QWidget *parent, const QString &name, const QString &caption);
 QComboBox *choice(QWidget *parent, const QString &name);
 QListWidget *list(QWidget *parent, const QString &name);
+// A hidden list of the codes of a shown list's entries, silent to a screen reader.
+QListWidget *codeList(QWidget *parent, const QString &name);
 
 // Names a control after the caption label beside it, as a screen reader reads
 // it: the caption labels the control, and a field or list takes its text as

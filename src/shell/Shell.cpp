@@ -143,6 +143,8 @@ bool Handle(const std::function<void()> &handler)
     // handler that goes on after a failure inside it reports nothing more.
     if (g_endedWith)
         return false;
+    // What the action changes on the screen is said after it, as a sighted user sees it.
+    const Accessibility::ShownValues shown;
     std::optional<std::pair<int, QString>> failure;
     store::StoreError::Outcome outcome = store::StoreError::Outcome::Failure;
     bool retryable = false;
@@ -213,6 +215,8 @@ bool Handle(const std::function<void()> &handler)
     }
     if (failure && !g_endedWith)
         Fatal(failure->first, failure->second);
+    if (!failure)
+        shown.AnnounceChanges();
     return !failure;
 }
 

@@ -1,0 +1,606 @@
+"""What the screen reader Orca says on the voter's whole road and on the
+candidates' panel, read from Orca's own debug log.
+
+Run by orca_road.sh inside a private D-Bus session on a virtual display:
+    orca_road.py PROGRAM ELECTION_FILE
+Fills the election with positions and candidates of its own, starts Orca and
+then the program, drives the screens with real key presses (waiting over AT-SPI
+for each screen and each focus, and for Orca to have had its say), then prints
+all Orca said, step by step, with the event that made it speak. It fails when a
+name the voter needs is not said, when a code the voter never sees is said, or
+when things are said in the wrong order.
+"""
+import json
+import os
+import re
+import signal
+import sqlite3
+import subprocess
+import sys
+import time
+
+import pyatspi
+
+program, election = sys.argv[1], sys.argv[2]
+work = os.path.dirname(election)
+orca_log = os.path.join(work, "orca-debug.log")
+orca_prefs = os.path.join(work, "orca-prefs")
+
+# The election: codes nobody could mistake for words, so that any code Orca
+# says is found, and names that are said nowhere else.
+POSITIONS = [("PX1", "Class President"), ("PX2", "Treasurer"), ("PX3", "Auditor")]
+CANDIDATES = [
+    ("CX1", "Ada Lovelace", "2024-1815", "PX1"),
+    ("CX2", "Grace Hopper", "2024-1906", "PX1"),
+    ("CX3", "Alan Turing", "2024-1912", "PX2"),
+    ("CX4", "Katherine Johnson", "2024-1918", "PX2"),
+    ("CX5", "Edsger Dijkstra", "2024-1930", "PX3"),
+    ("CX6", "Barbara Liskov", "2024-1939", "PX3"),
+]
+VOTER = ("Test Voter", "v7001", "pw7001")
+ADMIN = ("admin", "admin")
+POSITION_NAME = dict(POSITIONS)
+CANDIDATE = {name: (code, student, POSITION_NAME[pos]) for code, name, student, pos in CANDIDATES}
+CANDIDATE_CODES = [c[0] for c in CANDIDATES]
+POSITION_CODES = [p[0] for p in POSITIONS]
+
+# What the voter is to hear right after pressing Vote. Only the names are asked
+# for so far: whom the vote went to, for which position, and every position still
+# to vote on. Once the program's own wording is settled, write it here; the texts
+# must be heard in this order, within what Orca says after Vote. {candidate} and
+# {position} are the vote just cast; {left} stands for each position still open.
+AFTER_VOTE = ["{candidate}", "{position}", "{left}"]
+
+# /usr/bin/orca itself, with two changes that only concern the test: its debug
+# log is written line by line, so that the test can follow it while Orca runs,
+# and an Orca the same user runs elsewhere (their own screen reader, another
+# run of this test) is neither refused nor killed, as --replace would.
+ORCA_LAUNCHER = r'''
+import sys
+path = "/usr/bin/orca"
+scope = {"__name__": "orca_road", "__file__": path}
+exec(compile(open(path).read(), path, "exec"), scope)
+scope["open"] = lambda name, mode="r": open(name, mode, buffering=1)
+scope["otherOrcas"] = lambda: []
+sys.exit(scope["main"]())
+'''
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def wait_for(what, probe, timeout=45):
+    """Polls until probe() gives something, or fails after timeout seconds."""
+    end = time.monotonic() + timeout
+    while True:
+        try:
+            found = probe()
+        except Exception:  # an object that went away while it was read
+            found = None
+        if found:
+            return found
+        if time.monotonic() > end:
+            raise Failure("gave up waiting for " + what)
+        time.sleep(0.1)
+
+
+# ---- The election file -------------------------------------------------------
+
+def fill_election():
+    with sqlite3.connect(election) as db:
+        for table in ("Positions", "CandInfo", "CandVote", "Users"):
+            db.execute("DELETE FROM " + table)
+        db.executemany("INSERT INTO Positions (PosID, PosName) VALUES (?, ?)", POSITIONS)
+        db.executemany("INSERT INTO CandInfo (CandID, CandName, StudentNum, PosID) VALUES (?, ?, ?, ?)", CANDIDATES)
+        db.executemany("INSERT INTO CandVote (CandID, NumVotes) VALUES (?, 0)", [(c[0],) for c in CANDIDATES])
+        db.execute("INSERT INTO Users (Name, Username, Password, HasVoted) VALUES (?, ?, ?, 0)", VOTER)
+
+
+# ---- Orca --------------------------------------------------------------------
+
+class Orca:
+    """Orca with a debug log in the test's folder and settings of its own: no
+    speech synthesizer (what it would say is logged all the same, and no speech
+    server is started), no braille display, no sounds; everything else as Orca
+    comes."""
+
+    def __init__(self):
+        os.makedirs(orca_prefs, exist_ok=True)
+        settings = {"general": {"speechServerFactory": "", "enableBraille": False, "enableSound": False},
+                    "profiles": {"default": {"profile": ["Default", "default"], "pronunciations": {},
+                                             "keybindings": {}}},
+                    "pronunciations": {}, "keybindings": {}}
+        with open(os.path.join(orca_prefs, "user-settings.conf"), "w") as f:
+            json.dump(settings, f, indent=4)
+        self.output = open(os.path.join(work, "orca.out"), "w+")
+        self.process = subprocess.Popen(
+            [sys.executable, "-c", ORCA_LAUNCHER, "--user-prefs", orca_prefs, "--debug-file", orca_log],
+            stdout=self.output, stderr=subprocess.STDOUT)
+        wait_for("Orca to start", lambda: self.running() and b"ORCA: Starting ATSPI registry." in self.log())
+        self.settle()
+
+    def running(self):
+        if self.process.poll() is not None:
+            self.output.seek(0)
+            raise Failure("Orca ended with status %s:\n%s" % (self.process.returncode, self.output.read()))
+        return True
+
+    def log(self):
+        with open(orca_log, "rb") as f:
+            return f.read()
+
+    def size(self):
+        try:
+            return os.path.getsize(orca_log)
+        except OSError:
+            return 0
+
+    def settle(self, quiet=1.5, timeout=30):
+        """Waits until Orca has written nothing for a while: it has dealt with
+        every event the last key caused."""
+        end = time.monotonic() + timeout
+        last, since = self.size(), time.monotonic()
+        while time.monotonic() < end:
+            time.sleep(0.1)
+            self.running()
+            now = self.size()
+            if now != last:
+                last, since = now, time.monotonic()
+            elif time.monotonic() - since >= quiet:
+                return
+        print("(Orca was still busy after %d s; going on)" % timeout)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+SPEECH = re.compile(r"^\S+ - SPEECH OUTPUT: '(.*?)'(?: voice=\w+)? ?(?:\{.*\})?$")
+PROCESS = re.compile(r"^vvvvv PROCESS (.*) vvvvv$")
+OBJECT_EVENT = re.compile(r"^\S+ - OBJECT EVENT: (\S+) \((-?\d+), (-?\d+), (.*)\)$")
+SOURCE = re.compile(r"^\s+app\.name='.*?' name='(.*)' role='(.*)'$")
+DETAIL = re.compile(r"^\s+(states|path)=(.*)$")
+
+
+class Utterance:
+    def __init__(self, offset, text, cause):
+        self.offset, self.text, self.cause = offset, text, cause
+        self.step = None
+
+
+def utterances(log):
+    """Everything Orca said, in order, each with what made Orca say it: the key
+    or the object event it was dealing with, with the event's source (role,
+    name, place in the tree: a -1 there is an object its window does not list
+    among its children)."""
+    found, cause, source, offset = [], None, None, 0
+    for raw in log.splitlines(keepends=True):
+        line = raw.decode(errors="replace").rstrip("\n")
+        if line.startswith("^^^^^ PROCESS"):
+            cause = None
+        elif PROCESS.match(line):
+            cause, source = PROCESS.match(line).group(1), None
+        elif OBJECT_EVENT.match(line) and cause:
+            kind, detail1, detail2, data = OBJECT_EVENT.match(line).groups()
+            cause = "%s (%s, %s, %s)" % (kind, detail1, detail2, data)
+            source = {}
+        elif source is not None and cause and (SOURCE.match(line) or DETAIL.match(line)):
+            # The source's own lines come first; the event's any-data repeats them.
+            if SOURCE.match(line) and "name" not in source:
+                source["name"], source["role"] = SOURCE.match(line).groups()
+                cause += " on %s '%s'" % (source["role"], source["name"])
+            elif DETAIL.match(line) and DETAIL.match(line).group(1) not in source:
+                key, value = DETAIL.match(line).groups()
+                source[key] = value
+                if key == "states" and "showing" not in value.split():
+                    cause += " [not showing]"
+                if key == "path":
+                    cause += " at %s%s" % (value, " [not among its window's children]" if re.search(
+                        r"(?<!\d)-1(?!\d)", value) else "")
+        elif SPEECH.match(line):
+            found.append(Utterance(offset, SPEECH.match(line).group(1), cause or "(Orca's own)"))
+        offset += len(raw)
+    return found
+
+
+# ---- The program over AT-SPI -------------------------------------------------
+
+def has(acc, state):
+    return acc.getState().contains(state)
+
+
+def children(acc):
+    return [c for c in (acc.getChildAtIndex(i) for i in range(acc.childCount)) if c is not None]
+
+
+def descendants(acc):
+    for child in children(acc):
+        yield child
+        yield from descendants(child)
+
+
+def find(root, role, name=None):
+    return next((acc for acc in descendants(root) if acc.getRoleName() == role and name in (None, acc.name)), None)
+
+
+def window(app, role, name, holding=None):
+    """The showing top-level window of that role and name (holding that text)."""
+    return next((w for w in children(app) if w.getRoleName() == role and w.name == name and
+                 has(w, pyatspi.STATE_SHOWING) and (holding is None or any(
+                     acc.name == holding for acc in descendants(w)))), None)
+
+
+def focused(app):
+    """The object with the keyboard focus. A list marks its current entry as
+    focused even while the focus is elsewhere; the entry counts only while its
+    list has the focus, and then stands for the list."""
+    found = [acc for w in children(app) if has(w, pyatspi.STATE_SHOWING) for acc in descendants(w)
+             if has(acc, pyatspi.STATE_FOCUSED)]
+    entries = [acc for acc in found if acc.getRoleName() == "list item" and acc.parent in found]
+    others = [acc for acc in found if acc.getRoleName() != "list item"]
+    return (entries + others + [None])[0]
+
+
+def focus_on(app, role, name):
+    def probe():
+        acc = focused(app)
+        return acc is not None and acc.getRoleName() == role and acc.name == name
+    return probe
+
+
+def press(caption, *keys):
+    """Real key presses into the showing window of that caption."""
+    ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(caption)],
+                         capture_output=True, text=True).stdout.split()
+    check(ids, "no visible window '%s'" % caption)
+    subprocess.run(["xdotool", "windowfocus", "--sync", ids[-1]], check=True)
+    for key in keys:
+        command = ["type", "--delay", "60", key[5:]] if key.startswith("type:") else ["key", "--clearmodifiers", key]
+        subprocess.run(["xdotool", *command], check=True)
+
+
+class Road:
+    """The steps taken, each with where Orca's log stood before and after it."""
+
+    def __init__(self, app, orca):
+        self.app, self.orca, self.steps = app, orca, []
+
+    def step(self, title, caption, keys, until, what):
+        start = self.orca.size()
+        press(caption, *keys)
+        try:
+            wait_for(what, until)
+        except Failure as failure:
+            try:
+                now = focused(self.app)
+                now = "%s '%s'" % (now.getRoleName(), now.name) if now else "nothing"
+            except Exception:
+                now = "something that cannot be read"
+            raise Failure("%s: %s; the focus is on %s" % (title, failure, now))
+        self.orca.settle()
+        self.steps.append((title, start, self.orca.size()))
+
+    def focus(self, title, caption, keys, role, name):
+        self.step(title, caption, keys, focus_on(self.app, role, name), "the focus on %s '%s'" % (role, name))
+
+
+def voter_road(road):
+    app = road.app
+    road.step("main menu shown", "Pollaris", [], focus_on(app, "link", "Voter Log In"),
+              "the main menu with the focus on 'Voter Log In'")
+    road.step("Enter on 'Voter Log In'", "Pollaris", ["Return"],
+              lambda: window(app, "frame", "Voter's Login") and focused(app).name == "Cancel", "the voter log-in")
+    road.focus("Shift+Tab to the user name", "Voter's Login", ["shift+Tab"], "text", "Username")
+    road.focus("typed the user name, Shift+Tab", "Voter's Login", ["type:" + VOTER[1], "shift+Tab"],
+               "password text", "Password")
+    road.focus("typed the password, Shift+Tab", "Voter's Login", ["type:" + VOTER[2], "shift+Tab"], "push button", "OK")
+    road.step("Enter on OK", "Voter's Login", ["Return"],
+              lambda: window(app, "alert", "Pollaris", holding="Warning! Users can only login once"),
+              "the warning that users log in only once")
+    road.step("Enter on the warning", "Pollaris", ["Return"],
+              lambda: window(app, "frame", "Pollaris", holding="Welcome, " + VOTER[1]) and focused(app).name == "Done",
+              "the ballot with the focus on Done")
+    ballot = window(app, "frame", "Pollaris", holding="Welcome, " + VOTER[1])
+
+    def choose(reach, position, downs, candidate, left):
+        for title, key, role, name in reach:
+            road.focus(title, "Pollaris", [key], role, name)
+        names = list(left)
+        for n in range(downs):
+            road.focus("Down in the position choice: " + names[n], "Pollaris", ["Down"], "combo box", names[n])
+        check(names[downs - 1] == position, "the road is wrong: %s is not %s" % (names[downs - 1], position))
+        road.focus("Shift+Tab to the candidates", "Pollaris", ["shift+Tab"], "list", "List of Candidates")
+        running = [name for name, (_, _, pos) in CANDIDATE.items() if pos == position]
+        for name in running[:running.index(candidate) + 1]:
+            road.step("Down in the candidates: " + name, "Pollaris", ["Down"],
+                      lambda name=name: focus_on(app, "list item", name)() and find(
+                          ballot, "label", "Position Running for: " + position),
+                      "the focus on '%s' and its details" % name)
+        road.focus("Shift+Tab to Vote", "Pollaris", ["shift+Tab"], "push button", "Vote")
+        # The vote is cast when the voted position has left the choice.
+        road.step("Enter on Vote: %s for %s" % (candidate, position), "Pollaris", ["Return"],
+                  lambda: position not in [acc.name for acc in descendants(find(ballot, "combo box"))
+                                           if acc.getRoleName() == "menu item"],
+                  "the voted position to leave the choice")
+        return [p for p in left if p != position]
+
+    left = [name for _, name in POSITIONS]
+    left = choose([("Shift+Tab to the position choice", "shift+Tab", "combo box", "Position")],
+                  "Class President", 1, "Grace Hopper", left)
+    left = choose([("Tab to the candidates", "Tab", "list", "List of Candidates"),
+                   ("Tab to the position choice", "Tab", "combo box", "Position")],
+                  "Auditor", 2, "Edsger Dijkstra", left)
+    road.focus("Shift+Tab to Done", "Pollaris", ["shift+Tab"], "push button", "Done")
+    road.step("Enter on Done", "Pollaris", ["Return"],
+              lambda: window(app, "alert", "Your vote has been added", holding="Thank you for voting!"),
+              "the thanks")
+    road.step("Enter on the thanks", "Your vote has been added", ["Return"],
+              lambda: window(app, "frame", "Pollaris", holding="Exit") and focused(app) is not None and
+              focused(app).getRoleName() == "link", "the main menu again")
+    return [("Grace Hopper", "Class President", ["Treasurer", "Auditor"]),
+            ("Edsger Dijkstra", "Auditor", ["Treasurer"])]
+
+
+def admin_road(road):
+    app = road.app
+    if focused(app).name != "Administrator Log In":
+        road.focus("Tab to 'Administrator Log In'", "Pollaris", ["Tab"], "link", "Administrator Log In")
+    road.step("Enter on 'Administrator Log In'", "Pollaris", ["Return"],
+              lambda: window(app, "frame", "Administrator Log In") and focused(app).getRoleName() == "text",
+              "the administrator's log-in")
+    road.focus("typed the user name, Tab", "Administrator Log In", ["type:" + ADMIN[0], "Tab"],
+               "password text", "Password")
+    road.focus("typed the password, Tab", "Administrator Log In", ["type:" + ADMIN[1], "Tab"], "push button", "OK")
+    road.step("Enter on OK", "Administrator Log In", ["Return"],
+              lambda: window(app, "frame", "Pollaris Administrator's Panel") and focused(app).getRoleName() ==
+              "push button", "the administrator's start")
+    start = window(app, "frame", "Pollaris Administrator's Panel")
+    if focused(app).name != "Cand/Positions Panel":
+        check(find(start, "push button", "Cand/Positions Panel"), "no button 'Cand/Positions Panel'")
+        raise Failure("the administrator's start: the focus is on '%s', not on 'Cand/Positions Panel'" %
+                      focused(app).name)
+    panel_title = "Administrator's Panel - Candidates and Positions"
+    road.focus("Enter on 'Cand/Positions Panel'", "Pollaris Administrator's Panel", ["Return"], "combo box",
+               "Position")
+    road.focus("Down in the position choice: Class President", panel_title, ["Down"], "combo box",
+               "Class President")
+    road.focus("Tab to the candidates", panel_title, ["Tab"], "list", "List of Candidates")
+    for name in ("Ada Lovelace", "Grace Hopper"):
+        road.focus("Down in the candidates: " + name, panel_title, ["Down"], "list item", name)
+    road.focus("Shift+Tab to the position choice", panel_title, ["shift+Tab"], "combo box", "Class President")
+    road.focus("Down in the position choice: Treasurer", panel_title, ["Down"], "combo box", "Treasurer")
+    road.focus("Tab to the candidates", panel_title, ["Tab"], "list", "List of Candidates")
+    road.focus("Down in the candidates: Alan Turing", panel_title, ["Down"], "list item", "Alan Turing")
+
+
+# ---- What Orca said, checked -------------------------------------------------
+
+class Checks:
+    def __init__(self):
+        self.failed = []
+        self.passed = 0
+
+    def expect(self, condition, what):
+        if condition:
+            self.passed += 1
+        else:
+            self.failed.append(what)
+
+
+def said(texts, words):
+    return next((i for i, t in enumerate(texts) if words in t), None)
+
+
+def code_in(text, codes):
+    return [c for c in codes if re.search(r"(?<![A-Za-z0-9])%s(?![A-Za-z0-9])" % re.escape(c), text, re.I)]
+
+
+def check_speech(steps, spoken, votes, voter_steps):
+    checks = Checks()
+    by_step = {}
+    for u in spoken:
+        if u.step is not None:
+            by_step.setdefault(u.step, []).append(u.text)
+
+    def step_of(title):
+        return next((i for i, s in enumerate(steps) if s[0] == title), None)
+
+    def heard(i):
+        return by_step.get(i, [])
+
+    # No code that the voter's screens keep hidden is ever said.
+    voter_speech = [u for u in spoken if u.step is not None and u.step < voter_steps]
+    panel_speech = [u for u in spoken if u.step is not None and u.step >= voter_steps]
+    for u in voter_speech:
+        codes = code_in(u.text, CANDIDATE_CODES + POSITION_CODES)
+        checks.expect(not codes, "voter's road, '%s': Orca said the hidden code %s: '%s'" % (
+            steps[u.step][0], ", ".join(codes), u.text))
+    for u in panel_speech:
+        codes = code_in(u.text, CANDIDATE_CODES)
+        checks.expect(not codes, "candidates' panel, '%s': Orca said the hidden candidate code %s: '%s'" % (
+            steps[u.step][0], ", ".join(codes), u.text))
+
+    # The voter's road: each position's name when it is chosen, each candidate's
+    # name when the candidate is reached, then the details shown for that candidate.
+    for i, (title, _, _) in enumerate(steps[:voter_steps]):
+        if title.startswith("Down in the position choice: "):
+            name = title.split(": ", 1)[1]
+            checks.expect(said(heard(i), name) is not None, "ballot, '%s': Orca did not say the position's name "
+                          "'%s'; it said %s" % (title, name, heard(i)))
+        if title.startswith("Down in the candidates: "):
+            name = title.split(": ", 1)[1]
+            _, student, position = CANDIDATE[name]
+            texts = heard(i)
+            # The name itself, not only within the detail "Name: ...".
+            own = next((k for k, t in enumerate(texts) if re.search(r"(?<!Name: )" + re.escape(name), t)), None)
+            checks.expect(own is not None, "ballot, '%s': Orca did not say the candidate's name '%s'; it said %s" % (
+                title, name, texts))
+            for detail in ("Name: " + name, "Student ID: " + student, "Position Running for: " + position):
+                k = said(texts, detail)
+                checks.expect(k is not None, "ballot, '%s': Orca did not say the detail '%s'; it said %s" % (
+                    title, detail, texts))
+                if k is not None and own is not None:
+                    checks.expect(own < k or (own == k and texts[k].index(name) < texts[k].index(detail)),
+                                  "ballot, '%s': the detail '%s' came before the candidate's name" % (title, detail))
+
+    # The order over the whole road: a position's name, as it is chosen, before
+    # any of its candidates' names; and the thanks after the last vote.
+    texts = [u.text for u in voter_speech]
+    for k, u in enumerate(voter_speech):
+        title = steps[u.step][0]
+        if not title.startswith("Down in the position choice: "):
+            continue
+        position = title.split(": ", 1)[1]
+        if position not in u.text or any(position in v.text for v in voter_speech[:k] if v.step == u.step):
+            continue
+        names = [n for n, (_, _, pos) in CANDIDATE.items() if pos == position]
+        before = [t for t in texts[:k] if any(n in t for n in names)] + [
+            t for t in [u.text[:u.text.index(position)]] if any(n in t for n in names)]
+        checks.expect(not before, "ballot: a candidate for %s was said before the position's name was said as it "
+                      "was chosen: %s" % (position, before))
+    done = step_of("Enter on Done")
+    thanks = said(heard(done), "Thank you for voting!") if done is not None else None
+    checks.expect(thanks is not None, "after Done, Orca did not say 'Thank you for voting!'; it said %s" % (
+        heard(done) if done is not None else "nothing"))
+    last_vote = max((k for k, u in enumerate(voter_speech) if steps[u.step][0].startswith("Enter on Vote: ")),
+                    default=None)
+    if thanks is not None and last_vote is not None:
+        first_thanks = next(k for k, u in enumerate(voter_speech) if "Thank you for voting!" in u.text)
+        checks.expect(first_thanks > last_vote, "the thanks were said before the last vote")
+
+    # After Vote: whom and what the vote was for, and what is left (see AFTER_VOTE).
+    for candidate, position, left in votes:
+        i = step_of("Enter on Vote: %s for %s" % (candidate, position))
+        texts = " | ".join(heard(i))
+        wanted = []
+        for template in AFTER_VOTE:
+            if "{left}" in template:
+                wanted += [template.replace("{left}", p) for p in left]
+            else:
+                wanted.append(template.format(candidate=candidate, position=position))
+        at = 0
+        for words in wanted:
+            k = texts.find(words, at)
+            checks.expect(k >= 0, "after Vote for %s as %s, Orca did not say '%s'%s; it said %s" % (
+                candidate, position, words, " (in this order)" if texts.find(words) >= 0 else "", heard(i)))
+            at = k + len(words) if k >= 0 else at
+
+    # The candidates' panel: the entries said as they read on screen. The
+    # position codes are shown there, in a list of their own beside the choice;
+    # a chosen position is still its name first.
+    for i, (title, _, _) in enumerate(steps[voter_steps:], voter_steps):
+        if title.startswith("Down in the position choice: ") or title.startswith("Down in the candidates: "):
+            name = title.split(": ", 1)[1]
+            k = said(heard(i), name)
+            checks.expect(k is not None, "candidates' panel, '%s': Orca did not say '%s'; it said %s" % (
+                title, name, heard(i)))
+            codes = [j for j, t in enumerate(heard(i)) if code_in(t, POSITION_CODES)]
+            if k is not None and codes:
+                checks.expect(k < codes[0], "candidates' panel, '%s': Orca said the code '%s' before the name '%s'"
+                              % (title, heard(i)[codes[0]], name))
+
+    # A password is typed unheard: Orca may say that something was typed, never what.
+    for i, (title, _, _) in enumerate(steps):
+        if title.startswith("typed the password"):
+            password = VOTER[2] if i < voter_steps else ADMIN[1]
+            echoed = [t for t in heard(i) if t.strip() and (t.strip() in password or password in t)]
+            checks.expect(not echoed, "%s, '%s': Orca said what was typed in the password field: %s" % (
+                "voter's log-in" if i < voter_steps else "administrator's log-in", title, echoed))
+    return checks
+
+
+def print_transcript(steps, spoken):
+    print("\nWhat Orca said (SPEECH OUTPUT in its debug log), step by step, with the event that made it speak:")
+    current = None
+    for u in spoken:
+        where = u.step if u.step is not None else "before" if not steps or u.offset < steps[0][1] else "after"
+        if where != current:
+            current = where
+            if u.step is not None:
+                print("\n  [%d] %s" % (u.step + 1, steps[u.step][0]))
+            elif not steps or u.offset < steps[0][1]:
+                print("\n  [before the first step]")
+            else:
+                print("\n  [after the last step]")
+        print("      %-45s <- %s" % ("'%s'" % u.text, u.cause))
+    silent = [s[0] for i, s in enumerate(steps) if not any(u.step == i for u in spoken)]
+    if silent:
+        print("\n  Steps after which Orca said nothing: " + "; ".join(silent))
+
+
+def main():
+    fill_election()
+    print("The election: positions %s; candidates %s; voter %s." % (
+        ", ".join("%s %s" % p for p in POSITIONS), ", ".join("%s %s (%s, %s)" % c for c in CANDIDATES), VOTER[1]))
+    try:
+        orca = Orca()
+    except Failure as failure:
+        print("FAIL:", failure)
+        return 1
+    # No accessibility forced on: the program is to show itself to the screen
+    # reader because one runs.
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb")
+    log = open(os.path.join(work, "pollaris.log"), "w+")
+    process = None
+    road = None
+    status = 1
+    try:
+        process = subprocess.Popen([program], env=env, stdout=log, stderr=subprocess.STDOUT)
+        app = wait_for("the program on the accessibility bus", lambda: next(
+            (a for a in children(pyatspi.Registry.getDesktop(0)) if a.name.lower() == "pollaris"), None))
+        wait_for("the main menu", lambda: window(app, "frame", "Pollaris", holding="Exit"))
+        road = Road(app, orca)
+        votes = voter_road(road)
+        voter_steps = len(road.steps)
+        admin_road(road)
+        status = 0
+    except Failure as failure:
+        log.seek(0)
+        print("FAIL: the road could not be driven to its end:", failure, "\nThe program's output:\n" + log.read())
+    finally:
+        if process is not None and process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        orca.stop()
+
+    # ORCA_ROAD_LOG=FILE keeps a copy of Orca's whole debug log, for a closer look
+    # at the events behind what it said.
+    if os.environ.get("ORCA_ROAD_LOG"):
+        with open(os.environ["ORCA_ROAD_LOG"], "wb") as f:
+            f.write(orca.log())
+    spoken = utterances(orca.log())
+    steps = road.steps if road else []
+    for u in spoken:
+        u.step = next((i for i, (_, start, end) in enumerate(steps) if start <= u.offset < end), None)
+    print_transcript(steps, spoken)
+    if status:
+        return status
+
+    checks = check_speech(steps, spoken, votes, voter_steps)
+    print()
+    if checks.failed:
+        print("FAIL: %d of %d checks of what Orca said failed:" % (len(checks.failed),
+                                                                  len(checks.failed) + checks.passed))
+        for what in checks.failed:
+            print("  - " + what)
+        return 1
+    print("All %d checks of what Orca said passed." % checks.passed)
+    return 0
+
+
+sys.exit(main())
