@@ -316,6 +316,9 @@ private slots:
         QVERIFY2(r.exitCode == 0 && r.out.contains("2 Positions, 2 CandInfo, 3 CandVote, 3 Users, 1 Administrators"),
                  qPrintable(r.err + r.out));
         QCOMPARE(everything(file), original);
+        // As private as a backup: it holds every password and vote.
+        QCOMPARE(QFile(file.file()).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
 
         // Nor is a server's election (a file's places are tried with the other refusals).
         r = admin({"copy", file.file(), db->server()});

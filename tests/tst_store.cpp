@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <sqlite3.h>
+#include <unistd.h>
 #include <utility>
 
 using store::RecordCursor;
@@ -287,6 +288,38 @@ private slots:
                 ::rename(QFile::encodeName(other), QFile::encodeName(db->file())) == 0);
         QCOMPARE(errorOf([&] { vote->Refresh(); }), 14); // SQLITE_CANTOPEN
         QVERIFY(QFileInfo(link).isSymLink());
+    }
+
+    // A file that cannot be opened is named where it is, at the end of the link the
+    // installed program reaches it through, and a missing file is told from one this
+    // account may not use.
+    void aFileThatCannotBeOpenedIsNamedWithTheReason()
+    {
+        if (db->onServer())
+            QSKIP("the file engine's");
+        QTemporaryDir program;
+        const QString link = program.path() + QStringLiteral("/candpos4.mdb");
+        QVERIFY(QFile::link(db->file(), link));
+        const auto textOf = [&] {
+            store::Connection::closeAll();
+            try {
+                store::Connection::open(link);
+            } catch (const store::StoreError &e) {
+                return e.text();
+            }
+            return QString();
+        };
+        QVERIFY(QFile::setPermissions(db->file(), QFile::ReadOwner));
+        const QString unreadable = textOf();
+        if (::geteuid() != 0) // root may write any file
+            QCOMPARE(unreadable, QStringLiteral("unable to open database file: %1 (a link to %2): this account may not "
+                                                "read and write it (Permission denied)")
+                                     .arg(link, db->file()));
+        QVERIFY(QFile::rename(db->file(), db->file() + ".away"));
+        QCOMPARE(textOf(), QStringLiteral("unable to open database file: %1 (a link to %2): there is no such file")
+                               .arg(link, db->file()));
+        QVERIFY(QFile::rename(db->file() + ".away", db->file()));
+        QVERIFY(QFile::setPermissions(db->file(), QFile::ReadOwner | QFile::WriteOwner));
     }
 
     void failuresOfTheEngineAreReportedNeverIgnored()

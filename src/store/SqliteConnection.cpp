@@ -5,7 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace store {
@@ -75,6 +78,29 @@ QString readonlyFolder(const QString &path)
                .arg(file.absolutePath(), file.fileName());
 }
 
+// The file that cannot be opened and why, in this computer's words: the file a
+// link leads to is named (the installed program's file is a link into the data
+// folder), and a file that is not there is told from one this account may not use.
+QString cannotOpen(const QString &path)
+{
+    const QFileInfo given(path);
+    QString text = path;
+    QString file = path;
+    if (given.isSymLink()) {
+        file = given.symLinkTarget();
+        text += QStringLiteral(" (a link to %1)").arg(file);
+    }
+    const QByteArray native = QFile::encodeName(file);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0)
+        return text + (errno == ENOENT ? QStringLiteral(": there is no such file")
+                                       : QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)));
+    if (::access(native.constData(), R_OK | W_OK) != 0)
+        return text + QStringLiteral(": this account may not read and write it (%1)")
+                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return text;
+}
+
 } // namespace
 
 std::shared_ptr<SqliteConnection> SqliteConnection::open(const QString &path, bool create)
@@ -86,7 +112,7 @@ std::shared_ptr<SqliteConnection> SqliteConnection::open(const QString &path, bo
     if (rc != SQLITE_OK) {
         QString text = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close_v2(db);
-        throw StoreError(rc, text + QStringLiteral(": ") + path, outcomeOfSqlite(rc));
+        throw StoreError(rc, text + QStringLiteral(": ") + cannotOpen(path), outcomeOfSqlite(rc));
     }
     std::shared_ptr<SqliteConnection> conn(new SqliteConnection(db, path));
     sqlite3_extended_result_codes(db, 1);

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QVector>
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace Target {
 
@@ -116,6 +118,11 @@ int copyElection(const QString &me, const QString &from, const QString &to, cons
                         QStringLiteral("%1%2 %3").arg(counts.isEmpty() ? "" : ", ").arg(rows.rows.size()).arg(table);
                 }
                 target->commit();
+                // A copy in a file holds every password and vote: for its owner
+                // alone, as a backup is (the stations' own file is made by new).
+                if (!isServer(into) && ::chmod(QFile::encodeName(into).constData(), 0600) != 0)
+                    throw store::StoreError(SQLITE_CANTOPEN,
+                                            QStringLiteral("cannot make %1 private to its owner").arg(into));
                 snapshot.Commit();
             } catch (...) {
                 if (target)
