@@ -327,7 +327,7 @@ private slots:
 
         // Back to an empty database.
         const QString drop = "DROP TABLE Positions, CandInfo, CandVote, Users, Administrators, pollaris_units, "
-                             "pollaris_ballots, pollaris_counts";
+                             "pollaris_ballots, pollaris_counts, pollaris_log";
         db->exec(drop);
         r = admin({"copy", file.file(), db->server()});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));

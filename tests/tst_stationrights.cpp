@@ -108,6 +108,8 @@ private slots:
             {"create a table", "CREATE TABLE mine (x int)", "permission denied"},
             {"drop a table", "DROP TABLE CandVote", "must be owner"},
             {"read the open ballots", "SELECT * FROM pollaris_ballots", "permission denied"},
+            {"read the election's record", "SELECT * FROM pollaris_log", "permission denied"},
+            {"rewrite the election's record", "UPDATE pollaris_log SET what = 'nothing'", "permission denied"},
             {"rewrite the units written", "UPDATE pollaris_units SET id = gen_random_uuid()", "permission denied"},
             {"count what is not counted", "SELECT pollaris_count_failure('votes')", "not a count"},
             {"vote with no admission",
@@ -145,6 +147,9 @@ private slots:
                          .exitCode == 0,
                  "the second position");
         QCOMPARE(tallies(), (QStringList{"C1|1", "C2|0", "C3|1"}));
+        // The election's record it may add to, and only that.
+        QVERIFY(psql("SELECT pollaris_log_append('Hall B', 'station started')").exitCode == 0);
+        QCOMPARE(db->rows("SELECT seq, station, what FROM pollaris_log"), QStringList{"1|Hall B|station started"});
         // To a station every tally reads 0.
         const Run seen = psql("SELECT numvotes FROM pollaris_tally('C1')");
         QVERIFY2(seen.exitCode == 0 && seen.out.contains(" 0\n") && !seen.out.contains(" 1\n"), qPrintable(seen.out));

@@ -115,10 +115,11 @@ private slots:
                                              "Error!"));
         QCOMPARE(db->rows("SELECT * FROM Users"), changed);
 
-        // Another station writes between a delete's question and its write: refused.
+        // Another station writes between a delete's question and its write (the unit that
+        // writes it with its entry in the election's record): refused.
         panel.lstUser->setCurrentRow(1);
         Msg::setNextAnswer(Msg::Answer::Yes);
-        anotherStationBefore(*db, "DELETE FROM \"Users\"", "DELETE FROM Users WHERE Username = 'émile'");
+        anotherStationBefore(*db, "BEGIN", "DELETE FROM Users WHERE Username = 'émile'");
         QCOMPARE(press(panel.cmdDelUser),
                  (QStringList{box(Msg::Icon::Question, "Delete User?", "Are you sure?"),
                               box(Msg::Icon::Critical, "Pollaris",

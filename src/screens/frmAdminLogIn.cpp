@@ -69,6 +69,7 @@ void frmAdminLogIn::cmdOK_Click()
         return;
     }
     Guessing::Succeeded();
+    Shell::Record(QStringLiteral("administrator %1 logged in").arg(txtUsername->text()));
     modGlobalVar::AdminUser = txtUsername->text();
     modGlobalVar::AdminPass = txtPassword->text();
     Shell::Show<frmAdminStart>();

@@ -39,6 +39,9 @@ void BeforeAttempt()
 void Failed(LogIn kind)
 {
     ++g_failures;
+    // Each failed administrator's log-in is in the election's record, never what was typed.
+    if (kind == LogIn::Administrator)
+        Shell::Record(QStringLiteral("administrator log-in failed"));
     store::Connection::open(Shell::Target())
         ->countFailure(kind == LogIn::Administrator ? QStringLiteral("administrator log-ins failed")
                                                     : QStringLiteral("voter log-ins failed"));

@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QSysInfo>
 #include <QThread>
 #include <array>
 #include <cmath>
@@ -111,10 +112,25 @@ void Pause(int ms)
     }
 }
 
+void Record(const QString &what)
+{
+    store::Connection::open(Target())->appendLog(store::Connection::logStation(), what);
+}
+
+void RecordIfPossible(const QString &what) noexcept
+{
+    try {
+        Record(what);
+    } catch (...) {
+    }
+}
+
 void End(int status)
 {
     if (g_quiet)
         return;
+    if (!g_endedWith && !g_ending)
+        RecordIfPossible(QStringLiteral("station ended (status %1)").arg(status));
     if (g_testMode) {
         if (!g_endedWith)
             g_endedWith = status;
@@ -133,6 +149,7 @@ void End(int status)
 
 void Fatal(int number, const QString &text)
 {
+    RecordIfPossible(QStringLiteral("station stopped by a failure: Error %1: %2").arg(number).arg(text));
     Msg::Refusal(QStringLiteral("Error %1: %2").arg(number).arg(text));
     End(number == 0 ? 1 : (number & 0xff ? number & 0xff : 1));
 }
@@ -240,6 +257,7 @@ int Run()
             dcCheck.setDatabaseName(Screen::DatabasePath());
             dcCheck.Refresh();
         }
+        RecordIfPossible(QStringLiteral("station started"));
         Show<frmMain>();
     });
     int status = QApplication::exec();
@@ -259,14 +277,22 @@ Application::Application(int &argc, char **argv) : QApplication(scaleForDisplay(
     font.setPointSizeF(8.25);
     setFont(font);
     // --server CONNINFO (or --server=CONNINFO) points the program at an election
-    // on a PostgreSQL server; nothing else on the command line is read.
+    // on a PostgreSQL server.
     const QStringList args = arguments();
+    // --station NAME names this station in the election's record (by default, the
+    // computer's host name).
+    QString station = QSysInfo::machineHostName();
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--server"))
             g_serverGiven = true, g_server = args.value(++i);
         else if (args[i].startsWith(QLatin1String("--server=")))
             g_serverGiven = true, g_server = args[i].mid(9);
+        else if (args[i] == QLatin1String("--station"))
+            station = args.value(++i);
+        else if (args[i].startsWith(QLatin1String("--station=")))
+            station = args[i].mid(10);
     }
+    store::Connection::setLogStation(station.isEmpty() ? QStringLiteral("unnamed station") : station);
 }
 
 void setTestMode(const QString &programFolder, const QString &server)

@@ -64,6 +64,13 @@ QString Target();
 // opened, as ever, by the first cursor that reads it.
 void OpenElection();
 
+// Appends an entry to the election's own record, as coming from this station (its
+// host name, or the name given with --station NAME). Record fails as any write
+// does; RecordIfPossible records what it can and nothing else (a station that
+// ends because its election cannot be reached cannot record that there).
+void Record(const QString &what);
+void RecordIfPossible(const QString &what) noexcept;
+
 // A polling-station kiosk (POLLARIS_KIOSK=1, set by pollaris-kiosk): every screen
 // fills the display without a frame, its content centred and enlarged.
 bool Kiosk();

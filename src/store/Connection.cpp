@@ -4,6 +4,7 @@
 #include "SqliteConnection.h"
 #include "StoreError.h"
 
+#include <QCryptographicHash>
 #include <QHash>
 #include <QRegularExpression>
 #include <csignal>
@@ -25,6 +26,7 @@ int g_writesUntilFault = 0;
 #endif
 std::function<void(const QString &)> g_observer;
 std::function<void(const QString &, const QVector<QVariant> &)> g_valuesObserver;
+QString g_logStation;
 int g_lockWaitMs = 8000;
 std::function<void(bool, const QString &)> g_serverWaiter;
 
@@ -165,6 +167,17 @@ void Connection::observeSent(const QString &sql, const QVector<QVariant> &values
     if (g_valuesObserver)
         g_valuesObserver(sql, values);
 }
+
+QString Connection::logHash(const QString &previous, qint64 seq, const QString &at, const QString &station,
+                            const QString &what)
+{
+    const QString text = QStringList{previous, QString::number(seq), at, station, what}.join(QLatin1Char('\n'));
+    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+void Connection::setLogStation(const QString &name) { g_logStation = name; }
+
+QString Connection::logStation() { return g_logStation; }
 
 Transaction::Transaction(Connection &conn) : m_conn(conn) { m_conn.begin(); }
 

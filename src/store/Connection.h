@@ -79,6 +79,20 @@ public:
     // Adds one to a count the election keeps of failed log-ins ("administrator
     // log-ins failed", "voter log-ins failed"): a unit of its own.
     virtual void countFailure(const QString &what) = 0;
+    // The election's own record of what happened: appends an entry (what, at which
+    // station), with the time and a hash that chains it to the entry before, so that
+    // an entry changed or taken out later shows. Inside a unit, it is written with
+    // the unit; outside one, as a unit of its own. An election made before the record
+    // was kept gains it with its first entry (a file), or keeps none (a server).
+    virtual void appendLog(const QString &station, const QString &what) = 0;
+    // The hash of an entry, as both engines compute it: SHA-256, in hex, of the
+    // previous entry's hash and the entry's fields, each on a line of its own.
+    static QString logHash(const QString &previous, qint64 seq, const QString &at, const QString &station,
+                           const QString &what);
+    // The station that the program's own changes are recorded as coming from; while
+    // none is set (the companion tool), the record cursors record nothing.
+    static void setLogStation(const QString &name);
+    static QString logStation();
     // Deletes row rowid; false when it was no longer there.
     virtual bool remove(const QString &table, qint64 rowid) = 0;
 

@@ -96,6 +96,30 @@ CREATE TABLE IF NOT EXISTS pollaris_counts (
     count bigint NOT NULL,
     rowid bigint GENERATED ALWAYS AS IDENTITY
 );
+CREATE TABLE IF NOT EXISTS pollaris_log (
+    seq     bigint PRIMARY KEY,
+    at      text NOT NULL,
+    station text NOT NULL,
+    what    text NOT NULL,
+    hash    text NOT NULL,
+    rowid   bigint GENERATED ALWAYS AS IDENTITY
+);
+-- The election's own record: each entry chained by its hash to the one before
+-- (as Connection::logHash computes it), appended here and only here.
+CREATE OR REPLACE FUNCTION pollaris_log_append(p_station text, p_what text) RETURNS void LANGUAGE plpgsql SECURITY DEFINER AS $$
+DECLARE
+    v_seq bigint;
+    v_previous text;
+    v_at text := to_char(now() AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"');
+BEGIN
+    LOCK TABLE pollaris_log IN EXCLUSIVE MODE;
+    SELECT l.seq, l.hash INTO v_seq, v_previous FROM pollaris_log l ORDER BY l.seq DESC LIMIT 1;
+    v_seq := coalesce(v_seq, 0) + 1;
+    INSERT INTO pollaris_log (seq, at, station, what, hash)
+    VALUES (v_seq, v_at, p_station, p_what,
+            encode(sha256(convert_to(concat_ws(E'\n', coalesce(v_previous, ''), v_seq::text, v_at, p_station, p_what),
+                                     'UTF8')), 'hex'));
+END $$;
 CREATE OR REPLACE FUNCTION pollaris_lock() RETURNS void LANGUAGE plpgsql SECURITY DEFINER AS $$
 BEGIN
     LOCK TABLE pollaris_units IN EXCLUSIVE MODE;
@@ -335,13 +359,23 @@ void PgConnection::connect(bool waited)
     const QByteArray info = target().toUtf8();
     const QByteArray userTimeout = QByteArray::number(lockWaitMs() + 2000);
     // A station notices a server gone silent within seconds rather than the system's
-    // hours (TCP only; a Unix socket needs none of it). The string comes next and may
-    // say otherwise; then what the program needs whatever it says.
-    const char *keywords[] = {
-        "connect_timeout",  "keepalives", "keepalives_idle",           "keepalives_interval", "keepalives_count",
-        "tcp_user_timeout", "dbname",     "fallback_application_name", "client_encoding",     nullptr};
-    const char *values[] = {"5",        "1",    "5",    "2", "3", userTimeout.constData(), info.constData(),
-                            "pollaris", "UTF8", nullptr};
+    // hours (TCP only; a Unix socket needs none of it). Of the servers a string names
+    // (the election's server and its standby) it takes the one that accepts writes:
+    // a standby answers only once promoted, and until then the station waits. The
+    // string comes next and may say otherwise; then what the program needs whatever it says.
+    const char *keywords[] = {"connect_timeout",
+                              "keepalives",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "tcp_user_timeout",
+                              "target_session_attrs",
+                              "dbname",
+                              "fallback_application_name",
+                              "client_encoding",
+                              nullptr};
+    const char *values[] = {
+        "5", "1", "5", "2", "3", userTimeout.constData(), "read-write", info.constData(), "pollaris", "UTF8", nullptr};
     if (const QString refusal = unprotectedBy(keywords, values); !refusal.isEmpty())
         throw StoreError(ServerUnreachable, refusal);
     for (;;) {
@@ -571,6 +605,7 @@ void PgConnection::loadCatalog()
     const Table *users = table(QStringLiteral("users"));
     m_station = users && !users->readable;
     m_hasCounts = table(QStringLiteral("pollaris_counts")) != nullptr;
+    m_hasLog = table(QStringLiteral("pollaris_log")) != nullptr;
 }
 
 const PgConnection::Table *PgConnection::table(const QString &name) const
@@ -786,6 +821,14 @@ bool PgConnection::update(const QString &table, qint64 rowid, qint64 version, co
                             .arg(bound.size() - 1)
                             .arg(bound.size());
     return write(sql, bound) == 1;
+}
+
+void PgConnection::appendLog(const QString &station, const QString &what)
+{
+    // An election made before the record was kept has no function to keep it.
+    if (!m_hasLog)
+        return;
+    write(QStringLiteral("SELECT 1 FROM pollaris_log_append($1, $2)"), {station, what});
 }
 
 void PgConnection::countFailure(const QString &what)

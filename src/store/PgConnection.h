@@ -59,6 +59,7 @@ public:
     bool update(const QString &table, qint64 rowid, qint64 version, const QStringList &columns,
                 const QVector<QVariant> &values, const QStringList &allColumns, const QVector<QVariant> &was) override;
     void countFailure(const QString &what) override;
+    void appendLog(const QString &station, const QString &what) override;
     bool remove(const QString &table, qint64 rowid) override;
     void begin() override;
     void commit() override;
@@ -136,6 +137,7 @@ private:
     QHash<QString, Table> m_tables; // by lower-case name
     bool m_station = false;         // the session holds only a polling station's rights
     bool m_hasCounts = false;       // the election keeps counts of failed log-ins
+    bool m_hasLog = false;          // the election keeps its own record
     bool m_inUnit = false;          // a unit of writes is under way
     QString m_unitId;               // the identifier it leaves as it commits
     QHash<QString, qint64> m_added; // rows added in the unit, by table

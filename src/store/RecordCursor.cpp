@@ -3,9 +3,11 @@
 #include "Connection.h"
 #include "StoreError.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace store {
 
@@ -42,6 +44,18 @@ Query parseRecordSource(const QString &source)
         throw StoreError(BadRecordSource, QStringLiteral("Record source not understood: %1").arg(source));
     }
     return parsed;
+}
+
+// The field that names a row of a table in the election's record, or an empty text
+// for a table whose changes are not recorded.
+QString keyFieldOf(const QString &table)
+{
+    static const QHash<QString, QString> keys{{QStringLiteral("positions"), QStringLiteral("PosID")},
+                                              {QStringLiteral("candinfo"), QStringLiteral("CandID")},
+                                              {QStringLiteral("candvote"), QStringLiteral("CandID")},
+                                              {QStringLiteral("users"), QStringLiteral("Username")},
+                                              {QStringLiteral("administrators"), QStringLiteral("AdminUsername")}};
+    return keys.value(table.toLower());
 }
 
 } // namespace
@@ -410,6 +424,41 @@ void RecordCursor::Edit()
     m_buffer.clear();
 }
 
+QString RecordCursor::recordOf(const QString &action, const QString &key, const QStringList &fields) const
+{
+    // Only a station's own changes are recorded, and never a vote or a voter's
+    // admission: to the record those are counts, nothing links a voter to a vote.
+    const QString keyField = keyFieldOf(m_query.table);
+    if (Connection::logStation().isEmpty() || keyField.isEmpty())
+        return QString();
+    if (action == QLatin1String("changed") &&
+        (m_query.table.compare(QLatin1String("CandVote"), Qt::CaseInsensitive) == 0 ||
+         (fields.size() == 1 && fields[0].compare(QLatin1String("HasVoted"), Qt::CaseInsensitive) == 0)))
+        return QString();
+    // Which fields, never what they hold: only the code or user name that names the
+    // row. Names as the file writes them, whichever engine holds the election.
+    static const QStringList kNames{
+        QStringLiteral("Positions"),     QStringLiteral("CandInfo"),       QStringLiteral("CandVote"),
+        QStringLiteral("Users"),         QStringLiteral("Administrators"), QStringLiteral("PosID"),
+        QStringLiteral("PosName"),       QStringLiteral("CandID"),         QStringLiteral("CandName"),
+        QStringLiteral("StudentNum"),    QStringLiteral("NumVotes"),       QStringLiteral("Name"),
+        QStringLiteral("Username"),      QStringLiteral("Password"),       QStringLiteral("HasVoted"),
+        QStringLiteral("AdminUsername"), QStringLiteral("AdminPassword")};
+    const auto named = [](const QString &name) {
+        for (const QString &known : kNames)
+            if (known.compare(name, Qt::CaseInsensitive) == 0)
+                return known;
+        return name;
+    };
+    QStringList names;
+    for (const QString &field : fields)
+        names << named(field);
+    QString entry = QStringLiteral("%1 %2 %3").arg(named(m_query.table), key, action);
+    if (!names.isEmpty())
+        entry += QStringLiteral(" (%1)").arg(names.join(QStringLiteral(", ")));
+    return entry;
+}
+
 void RecordCursor::Update()
 {
     if (m_mode == EditMode::None)
@@ -420,14 +469,33 @@ void RecordCursor::Update()
     QVector<QVariant> values;
     for (const auto &entry : m_buffer)
         columns << m_columns[entry.first], values << entry.second;
-    if (m_mode == EditMode::Adding) {
-        conn.insert(m_query.table, columns, values);
-    } else {
+    if (m_mode == EditMode::Editing) {
         requireCurrentRow();
         if (m_buffer.isEmpty()) {
             m_mode = EditMode::None;
             return;
         }
+    }
+    // The change and its entry in the election's record are written together.
+    const QString keyField = keyFieldOf(m_query.table);
+    QString key;
+    if (m_mode == EditMode::Adding) {
+        const int at = keyField.isEmpty()
+                           ? -1
+                           : int(columns.indexOf(QRegularExpression(QRegularExpression::anchoredPattern(keyField),
+                                                                    QRegularExpression::CaseInsensitiveOption)));
+        key = at >= 0 ? values[at].toString() : QString();
+    } else if (!keyField.isEmpty() && m_columns.contains(keyField, Qt::CaseInsensitive)) {
+        key = FieldText(keyField);
+    }
+    const QString record =
+        recordOf(m_mode == EditMode::Adding ? QStringLiteral("added") : QStringLiteral("changed"), key, columns);
+    std::optional<Transaction> unit;
+    if (!record.isEmpty() && !conn.inTransaction())
+        unit.emplace(conn);
+    if (m_mode == EditMode::Adding) {
+        conn.insert(m_query.table, columns, values);
+    } else {
         // The row is written only if it still holds what was read: a second copy
         // of the program that changed it meanwhile is reported, not overwritten.
         const size_t first = size_t(m_pos) * size_t(m_columns.size());
@@ -440,9 +508,20 @@ void RecordCursor::Update()
                              QStringLiteral("The record was changed or deleted by another user since it was read (%1)")
                                  .arg(objectName()),
                              StoreError::Outcome::Conflict);
+        if (!record.isEmpty())
+            conn.appendLog(Connection::logStation(), record);
+        if (unit)
+            unit->Commit();
         for (const auto &entry : m_buffer)
             m_cells[first + size_t(entry.first)] = storeValue(entry.second);
+        m_mode = EditMode::None;
+        m_buffer.clear();
+        return;
     }
+    if (!record.isEmpty())
+        conn.appendLog(Connection::logStation(), record);
+    if (unit)
+        unit->Commit();
     m_mode = EditMode::None;
     m_buffer.clear();
 }
@@ -451,9 +530,21 @@ void RecordCursor::Delete()
 {
     settle();
     requireCurrentRow();
-    if (!connection().remove(m_query.table, m_rowids[size_t(m_pos)]))
+    Connection &conn = connection();
+    const QString keyField = keyFieldOf(m_query.table);
+    const QString record = recordOf(
+        QStringLiteral("deleted"),
+        !keyField.isEmpty() && m_columns.contains(keyField, Qt::CaseInsensitive) ? FieldText(keyField) : QString(), {});
+    std::optional<Transaction> unit;
+    if (!record.isEmpty() && !conn.inTransaction())
+        unit.emplace(conn);
+    if (!conn.remove(m_query.table, m_rowids[size_t(m_pos)]))
         throw StoreError(RowVanished, QStringLiteral("The record was deleted by another user (%1)").arg(objectName()),
                          StoreError::Outcome::Conflict);
+    if (!record.isEmpty())
+        conn.appendLog(Connection::logStation(), record);
+    if (unit)
+        unit->Commit();
     m_deleted[size_t(m_pos)] = true;
     ++m_deletedCount;
     while (m_first <= m_last && m_deleted[size_t(m_first)])

@@ -82,6 +82,9 @@ private:
     enum class EditMode { None, Adding, Editing };
 
     int columnIndex(const QString &name) const;
+    // The entry in the election's record for a change of this cursor's table, or an
+    // empty text when the change is not recorded.
+    QString recordOf(const QString &action, const QString &key, const QStringList &fields) const;
     void requireCurrentRow();
     bool hasCurrentRow() const;
     // Rows read, deleted ones included: a deleted row keeps its place, marked,

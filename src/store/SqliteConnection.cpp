@@ -2,9 +2,11 @@
 
 #include "StoreError.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <cstring>
 #include <sqlite3.h>
@@ -339,6 +341,37 @@ void SqliteConnection::countFailure(const QString &what)
     beforeWrite();
     stmt.step();
     unit.Commit();
+}
+
+void SqliteConnection::appendLog(const QString &station, const QString &what)
+{
+    // With the unit under way, or as one of its own; a file made before the record
+    // was kept gains its table with the first entry.
+    std::optional<Transaction> unit;
+    if (!inTransaction())
+        unit.emplace(*this);
+    exec("CREATE TABLE IF NOT EXISTS pollaris_log (seq INTEGER PRIMARY KEY, at TEXT NOT NULL, station TEXT NOT NULL, "
+         "what TEXT NOT NULL, hash TEXT NOT NULL)");
+    qint64 seq = 1;
+    QString previous;
+    {
+        Statement last(*this, QStringLiteral("SELECT seq, hash FROM pollaris_log ORDER BY seq DESC LIMIT 1"));
+        if (last.step()) {
+            seq = sqlite3_column_int64(last.get(), 0) + 1;
+            previous = last.text(1);
+        }
+    }
+    const QString at = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    Statement add(*this,
+                  QStringLiteral("INSERT INTO pollaris_log (seq, at, station, what, hash) VALUES (?, ?, ?, ?, ?)"));
+    add.bind(1, seq);
+    add.bind(2, at);
+    add.bind(3, station);
+    add.bind(4, what);
+    add.bind(5, logHash(previous, seq, at, station, what));
+    add.step();
+    if (unit)
+        unit->Commit();
 }
 
 void SqliteConnection::begin()

@@ -33,6 +33,7 @@ public:
     bool update(const QString &table, qint64 rowid, qint64 version, const QStringList &columns,
                 const QVector<QVariant> &values, const QStringList &allColumns, const QVector<QVariant> &was) override;
     void countFailure(const QString &what) override;
+    void appendLog(const QString &station, const QString &what) override;
     bool remove(const QString &table, qint64 rowid) override;
     void begin() override;
     void commit() override;

@@ -18,6 +18,7 @@ int runBackup(const QStringList &args);
 int runReport(const QStringList &args);
 int runStatus(const QStringList &args);
 int runCopy(const QStringList &args);
+int runLog(const QStringList &args);
 
 // The application object for the command line: a graphical one, without a
 // display, for the commands that draw.

@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"copy", "copy a whole election between a file and a server", Commands::runCopy},
     {"report", "write the results report (or the zero report) as a PDF", Commands::runReport},
     {"status", "show the turnout and the votes cast so far", Commands::runStatus},
+    {"log", "print (or verify) the election's own record", Commands::runLog},
 };
 
 // The list of commands: on standard output when asked for, on standard error

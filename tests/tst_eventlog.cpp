@@ -1,0 +1,118 @@
+// The election's own record: what administrators did, their log-ins and failed
+// log-ins, each entry chained to the one before; never a vote nor a voter's log-in.
+
+#include "TestSupport.h"
+
+#include "screens/frmAddPos.h"
+#include "screens/frmAdminLogIn.h"
+#include "screens/frmAdminStart.h"
+#include "screens/frmMain.h"
+#include "screens/frmMainAdmin.h"
+#include "screens/frmVoter.h"
+#include "screens/frmVoterLogIn.h"
+#include "shell/Look.h"
+#include "store/Connection.h"
+#include "store/RecordCursor.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRegularExpression>
+
+class EventLogTest : public ScreenTest {
+    Q_OBJECT
+
+    // The record as the tool prints it, without the entries' times.
+    QStringList record(const QStringList &options = {}) const
+    {
+        const Run r = admin(QStringList{"log"} + options + db->toolArguments());
+        QStringList lines;
+        static const QRegularExpression entry(QStringLiteral("^ *\\d+  \\S+Z  (.*)$"));
+        for (const QString &line : r.out.split('\n', Qt::SkipEmptyParts))
+            lines << entry.match(line).captured(1);
+        return lines;
+    }
+
+private slots:
+    void initTestCase_data() { addEngineRows(); }
+    void init()
+    {
+        FETCH_ENGINE(engine);
+        db = std::make_unique<ElectionFolder>(engine);
+        startProgramOn(*db);
+        store::Connection::setLogStation("Hall A");
+        db->exec("INSERT INTO Positions VALUES ('P1','President');"
+                 "INSERT INTO CandInfo VALUES ('C1','Ann','S1','P1'),('C2','Bo','S2','P1');"
+                 "INSERT INTO CandVote VALUES ('C1',0),('C2',0);"
+                 "INSERT INTO Users VALUES ('Vee','v1','pw1',false),('Wu','v2','pw2',false)");
+    }
+
+    void theRecordHoldsWhatAdministratorsDidAndNothingOfTheVoters()
+    {
+        // An administrator mistypes, logs in, adds a position; a voter's password is changed.
+        logIn<frmAdminLogIn>(Shell::Show<frmMain>().lblLogAdmin, "admin", "wrong");
+        QCOMPARE(shownBoxes(), critical("Incorrect Password!", "Error!"));
+        click(Shell::Get<frmAdminLogIn>().cmdOK); // the same, again
+        QCOMPARE(shownBoxes(), critical("Incorrect Password!", "Error!"));
+        type(Shell::Get<frmAdminLogIn>().txtPassword, "secret");
+        click(Shell::Get<frmAdminLogIn>().cmdOK);
+        QCOMPARE(shownBoxes(), QStringList());
+        click(Shell::Get<frmAdminStart>().cmdCandPos);
+        click(Shell::Get<frmMainAdmin>().cmdAddPos);
+        frmAddPos &pos = Shell::Get<frmAddPos>();
+        type(pos.txtPosName, "Treasurer");
+        type(pos.txtPosID, "P9");
+        QCOMPARE(press(pos.cmdOK), QStringList());
+        store::RecordCursor account("dcUser", "Select * from Users where Username ='v2'", nullptr);
+        account.setDatabaseName(db->target());
+        account.Refresh();
+        account.Edit();
+        account.SetField("Password", "n3w-secret");
+        account.Update();
+
+        // A voter logs in and votes: nothing of it is recorded.
+        Shell::reset();
+        startProgramOn(*db);
+        logIn<frmVoterLogIn>(Shell::Show<frmMain>().lblLogUser, "v1", "pw1");
+        QCOMPARE(shownBoxes(),
+                 QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
+        frmVoter &ballot = Shell::Get<frmVoter>();
+        ballot.cmbbxPosition->setCurrentIndex(0);
+        ballot.lstCandidate->setCurrentRow(1);
+        QCOMPARE(press(ballot.cmdVote), QStringList());
+        QCOMPARE(db->rows("SELECT NumVotes FROM CandVote ORDER BY rowid"), (QStringList{"0", "1"}));
+
+        const QStringList expected{"Hall A  administrator log-in failed", "Hall A  administrator log-in failed",
+                                   "Hall A  administrator admin logged in",
+                                   "Hall A  Positions P9 added (PosName, PosID)",
+                                   "Hall A  Users v2 changed (Password)"};
+        QCOMPARE(record(), expected);
+        // Which fields changed, never a value they hold: no password, nothing typed in a log-in.
+        const QString all = db->rows("SELECT * FROM pollaris_log").join('\n');
+        for (const char *never : {"n3w-secret", "wrong", "pw1", "v1 ", "CandVote", "C2"})
+            QVERIFY2(!all.contains(never), never);
+
+        // Each entry as it was added and none missing: the chain says so, and tells which
+        // entry was changed or taken out.
+        Run verify = admin(QStringList{"log", "--verify"} + db->toolArguments());
+        QVERIFY2(verify.exitCode == 0 && verify.out.contains("holds 5 entries"), qPrintable(verify.out + verify.err));
+        db->exec("UPDATE pollaris_log SET what = 'Positions P8 added (PosName, PosID)' WHERE seq = 4");
+        verify = admin(QStringList{"log", "--verify"} + db->toolArguments());
+        QVERIFY2(verify.exitCode == 1 && verify.err.contains("entry 4 ") && !verify.err.contains("entry 3 ") &&
+                     !verify.err.contains("entry 5 "),
+                 qPrintable(verify.err));
+        db->exec("UPDATE pollaris_log SET what = 'Positions P9 added (PosName, PosID)' WHERE seq = 4");
+        QCOMPARE(admin(QStringList{"log", "--verify"} + db->toolArguments()).exitCode, 0);
+        db->exec("DELETE FROM pollaris_log WHERE seq = 2");
+        verify = admin(QStringList{"log", "--verify"} + db->toolArguments());
+        QVERIFY2(verify.exitCode == 1 && verify.err.contains("entries 2 to 2 are missing"), qPrintable(verify.err));
+
+        // From a moment on: all of today's, none of a day to come.
+        QCOMPARE(record({"--since", "2000-01-01"}).size(), 4);
+        QCOMPARE(record({"--since", "2999-01-01"}), QStringList());
+    }
+};
+
+POLLARIS_TEST_MAIN(EventLogTest)
+#include "tst_eventlog.moc"
