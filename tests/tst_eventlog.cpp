@@ -50,6 +50,8 @@ private slots:
 
     void theRecordHoldsWhatAdministratorsDidAndNothingOfTheVoters()
     {
+        // The zero report, before anything is cast.
+        QVERIFY(admin(QStringList{"report", "--out", db->folder() + "/zero.pdf"} + db->toolArguments()).exitCode == 0);
         // An administrator mistypes, logs in, adds a position; a voter's password is changed.
         logIn<frmAdminLogIn>(Shell::Show<frmMain>().lblLogAdmin, "admin", "wrong");
         QCOMPARE(shownBoxes(), critical("Incorrect Password!", "Error!"));
@@ -83,10 +85,12 @@ private slots:
         QCOMPARE(press(ballot.cmdVote), QStringList());
         QCOMPARE(db->rows("SELECT NumVotes FROM CandVote ORDER BY rowid"), (QStringList{"0", "1"}));
 
-        const QStringList expected{"Hall A  administrator log-in failed", "Hall A  administrator log-in failed",
-                                   "Hall A  administrator admin logged in",
-                                   "Hall A  Positions P9 added (PosName, PosID)",
-                                   "Hall A  Users v2 changed (Password)"};
+        const QString tool = record().value(0).section("  ", 0, 0);
+        QVERIFY2(tool.endsWith(" (pollaris-admin)"), qPrintable(tool));
+        const QStringList expected{
+            tool + "  zero report written to zero.pdf",    "Hall A  administrator log-in failed",
+            "Hall A  administrator log-in failed",         "Hall A  administrator admin logged in",
+            "Hall A  Positions P9 added (PosName, PosID)", "Hall A  Users v2 changed (Password)"};
         QCOMPARE(record(), expected);
         // Which fields changed, never a value they hold: no password, nothing typed in a log-in.
         const QString all = db->rows("SELECT * FROM pollaris_log").join('\n');
@@ -96,20 +100,33 @@ private slots:
         // Each entry as it was added and none missing: the chain says so, and tells which
         // entry was changed or taken out.
         Run verify = admin(QStringList{"log", "--verify"} + db->toolArguments());
-        QVERIFY2(verify.exitCode == 0 && verify.out.contains("holds 5 entries"), qPrintable(verify.out + verify.err));
-        db->exec("UPDATE pollaris_log SET what = 'Positions P8 added (PosName, PosID)' WHERE seq = 4");
-        verify = admin(QStringList{"log", "--verify"} + db->toolArguments());
-        QVERIFY2(verify.exitCode == 1 && verify.err.contains("entry 4 ") && !verify.err.contains("entry 3 ") &&
-                     !verify.err.contains("entry 5 "),
-                 qPrintable(verify.err));
-        db->exec("UPDATE pollaris_log SET what = 'Positions P9 added (PosName, PosID)' WHERE seq = 4");
+        QVERIFY2(verify.exitCode == 0 && verify.out.contains("holds 6 entries"), qPrintable(verify.out + verify.err));
+
+        // The results report: each position's voters who left it blank, and every change since
+        // the zero report.
+        const QString pdf = db->folder() + "/results.pdf";
+        QVERIFY(admin(QStringList{"report", "--out", pdf} + db->toolArguments()).exitCode == 0);
+        const QString text = runProgram("pdftotext", {"-layout", pdf, "-"}).out.simplified();
+        for (const char *shown :
+             {"Logged in, no vote here 0", "After the zero report", "Hall A administrator log-in failed",
+              "Hall A Positions P9 added (PosName, PosID)", "Hall A Users v2 changed (Password)",
+              "Failed log-ins in all: 2 administrator, 0 voter"})
+            QVERIFY2(text.contains(QString::fromUtf8(shown)), shown);
+        QVERIFY(!text.contains("logged in (") && !text.contains("administrator admin logged in"));
         QCOMPARE(admin(QStringList{"log", "--verify"} + db->toolArguments()).exitCode, 0);
-        db->exec("DELETE FROM pollaris_log WHERE seq = 2");
+        db->exec("UPDATE pollaris_log SET what = 'Positions P8 added (PosName, PosID)' WHERE seq = 5");
         verify = admin(QStringList{"log", "--verify"} + db->toolArguments());
-        QVERIFY2(verify.exitCode == 1 && verify.err.contains("entries 2 to 2 are missing"), qPrintable(verify.err));
+        QVERIFY2(verify.exitCode == 1 && verify.err.contains("entry 5 ") && !verify.err.contains("entry 4 ") &&
+                     !verify.err.contains("entry 6 "),
+                 qPrintable(verify.err));
+        db->exec("UPDATE pollaris_log SET what = 'Positions P9 added (PosName, PosID)' WHERE seq = 5");
+        QCOMPARE(admin(QStringList{"log", "--verify"} + db->toolArguments()).exitCode, 0);
+        db->exec("DELETE FROM pollaris_log WHERE seq = 3");
+        verify = admin(QStringList{"log", "--verify"} + db->toolArguments());
+        QVERIFY2(verify.exitCode == 1 && verify.err.contains("entries 3 to 3 are missing"), qPrintable(verify.err));
 
         // From a moment on: all of today's, none of a day to come.
-        QCOMPARE(record({"--since", "2000-01-01"}).size(), 4);
+        QCOMPARE(record({"--since", "2000-01-01"}).size(), 6);
         QCOMPARE(record({"--since", "2999-01-01"}), QStringList());
     }
 };

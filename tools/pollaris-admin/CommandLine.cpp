@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QSysInfo>
 
 namespace Commands {
 
@@ -20,6 +21,12 @@ std::optional<int> parseCommandLine(QCommandLineParser &parser, const QStringLis
         return 0;
     }
     return std::nullopt;
+}
+
+QString toolStation()
+{
+    const QString host = QSysInfo::machineHostName();
+    return (host.isEmpty() ? QStringLiteral("unnamed computer") : host) + QStringLiteral(" (pollaris-admin)");
 }
 
 std::optional<int> electionToRead(const QCommandLineParser &parser, const QString &name, QString &target)

@@ -27,6 +27,9 @@ std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv);
 // The election file beside the tool, where the program looks for it.
 QString defaultElectionFile();
 
+// How the tool names itself in the election's record: this computer's host name.
+QString toolStation();
+
 // Reads the command line of 'pollaris-admin NAME'. A fault in it is reported
 // (status 2) and --help prints the command's own help (status 0): the status is
 // then returned, and the command ends with it. Nothing means: go on.

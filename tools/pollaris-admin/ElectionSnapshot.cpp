@@ -107,6 +107,21 @@ ElectionSnapshot ElectionSnapshot::read(const QString &file, bool withHash)
             throw;
     }
 
+    // The election's own record, apart from the count too (a file gains it with its
+    // first entry).
+    store::RecordCursor dcLog(QStringLiteral("dcLog"), QStringLiteral("Select * from pollaris_log"), &owner);
+    dcLog.setDatabaseName(file);
+    try {
+        for (dcLog.Refresh(); !dcLog.EOF_(); dcLog.MoveNext())
+            snap.record.push_back({dcLog.Field(QStringLiteral("seq")).toLongLong(),
+                                   dcLog.FieldText(QStringLiteral("at")), dcLog.FieldText(QStringLiteral("station")),
+                                   dcLog.FieldText(QStringLiteral("what"))});
+        snap.hasRecord = true;
+    } catch (const store::StoreError &e) {
+        if (!e.text().contains(QLatin1String("no such table")) && !e.text().startsWith(QLatin1String("42P01")))
+            throw;
+    }
+
     // Every read below sees the file as it is now; no vote is written meanwhile.
     store::Transaction snapshot(dcPos.connection());
 
@@ -174,11 +189,18 @@ ElectionSnapshot ElectionSnapshot::read(const QString &file, bool withHash)
             throw DamagedElection(QStringLiteral("%1 has %2 tallies").arg(describe(candId, c)).arg(c.tallyRows));
     }
 
+    QStringList counted{QStringLiteral("accounts %1, logged in %2").arg(snap.accounts).arg(snap.loggedIn)};
     for (PositionCount &p : snap.positions) {
         p.ranked = rankedByPosition.value(store::TextKey(p.posId));
-        for (const CandidateCount &c : p.ranked)
+        counted << QStringLiteral("position %1 %2").arg(p.posId, p.name);
+        for (const CandidateCount &c : p.ranked) {
             p.total += c.votes;
+            counted << QStringLiteral("candidate %1 %2 %3").arg(c.candId, c.name).arg(c.votes);
+        }
+        p.noVote = snap.loggedIn - p.total;
     }
+    snap.digest =
+        QCryptographicHash::hash(counted.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha256).toHex();
 
     if (withHash) {
         QCryptographicHash hash(QCryptographicHash::Sha256);

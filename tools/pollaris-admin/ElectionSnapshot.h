@@ -19,7 +19,8 @@ struct PositionCount {
     QString posId;
     QString name;
     QVector<CandidateCount> ranked;
-    qint64 total = 0; // votes cast in this position
+    qint64 total = 0;  // votes cast in this position
+    qint64 noVote = 0; // accounts that logged in to vote and cast none here
 
     // Two or more candidates share the highest tally, and it is not 0.
     bool tiedAtTop() const;
@@ -38,6 +39,17 @@ struct ElectionSnapshot {
     // election counted them (never what was typed); none in an election made
     // before they were counted.
     qint64 failedAdminLogIns = 0, failedVoterLogIns = 0;
+    // SHA-256, in hex, of what was counted (the ballot, every tally, the turnout),
+    // whichever engine holds it: the same election copied elsewhere gives the same.
+    QByteArray digest;
+    // The election's own record, in the order it was kept; hasRecord is false for an
+    // election that keeps none yet.
+    struct RecordEntry {
+        qint64 seq;
+        QString at, station, what;
+    };
+    bool hasRecord = false;
+    QVector<RecordEntry> record;
     QVector<PositionCount> positions;
 
     // No account has logged in yet and every tally is 0: the ballot box is empty.

@@ -117,6 +117,7 @@ int copyElection(const QString &me, const QString &from, const QString &to, cons
                     counts +=
                         QStringLiteral("%1%2 %3").arg(counts.isEmpty() ? "" : ", ").arg(rows.rows.size()).arg(table);
                 }
+                target->appendLog(Commands::toolStation(), QStringLiteral("copied from %1").arg(describe(from)));
                 target->commit();
                 // A copy in a file holds every password and vote: for its owner
                 // alone, as a backup is (the stations' own file is made by new).

@@ -6,6 +6,7 @@
 #include "Console.h"
 #include "ElectionSnapshot.h"
 #include "Target.h"
+#include "store/Connection.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
@@ -20,6 +21,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRawFont>
+#include <QRegularExpression>
 #include <QTextLayout>
 #include <QTimeZone>
 #include <cstring>
@@ -271,7 +273,12 @@ void totalRow(Sheet &s, const Columns &c, const PositionCount &p)
     s.text({c.votes, y}, c.share - c.votes - s.mm(2), count(p.total), f, kInk, Qt::AlignRight);
     const qreal h = s.text({c.share, y}, c.bar - c.share - s.mm(2),
                            p.total > 0 ? QStringLiteral("100.0%") : share(0, 0), f, kInk, Qt::AlignRight);
-    s.skip(h + s.mm(6));
+    s.skip(h + s.mm(1));
+    // The voters let in who left this position blank.
+    const qreal y2 = s.y();
+    s.text({c.name, y2}, c.votes - c.name, QStringLiteral("Logged in, no vote here"), s.font(9), kGrey);
+    s.skip(s.text({c.votes, y2}, c.share - c.votes - s.mm(2), count(p.noVote), s.font(9), kGrey, Qt::AlignRight) +
+           s.mm(6));
 }
 
 // The heights of a position's parts, measured before it is laid out.
@@ -359,6 +366,8 @@ void heading(Sheet &s, const ElectionSnapshot &e, const ReportText &t)
         field(QStringLiteral("Election file"), e.file, s.font(9.5));
         field(QStringLiteral("SHA-256"), QString::fromLatin1(e.sha256), s.mono());
     }
+    // What was counted, as any copy of the election gives it again.
+    field(QStringLiteral("Counted"), QString::fromLatin1(e.digest), s.mono());
     s.skip(s.mm(5));
 
     s.skip(s.text({0, s.y()}, s.width(), QStringLiteral("Turnout"), s.font(12, true)) + s.mm(1));
@@ -374,6 +383,37 @@ void heading(Sheet &s, const ElectionSnapshot &e, const ReportText &t)
     turnout(QStringLiteral("Accounts that have logged in to vote"), e.loggedIn, true);
     turnout(QStringLiteral("Accounts not yet logged in"), e.accounts - e.loggedIn, true);
     s.skip(s.mm(8));
+}
+
+// What the election's record holds since the zero report: every change to the
+// ballot or the register, failed administrator log-ins, stations stopped by a failure.
+void afterZeroReport(Sheet &s, const ElectionSnapshot &e)
+{
+    if (e.nothingCast())
+        return;
+    s.skip(s.text({0, s.y()}, s.width(), QStringLiteral("After the zero report"), s.font(12, true)) + s.mm(1));
+    QStringList lines;
+    qsizetype from = -1;
+    for (qsizetype i = 0; i < e.record.size(); ++i)
+        if (e.record[i].what.startsWith(QLatin1String("zero report written")))
+            from = i;
+    if (!e.hasRecord || from < 0) {
+        lines << QStringLiteral("No zero report of this election is on its record.");
+    } else {
+        static const QRegularExpression noted(
+            QStringLiteral("^((Positions|CandInfo|CandVote|Users|Administrators) |administrator log-in failed|"
+                           "station stopped by a failure)"));
+        for (qsizetype i = from + 1; i < e.record.size(); ++i)
+            if (noted.match(e.record[i].what).hasMatch())
+                lines << QStringLiteral("%1  %2  %3").arg(e.record[i].at, e.record[i].station, e.record[i].what);
+        if (lines.isEmpty())
+            lines << QStringLiteral("None");
+    }
+    lines << QStringLiteral("Failed log-ins in all: %1 administrator, %2 voter")
+                 .arg(count(e.failedAdminLogIns), count(e.failedVoterLogIns));
+    for (const QString &line : lines)
+        s.skip(std::max(s.text({0, s.y()}, s.width(), line, s.font(8.5)), s.mm(4)));
+    s.skip(s.mm(6));
 }
 
 void signatures(Sheet &s)
@@ -408,6 +448,7 @@ int layOut(QPdfWriter &writer, QPainter *painter, int pageCount, const ElectionS
     heading(s, e, t);
     for (const PositionCount &p : e.positions)
         position(s, p);
+    afterZeroReport(s, e);
     signatures(s);
     s.finishPage();
     return s.pages();
@@ -436,6 +477,19 @@ std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv)
     return std::make_unique<QGuiApplication>(argc, argv);
 }
 
+namespace {
+
+// Where the report goes: the file named, or one named after the kind and the time.
+QString outFor(const QString &named, bool zero)
+{
+    static const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (!named.isEmpty())
+        return named;
+    return (zero ? QStringLiteral("zero-report-") : QStringLiteral("results-report-")) + stamp + QStringLiteral(".pdf");
+}
+
+} // namespace
+
 int runReport(const QStringList &args)
 {
     const QString me = QStringLiteral("pollaris-admin report");
@@ -444,8 +498,9 @@ int runReport(const QStringList &args)
         QStringLiteral("Write the results report as a PDF: turnout, every position in the order of the\n"
                        "ballot with its candidates ranked as on the results screen, their votes, shares and\n"
                        "bars, and lines for three members of the committee to sign. Before any account has\n"
-                       "logged in and while every tally is 0 it is the zero report. The file is only read;\n"
-                       "the report names it with its SHA-256, so the sheet says exactly what it counted."));
+                       "logged in and while every tally is 0 it is the zero report. The report goes on the\n"
+                       "election's record first; then the report names the file it counted with its SHA-256, so\n"
+                       "the sheet says exactly what it counted."));
     parser.addHelpOption();
     QCommandLineOption outOption(QStringLiteral("out"),
                                  QStringLiteral("The PDF to write; it must not exist yet (default: "
@@ -476,7 +531,22 @@ int runReport(const QStringList &args)
     if (const std::optional<int> wrong = electionToRead(parser, QStringLiteral("report"), file))
         return *wrong;
 
-    const std::optional<ElectionSnapshot> read = ElectionSnapshot::readOrReport(me, file, true);
+    // The report goes on the election's record first, so that what it counts (and,
+    // of a file, the hash it names) is the election as it stays afterwards.
+    std::optional<ElectionSnapshot> read = ElectionSnapshot::readOrReport(me, file, false);
+    if (!read)
+        return 1;
+    try {
+        store::Connection::open(file)->appendLog(
+            toolStation(), (read->nothingCast() ? QStringLiteral("zero report written to %1")
+                                                : QStringLiteral("results report written to %1"))
+                               .arg(QFileInfo(outFor(parser.value(outOption), read->nothingCast())).fileName()));
+    } catch (const store::StoreError &e) {
+        Console::err(
+            QStringLiteral("%1: %2: %3 (error %4)\n").arg(me, Target::describe(file), e.text()).arg(e.number()));
+        return 1;
+    }
+    read = ElectionSnapshot::readOrReport(me, file, true);
     if (!read)
         return 1;
     const ElectionSnapshot &election = *read;
@@ -486,10 +556,7 @@ int runReport(const QStringList &args)
     text.title = parser.value(titleOption);
     text.kind = election.nothingCast() ? QStringLiteral("Zero report") : QStringLiteral("Results report");
     text.madeAt = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + now.timeZoneAbbreviation();
-    QString out = parser.value(outOption);
-    if (out.isEmpty())
-        out = (election.nothingCast() ? QStringLiteral("zero-report-") : QStringLiteral("results-report-")) +
-              now.toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".pdf");
+    const QString out = outFor(parser.value(outOption), election.nothingCast());
 
     // Never over another file: the report is written only where nothing is yet.
     QFile pdf(out);
