@@ -24,6 +24,7 @@
 #include <QRegularExpression>
 #include <QTextLayout>
 #include <QTimeZone>
+#include <cstdlib>
 #include <cstring>
 
 namespace Commands {
@@ -184,10 +185,11 @@ struct ReportText {
 };
 
 // The columns of a position's table, as fractions of the width.
+// The code's column takes a candidate code of 8 wide letters (WWWWWWWW) on one line.
 struct Columns {
     qreal rank, name, code, votes, share, bar, end;
     explicit Columns(qreal w)
-        : rank(0), name(w * 0.07), code(w * 0.47), votes(w * 0.58), share(w * 0.69), bar(w * 0.79), end(w)
+        : rank(0), name(w * 0.07), code(w * 0.41), votes(w * 0.58), share(w * 0.69), bar(w * 0.79), end(w)
     {}
 };
 
@@ -274,10 +276,14 @@ void totalRow(Sheet &s, const Columns &c, const PositionCount &p)
     const qreal h = s.text({c.share, y}, c.bar - c.share - s.mm(2),
                            p.total > 0 ? QStringLiteral("100.0%") : share(0, 0), f, kInk, Qt::AlignRight);
     s.skip(h + s.mm(1));
-    // The voters let in who left this position blank.
+    // The voters let in who left this position blank; more votes than voters let in
+    // would be a count to question, and is said so.
     const qreal y2 = s.y();
-    s.text({c.name, y2}, c.votes - c.name, QStringLiteral("Logged in, no vote here"), s.font(9), kGrey);
-    s.skip(s.text({c.votes, y2}, c.share - c.votes - s.mm(2), count(p.noVote), s.font(9), kGrey, Qt::AlignRight) +
+    s.text({c.name, y2}, c.votes - c.name,
+           p.noVote >= 0 ? QStringLiteral("Logged in, no vote here") : QStringLiteral("Votes beyond the log-ins"),
+           s.font(9), p.noVote >= 0 ? kGrey : kInk);
+    s.skip(s.text({c.votes, y2}, c.share - c.votes - s.mm(2), count(std::abs(p.noVote)), s.font(9),
+                  p.noVote >= 0 ? kGrey : kInk, Qt::AlignRight) +
            s.mm(6));
 }
 
