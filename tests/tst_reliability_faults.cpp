@@ -187,6 +187,17 @@ private slots:
         QCOMPARE(run.boxes(), (QStringList{kAdmitted, kThanks}));
         QCOMPARE(db->rows("SELECT CandID, NumVotes FROM CandVote ORDER BY CandID"), (QStringList{"C1|4", "C2|10"}));
         QCOMPARE(db->rows("SELECT Username FROM Users WHERE HasVoted"), QStringList{"v1"});
+        // The election's record: the station's start, the server found again twice, its end;
+        // nothing of the voter.
+        const QStringList record = db->rows("SELECT what FROM pollaris_log ORDER BY seq");
+        QCOMPARE(record
+                     .filter(QRegularExpression("^station reached the election server again after \\d+ s "
+                                                "without it \\("))
+                     .size(),
+                 2);
+        QVERIFY2(record.first() == "station started" && record.last() == "station ended (status 0)" &&
+                     record.filter("v1").isEmpty(),
+                 qPrintable(record.join('\n')));
     }
 
     // Two administrators at once: the same new code given on both, then the same candidate

@@ -4,9 +4,11 @@
 #include "store/Connection.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace ServerWait {
 
@@ -67,6 +69,9 @@ public:
 };
 
 Window *g_window = nullptr;
+// How long the server has been out of reach, and why, for the election's record.
+QElapsedTimer g_lost;
+QString g_lostBecause, g_note;
 
 void waiting(bool on, const QString &detail)
 {
@@ -75,7 +80,16 @@ void waiting(bool on, const QString &detail)
     if (!on) {
         if (g_window)
             g_window->hide();
+        if (g_lost.isValid())
+            g_note = QStringLiteral("station reached the election server again after %1 s without it (%2)")
+                         .arg(qMax<qint64>(1, g_lost.elapsed() / 1000))
+                         .arg(g_lostBecause);
+        g_lost.invalidate();
         return;
+    }
+    if (!g_lost.isValid()) {
+        g_lost.start();
+        g_lostBecause = detail;
     }
     if (!g_window)
         g_window = new Window;
@@ -88,6 +102,8 @@ void waiting(bool on, const QString &detail)
 } // namespace
 
 void install() { store::Connection::setServerWaiter(waiting); }
+
+QString TakeNote() { return std::exchange(g_note, QString()); }
 
 void setOnChange(std::function<void(bool, const QString &)> callback) { g_onChange = std::move(callback); }
 

@@ -12,6 +12,10 @@ namespace ServerWait {
 // Makes the store wait for a lost server instead of failing.
 void install();
 
+// Once the server answers again: a line for the election's record saying for how
+// long and why it was out of reach; empty otherwise, and once taken.
+QString TakeNote();
+
 // --- test seam ---------------------------------------------------------------
 // Called each time the window is shown (true, with its detail) and taken away.
 void setOnChange(std::function<void(bool waiting, const QString &detail)> callback);

@@ -65,6 +65,7 @@ void OpenElection()
                                     .arg(g_server));
     if (g_serverGiven)
         g_election = store::Connection::open(g_server);
+    RecordIfPossible(QStringLiteral("station started"));
 }
 
 bool Kiosk()
@@ -234,6 +235,9 @@ bool Handle(const std::function<void()> &handler)
         Fatal(failure->first, failure->second);
     if (!failure)
         shown.AnnounceChanges();
+    // A server reached again during the action goes on the record once the action is over.
+    if (const QString note = ServerWait::TakeNote(); !note.isEmpty())
+        RecordIfPossible(note);
     return !failure;
 }
 
@@ -257,7 +261,6 @@ int Run()
             dcCheck.setDatabaseName(Screen::DatabasePath());
             dcCheck.Refresh();
         }
-        RecordIfPossible(QStringLiteral("station started"));
         Show<frmMain>();
     });
     int status = QApplication::exec();

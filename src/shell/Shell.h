@@ -60,8 +60,8 @@ QString Path();
 QString Target();
 
 // With a server named, connects to it at once, so that a server out of reach is
-// reported at start rather than at the first screen that reads. The file is
-// opened, as ever, by the first cursor that reads it.
+// reported at start rather than at the first screen that reads. The station's
+// start goes on the election's record.
 void OpenElection();
 
 // Appends an entry to the election's own record, as coming from this station (its
