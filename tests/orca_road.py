@@ -1,5 +1,6 @@
 """What the screen reader Orca says on the voter's whole road and on the
-candidates' panel, read from Orca's own debug log.
+administrator's screens a keyboard reaches (the candidates' panel, the results of
+a position, the voters' accounts), read from Orca's own debug log.
 
 Run by orca_road.sh inside a private D-Bus session on a virtual display:
     orca_road.py PROGRAM ELECTION_FILE
@@ -7,8 +8,9 @@ Fills the election with positions and candidates of its own, starts Orca and
 then the program, drives the screens with real key presses (waiting over AT-SPI
 for each screen and each focus, and for Orca to have had its say), then prints
 all Orca said, step by step, with the event that made it speak. It fails when a
-name the voter needs is not said, when a code the voter never sees is said, or
-when things are said in the wrong order.
+name the voter needs is not said, when a code the voter never sees is said, when
+a line of the results is not said as it reads, when a password is said where the
+screen does not show it, or when things are said in the wrong order.
 """
 import json
 import os
@@ -37,8 +39,16 @@ CANDIDATES = [
     ("CX5", "Edsger Dijkstra", "2024-1930", "PX3"),
     ("CX6", "Barbara Liskov", "2024-1939", "PX3"),
 ]
-VOTER = ("Test Voter", "v7001", "pw7001")
+# The voters' accounts (name, user name, password); the first one votes. The
+# passwords are texts said nowhere else, so that any password Orca says is found.
+ACCOUNTS = [("Test Voter", "v7001", "pw7001"), ("Mary Jackson", "v7002", "qk5530"),
+            ("Dorothy Vaughan", "v7003", "zr8812")]
+VOTER = ACCOUNTS[0]
 ADMIN = ("admin", "admin")
+# The votes each candidate has before the voter's own, different within each
+# position, so that the results have one order; and the position counted.
+TALLY = {"CX1": 3, "CX2": 0, "CX3": 1, "CX4": 12, "CX5": 0, "CX6": 5}
+COUNTED = "Treasurer"
 POSITION_NAME = dict(POSITIONS)
 CANDIDATE = {name: (code, student, POSITION_NAME[pos]) for code, name, student, pos in CANDIDATES}
 CANDIDATE_CODES = [c[0] for c in CANDIDATES]
@@ -98,8 +108,9 @@ def fill_election():
             db.execute("DELETE FROM " + table)
         db.executemany("INSERT INTO Positions (PosID, PosName) VALUES (?, ?)", POSITIONS)
         db.executemany("INSERT INTO CandInfo (CandID, CandName, StudentNum, PosID) VALUES (?, ?, ?, ?)", CANDIDATES)
-        db.executemany("INSERT INTO CandVote (CandID, NumVotes) VALUES (?, 0)", [(c[0],) for c in CANDIDATES])
-        db.execute("INSERT INTO Users (Name, Username, Password, HasVoted) VALUES (?, ?, ?, 0)", VOTER)
+        db.executemany("INSERT INTO CandVote (CandID, NumVotes) VALUES (?, ?)",
+                       [(c[0], TALLY[c[0]]) for c in CANDIDATES])
+        db.executemany("INSERT INTO Users (Name, Username, Password, HasVoted) VALUES (?, ?, ?, 0)", ACCOUNTS)
 
 
 # ---- Orca --------------------------------------------------------------------
@@ -384,6 +395,81 @@ def admin_road(road):
     road.focus("Down in the candidates: Alan Turing", panel_title, ["Down"], "list item", "Alan Turing")
 
 
+def result_rows(votes):
+    """The results of the position counted as the screen lists them, best first:
+    each candidate's name and tally, the votes before the road and those cast on
+    it together."""
+    cast = [candidate for candidate, _, _ in votes]
+    rows = [(name, TALLY[code] + cast.count(name)) for name, (code, _, position) in CANDIDATE.items()
+            if position == COUNTED]
+    check(len({tally for _, tally in rows}) == len(rows), "the election is wrong: two candidates for %s have the "
+          "same tally, and the results have no one order" % COUNTED)
+    return sorted(rows, key=lambda row: -row[1])
+
+
+def result_line(name, tally):
+    """A line of the results as it stands on the screen, for the reports of a
+    check: the name, dashes up to 70 characters less the name's length less the
+    tally, and the tally after the place of its sign."""
+    return name + "-" * max(0, 70 - len(name) - tally) + " " + str(tally)
+
+
+def entry_focused(app, list_name, k):
+    """Whether the k-th entry of the list of that name has the focus."""
+    def probe():
+        acc = focused(app)
+        return (acc is not None and acc.getRoleName() == "list item" and acc.getIndexInParent() == k and
+                acc.parent.getRoleName() == "list" and acc.parent.name == list_name)
+    return probe
+
+
+def results_road(road, rows):
+    """From the candidates' panel, where the position counted is chosen, to its
+    results, and down through their lines. Gives the labels shown there that end
+    with the position's name: the title, as the screen shows it."""
+    app = road.app
+    panel_title = "Administrator's Panel - Candidates and Positions"
+    chosen = find(window(app, "frame", panel_title), "combo box")
+    check(chosen is not None and chosen.name == COUNTED, "the road is wrong: the position chosen is not " + COUNTED)
+    road.focus("Tab, Tab, Tab to 'Count Votes'", panel_title, ["Tab", "Tab", "Tab"], "push button", "Count Votes")
+    road.step("Enter on 'Count Votes'", panel_title, ["Return"],
+              lambda: window(app, "frame", "Voting Results") and focused(app).getRoleName() == "list" and
+              focused(app).childCount == len(rows), "the results with the focus on their list of %d lines" % len(rows))
+    results = window(app, "frame", "Voting Results")
+    listing = focused(app).name
+    titles = [acc.name for acc in descendants(results) if acc.getRoleName() == "label" and acc.name.endswith(
+        " " + COUNTED)]
+    for k, (name, _) in enumerate(rows):
+        road.step("Down in the results: " + name, "Voting Results", ["Down"], entry_focused(app, listing, k),
+                  "the focus on line %d of the results" % (k + 1))
+    road.step("Tab to OK, Enter", "Voting Results", ["Tab", "Return"],
+              lambda: window(app, "frame", panel_title) and focused(app) is not None, "the candidates' panel again")
+    return titles
+
+
+def accounts_road(road):
+    """From the candidates' panel back to the administrator's start, on to the
+    voters' accounts, and down through the list of them. A step that only leads
+    on to another screen presses Tab and Enter at once: what is said on the way
+    is not checked, and each step costs Orca's quiet after it."""
+    app = road.app
+    panel_title = "Administrator's Panel - Candidates and Positions"
+    check(focused(app).name == "Count Votes", "the road is wrong: back from the results, the focus is on '%s', not "
+          "on 'Count Votes'" % focused(app).name)
+    road.focus("Tab to 'Back to Main', Enter", panel_title, ["Tab", "Return"], "push button", "Cand/Positions Panel")
+    users_title = "Administrator's Panel (Users)"
+    road.step("Tab to 'Users Panel', Enter", "Pollaris Administrator's Panel", ["Tab", "Return"],
+              lambda: window(app, "frame", users_title) and focused(app).getRoleName() == "push button",
+              "the voters' accounts")
+    road.step("Shift+Tab to the accounts", users_title, ["shift+Tab"],
+              lambda: focused(app).getRoleName() == "list" and focused(app).childCount == len(ACCOUNTS),
+              "the focus on the list of %d accounts" % len(ACCOUNTS))
+    listing = focused(app).name
+    for k, (_, user, _) in enumerate(ACCOUNTS):
+        road.step("Down in the accounts: " + user, users_title, ["Down"], entry_focused(app, listing, k),
+                  "the focus on account %d" % (k + 1))
+
+
 # ---- What Orca said, checked -------------------------------------------------
 
 class Checks:
@@ -406,7 +492,16 @@ def code_in(text, codes):
     return [c for c in codes if re.search(r"(?<![A-Za-z0-9])%s(?![A-Za-z0-9])" % re.escape(c), text, re.I)]
 
 
-def check_speech(steps, spoken, votes, voter_steps):
+def reads_as(text, name, tally):
+    """Whether a text reads as the line of the results for that name and tally
+    reads on the screen: the name, then the tally, nothing between them but the
+    filler (dashes, spaces, a comma), and nothing after but the word for what is
+    counted, in the number the tally asks for."""
+    unit = "vote" if tally == 1 else "votes"
+    return re.fullmatch(r"%s[-\s,;:.]*(?<!\d)%d(?: %s)?\.?" % (re.escape(name), tally, unit), text.strip()) is not None
+
+
+def check_speech(steps, spoken, votes, voter_steps, rows, results_title):
     checks = Checks()
     by_step = {}
     for u in spoken:
@@ -510,6 +605,68 @@ def check_speech(steps, spoken, votes, voter_steps):
                 checks.expect(k < codes[0], "candidates' panel, '%s': Orca said the code '%s' before the name '%s'"
                               % (title, heard(i)[codes[0]], name))
 
+    # The results of the position counted: the title the screen shows as they
+    # open; then each line, best first, as the focus reaches it, read as it stands
+    # on the screen (the name and the tally, not the dashes that fill the space
+    # between), and no other line in its place. No code is shown there, nor on
+    # the voters' accounts, and none is said.
+    opened = step_of("Enter on 'Count Votes'")
+    closed = step_of("Tab to OK, Enter")
+    checks.expect(len(results_title) == 1, "results: the screen shows %d labels that end with %s, not one title: %s"
+                  % (len(results_title), COUNTED, results_title))
+    if results_title:
+        checks.expect(said(heard(opened), results_title[0]) is not None, "results, 'Enter on 'Count Votes'': Orca did "
+                      "not say the title '%s'; it said %s" % (results_title[0], heard(opened)))
+    for name, tally in rows:
+        i = step_of("Down in the results: " + name)
+        checks.expect(any(reads_as(t, name, tally) for t in heard(i)), "results, 'Down in the results: %s': Orca "
+                      "did not say the line '%s' as it reads, %s then %d; it said %s" % (
+                          name, result_line(name, tally), name, tally, heard(i)))
+        others = [n for n, _ in rows if n != name and said(heard(i), n) is not None]
+        checks.expect(not others, "results, 'Down in the results: %s': Orca said the line of %s there; it said %s" % (
+            name, " and ".join(others), heard(i)))
+    users = step_of("Tab to 'Users Panel', Enter")
+    for u in spoken:
+        if u.step is not None and (opened <= u.step < closed or u.step >= users):
+            codes = code_in(u.text, CANDIDATE_CODES + POSITION_CODES)
+            checks.expect(not codes, "%s, '%s': Orca said the hidden code %s: '%s'" % (
+                "results" if u.step < closed else "voters' accounts", steps[u.step][0], ", ".join(codes), u.text))
+
+    # The voters' accounts: the list by its caption; then each account by its user
+    # name, as the list shows it, and after it the details shown for it, each with
+    # its caption, and no other account's.
+    i = step_of("Shift+Tab to the accounts")
+    checks.expect(said(heard(i), "List of Users") is not None, "voters' accounts, 'Shift+Tab to the accounts': Orca "
+                  "did not say the list's caption 'List of Users'; it said %s" % heard(i))
+    for name, user, password in ACCOUNTS:
+        step_title = "Down in the accounts: " + user
+        texts = heard(step_of(step_title))
+        # The user name itself, not only within the detail "Username: ...".
+        own = next(((k, m.start()) for k, t in enumerate(texts) for m in re.finditer(
+            r"(?<!Username: )(?<![A-Za-z0-9])%s(?![A-Za-z0-9])" % re.escape(user), t)), None)
+        checks.expect(own is not None, "voters' accounts, '%s': Orca did not say the account '%s'; it said %s" % (
+            step_title, user, texts))
+        for detail in ("Name: " + name, "Username: " + user, "Password: " + password):
+            at = next(((k, t.index(detail)) for k, t in enumerate(texts) if detail in t), None)
+            checks.expect(at is not None, "voters' accounts, '%s': Orca did not say the detail '%s'; it said %s" % (
+                step_title, detail, texts))
+            if at is not None and own is not None:
+                checks.expect(own < at, "voters' accounts, '%s': the detail '%s' came before the account '%s'" % (
+                    step_title, detail, user))
+        others = [other for other, _, _ in ACCOUNTS if other != name and said(texts, "Name: " + other) is not None]
+        checks.expect(not others, "voters' accounts, '%s': Orca said the details of %s there; it said %s" % (
+            step_title, " and ".join(others), texts))
+
+    # A password is said only where the screen shows it as text: on the voters'
+    # accounts, as the detail "Password: ..." of the account the list has reached.
+    for u in spoken:
+        where = steps[u.step][0] if u.step is not None else "outside the road"
+        for _, user, password in ACCOUNTS:
+            for m in re.finditer(re.escape(password), u.text):
+                checks.expect(where == "Down in the accounts: " + user and u.text[:m.start()].endswith("Password: "),
+                              "'%s': Orca said the password of %s other than as the detail 'Password: %s' of that "
+                              "account as the screen shows it: '%s'" % (where, user, password, u.text))
+
     # A password is typed unheard: Orca may say that something was typed, never what.
     for i, (title, _, _) in enumerate(steps):
         if title.startswith("typed the password"):
@@ -541,8 +698,9 @@ def print_transcript(steps, spoken):
 
 def main():
     fill_election()
-    print("The election: positions %s; candidates %s; voter %s." % (
-        ", ".join("%s %s" % p for p in POSITIONS), ", ".join("%s %s (%s, %s)" % c for c in CANDIDATES), VOTER[1]))
+    print("The election: positions %s; candidates %s; votes before the road %s; accounts %s, of which %s votes." % (
+        ", ".join("%s %s" % p for p in POSITIONS), ", ".join("%s %s (%s, %s)" % c for c in CANDIDATES),
+        ", ".join("%s %d" % t for t in TALLY.items()), ", ".join(a[1] for a in ACCOUNTS), VOTER[1]))
     try:
         orca = Orca()
     except Failure as failure:
@@ -564,6 +722,9 @@ def main():
         votes = voter_road(road)
         voter_steps = len(road.steps)
         admin_road(road)
+        rows = result_rows(votes)
+        results_title = results_road(road, rows)
+        accounts_road(road)
         status = 0
     except Failure as failure:
         log.seek(0)
@@ -591,7 +752,7 @@ def main():
     if status:
         return status
 
-    checks = check_speech(steps, spoken, votes, voter_steps)
+    checks = check_speech(steps, spoken, votes, voter_steps, rows, results_title)
     print()
     if checks.failed:
         print("FAIL: %d of %d checks of what Orca said failed:" % (len(checks.failed),

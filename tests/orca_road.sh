@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The voter's whole road and the candidates' panel as a blind voter and a blind
-# administrator hear them: the real program and the real screen reader Orca run
-# under a virtual display in a private D-Bus session, real key presses drive the
-# screens, and what Orca said is read back from its debug log.
+# The voter's whole road, and the candidates' panel, a position's results and the
+# voters' accounts, as a blind voter and a blind administrator hear them: the real
+# program and the real screen reader Orca run under a virtual display in a private
+# D-Bus session, real key presses drive the screens, and what Orca said is read
+# back from its debug log.
 #   orca_road.sh BINDIR     (BINDIR holds pollaris and pollaris-admin)
 # Exits 77 (skipped) when Orca, the display, the bus or the AT-SPI bindings are missing.
 set -euo pipefail
