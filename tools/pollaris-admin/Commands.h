@@ -13,6 +13,8 @@ class QCoreApplication;
 namespace Commands {
 int runNew(const QStringList &args);
 int runImportVoters(const QStringList &args);
+int runImportBallot(const QStringList &args);
+int runSlips(const QStringList &args);
 int runResults(const QStringList &args);
 int runBackup(const QStringList &args);
 int runReport(const QStringList &args);
@@ -23,6 +25,9 @@ int runLog(const QStringList &args);
 // The application object for the command line: a graphical one, without a
 // display, for the commands that draw.
 std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv);
+// The same for the commands that draw pages besides the report (the slips).
+bool drawsPages(int argc, char **argv);
+std::unique_ptr<QCoreApplication> makePageApplication(int &argc, char **argv);
 
 // The election file beside the tool, where the program looks for it.
 QString defaultElectionFile();

@@ -1,15 +1,17 @@
 #include "Commands.h"
 #include "Console.h"
+#include "CsvInput.h"
+#include "Passwords.h"
 #include "Target.h"
 #include "store/Connection.h"
 #include "store/RecordCursor.h"
 #include "store/StoreError.h"
 
 #include <QCommandLineParser>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QObject>
+#include <QRegularExpression>
 #include <QSet>
 #include <QVector>
 #include <algorithm>
@@ -26,181 +28,23 @@ constexpr int kMaxName = 50;
 constexpr int kMaxStudentId = 20;
 constexpr int kMaxPassword = 20;
 
-struct CsvRecord {
-    int line = 0; // line of the file where the record starts
-    QStringList fields;
-    QString fault; // set when the record itself is malformed
-};
-
-// Splits a text into records as RFC 4180 describes them: fields separated by
-// the separator (a comma, or the semicolon many spreadsheets save), records by CRLF or LF, quoted fields with doubled
-// quotes inside and line breaks kept. Entirely empty lines are skipped.
-QVector<CsvRecord> parseCsv(const QString &text, QChar separator)
-{
-    QVector<CsvRecord> records;
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    int line = 1;
-    while (i < n) {
-        CsvRecord record;
-        record.line = line;
-        if (text.at(i) == QLatin1Char('\n') ||
-            (text.at(i) == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))) {
-            i += text.at(i) == QLatin1Char('\r') ? 2 : 1;
-            ++line;
-            continue;
-        }
-        bool endOfRecord = false;
-        while (!endOfRecord) {
-            QString field;
-            if (i < n && text.at(i) == QLatin1Char('"')) {
-                ++i;
-                bool closed = false;
-                while (i < n) {
-                    const QChar c = text.at(i);
-                    if (c == QLatin1Char('"')) {
-                        if (i + 1 < n && text.at(i + 1) == QLatin1Char('"')) {
-                            field += c;
-                            i += 2;
-                            continue;
-                        }
-                        ++i;
-                        closed = true;
-                        break;
-                    }
-                    if (c == QLatin1Char('\n'))
-                        ++line;
-                    field += c;
-                    ++i;
-                }
-                if (!closed && record.fault.isEmpty())
-                    record.fault = QStringLiteral("a quoted field is not closed");
-                // Only a separator or the end of the record may follow the closing quote.
-                if (closed && i < n && text.at(i) != separator && text.at(i) != QLatin1Char('\n') &&
-                    !(text.at(i) == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))) {
-                    if (record.fault.isEmpty())
-                        record.fault = QStringLiteral("text after a closing quote");
-                    while (i < n && text.at(i) != separator && text.at(i) != QLatin1Char('\n'))
-                        field += text.at(i++);
-                }
-            } else {
-                while (i < n && text.at(i) != separator && text.at(i) != QLatin1Char('\n')) {
-                    if (text.at(i) == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))
-                        break;
-                    if (text.at(i) == QLatin1Char('"') && record.fault.isEmpty())
-                        record.fault = QStringLiteral("a quote inside an unquoted field");
-                    field += text.at(i++);
-                }
-            }
-            record.fields << field;
-            if (i >= n) {
-                endOfRecord = true;
-            } else if (text.at(i) == separator) {
-                ++i;
-            } else {
-                i += text.at(i) == QLatin1Char('\r') ? 2 : 1;
-                ++line;
-                endOfRecord = true;
-            }
-        }
-        records << record;
-    }
-    return records;
-}
-
-constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
-constexpr qint64 kMaxLineBytes = 64 * 1024;
-constexpr int kFaultsListed = 20;
 constexpr qsizetype kProgressFrom = 10000;
 
-// Reads the whole register, refusing a file or a line too large for any school
-// before reading further: a device that never ends is refused after one long line.
-QString readRegister(const QString &path, QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-    const QString tooLarge = QStringLiteral("%1 is larger than 64 MiB; no register of voters is that large");
-    if (!file.isSequential() && file.size() > kMaxFileBytes)
-        return tooLarge.arg(path);
-    qint64 lineBytes = 0;
-    int line = 1;
-    while (true) {
-        const QByteArray piece = file.read(1024 * 1024);
-        if (piece.isEmpty())
-            break;
-        for (const char c : piece) {
-            if (c == '\n') {
-                ++line;
-                lineBytes = 0;
-            } else if (++lineBytes > kMaxLineBytes) {
-                return QStringLiteral(
-                           "%1 line %2: the line is longer than 64 KiB, more than any register of voters needs")
-                    .arg(path)
-                    .arg(line);
-            }
-        }
-        bytes += piece;
-        if (bytes.size() > kMaxFileBytes)
-            return tooLarge.arg(path);
-    }
-    if (file.error() != QFileDevice::NoError)
-        return QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-    return QString();
-}
-
-// The line of the first byte that is not part of well-formed UTF-8 (no overlong
-// forms, no surrogates, nothing beyond U+10FFFF), or 0 when there is none.
-int firstBadUtf8Line(const QByteArray &bytes)
-{
-    int line = 1;
-    const auto *s = reinterpret_cast<const unsigned char *>(bytes.constData());
-    const qsizetype n = bytes.size();
-    for (qsizetype i = 0; i < n;) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            line += c == '\n';
-            ++i;
-            continue;
-        }
-        int more = 0;
-        unsigned char low = 0x80, high = 0xBF; // the range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            more = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            more = 2;
-            low = c == 0xE0 ? 0xA0 : 0x80;
-            high = c == 0xED ? 0x9F : 0xBF;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            more = 3;
-            low = c == 0xF0 ? 0x90 : 0x80;
-            high = c == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return line;
-        }
-        if (i + more >= n || s[i + 1] < low || s[i + 1] > high)
-            return line;
-        for (int k = 2; k <= more; ++k)
-            if (s[i + k] < 0x80 || s[i + k] > 0xBF)
-                return line;
-        i += more + 1;
-    }
-    return 0;
-}
-
-// Where the header row puts each of the three columns.
+// Where the header row puts each column; -1 for a column it does not have.
 struct Header {
     int name = -1, username = -1, password = -1;
-    bool valid() const { return name >= 0 && username >= 0 && password >= 0; }
+    int columns = 0;
 };
 
-Header readHeader(const CsvRecord &record)
+// Reads the header row: false when it names a column the register has no use
+// for, or one column twice.
+bool readHeader(const CsvInput::Record &record, Header &header)
 {
-    Header header;
-    if (!record.fault.isEmpty() || record.fields.size() != 3)
-        return {};
-    for (int f = 0; f < 3; ++f) {
-        const QString title = record.fields.at(f).trimmed().toCaseFolded();
+    if (!record.fault.isEmpty())
+        return false;
+    header.columns = int(record.fields.size());
+    for (int f = 0; f < header.columns; ++f) {
+        const QString title = CsvInput::title(record.fields.at(f));
         int *column = nullptr;
         if (title == QLatin1String("name"))
             column = &header.name;
@@ -209,10 +53,19 @@ Header readHeader(const CsvRecord &record)
         else if (title == QLatin1String("password"))
             column = &header.password;
         if (!column || *column >= 0)
-            return {};
+            return false;
         *column = f;
     }
-    return header;
+    return true;
+}
+
+// A text as one word of a shell's command line.
+QString shellWord(const QString &text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./=:@%+-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
 }
 
 // Progress on standard error for a long register: a percentage rewritten in
@@ -262,22 +115,38 @@ int runImportVoters(const QStringList &args)
 {
     const QString me = QStringLiteral("pollaris-admin import-voters");
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Register the voters listed in a CSV file. Its first row is the header naming the three columns\n"
-        "Name, Student ID (or Username) and Password, in any order, letter case ignored; then one row\n"
-        "per voter. Fields are separated by commas, or by semicolons when the header is; the file is\n"
-        "UTF-8 (save as \"CSV UTF-8\"), at most 64 MiB. Blank rows are skipped and the outer blanks of\n"
-        "every field removed; a field holding a control character (a tab, a line break) is refused.\n"
-        "Every account starts as not having voted. When any row is bad, the bad rows are named and\n"
-        "nothing is imported."));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Register the voters listed in a CSV file. Its first row is the header naming the three columns\n"
+            "Name, Student ID (or Username) and Password, in any order, letter case ignored; then one row\n"
+            "per voter. Fields are separated by commas, or by semicolons when the header is; the file is\n"
+            "UTF-8 (save as \"CSV UTF-8\"), at most 64 MiB. Blank rows are skipped and the outer blanks of\n"
+            "every field removed; a field holding a control character (a tab, a line break) is refused.\n"
+            "Every account starts as not having voted. When any row is bad, the bad rows are named and\n"
+            "nothing is imported.\n\n"
+            "With --passwords generate the register has no Password column (one is refused): every new\n"
+            "account gets a random password of %1 lower-case letters and digits that no one takes for\n"
+            "others (no 0/o, 1/l/i, 2/z, 5/s, 6/b, 8/b, 9/g/q). Print them with 'pollaris-admin slips'.")
+            .arg(Passwords::kLength));
     parser.addHelpOption();
-    parser.addOption(Target::serverOption());
+    QCommandLineOption passwordsOption(
+        QStringLiteral("passwords"),
+        QStringLiteral("Where the passwords come from: 'column' (default), the register's Password column, or "
+                       "'generate', a new random password for each account."),
+        QStringLiteral("column|generate"), QStringLiteral("column"));
+    parser.addOptions({passwordsOption, Target::serverOption()});
     parser.addPositionalArgument(QStringLiteral("CSV"), QStringLiteral("The register of voters."));
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The election file (default: candpos4.mdb beside this tool)."),
                                  QStringLiteral("[FILE]"));
     if (const std::optional<int> done = parseCommandLine(parser, args, QStringLiteral("import-voters")))
         return *done;
+    const QString passwords = parser.value(passwordsOption);
+    if (passwords != QLatin1String("column") && passwords != QLatin1String("generate")) {
+        Console::err(QStringLiteral("%1: --passwords takes 'column' or 'generate', not '%2'\n").arg(me, passwords));
+        return 2;
+    }
+    const bool generate = passwords == QLatin1String("generate");
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty() || positional.size() > 2) {
         Console::err(QStringLiteral("%1: expected CSV [FILE]\n").arg(me));
@@ -294,37 +163,34 @@ int runImportVoters(const QStringList &args)
         return 1;
     }
 
-    QByteArray bytes;
-    if (const QString why = readRegister(csvPath, bytes); !why.isEmpty()) {
+    QVector<CsvInput::Record> records;
+    if (const QString why = CsvInput::read(csvPath, QStringLiteral("register of voters"), records); !why.isEmpty()) {
         Console::err(QStringLiteral("%1: %2; nothing was imported\n").arg(me, why));
         return 1;
     }
-    if (const int line = firstBadUtf8Line(bytes)) {
-        Console::err(QStringLiteral("%1: %2 line %3: the file is not UTF-8 text; in the spreadsheet, save it as "
-                                    "\"CSV UTF-8\"; nothing was imported\n")
+    Header header;
+    const bool named =
+        !records.isEmpty() && readHeader(records.first(), header) && header.name >= 0 && header.username >= 0;
+    const int headerLine = records.isEmpty() ? 1 : records.first().line;
+    // Passwords come from one place only: a register that brings its own is not
+    // silently given others, nor are generated ones mixed with the file's.
+    if (named && generate && header.password >= 0) {
+        Console::err(QStringLiteral("%1: %2 line %3: the register has a Password column, but --passwords generate "
+                                    "makes the passwords: leave the column out, or the option to take the file's "
+                                    "passwords; nothing was imported\n")
                          .arg(me, csvPath)
-                         .arg(line));
+                         .arg(headerLine));
         return 1;
     }
-    QString text = QString::fromUtf8(bytes);
-    bytes.clear();
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-
-    // The header says how the fields are separated: by semicolons when its line
-    // has them and no comma.
-    const QString firstLine = text.section(QLatin1Char('\n'), 0, 0, QString::SectionSkipEmpty);
-    const QChar separator = firstLine.contains(QLatin1Char(';')) && !firstLine.contains(QLatin1Char(','))
-                                ? QLatin1Char(';')
-                                : QLatin1Char(',');
-    QVector<CsvRecord> records = parseCsv(text, separator);
-    text.clear();
-    const Header header = records.isEmpty() ? Header{} : readHeader(records.first());
-    if (!header.valid()) {
-        Console::err(QStringLiteral("%1: %2 line %3: the first row must be the header naming the columns Name, "
-                                    "Student ID (or Username) and Password, in any order; nothing was imported\n")
-                         .arg(me, csvPath)
-                         .arg(records.isEmpty() ? 1 : records.first().line));
+    if (!named || (!generate && header.password < 0)) {
+        Console::err(
+            QStringLiteral("%1: %2 line %3: the first row must be the header naming the columns Name, Student ID (or "
+                           "Username)%4, in any order; nothing was imported\n")
+                .arg(me, csvPath)
+                .arg(headerLine)
+                .arg(generate ? QString()
+                     : named  ? QStringLiteral(" and Password (or give --passwords generate to make the passwords)")
+                              : QStringLiteral(" and Password")));
         return 1;
     }
     Progress progress(me, records.size() - 1);
@@ -348,38 +214,33 @@ int runImportVoters(const QStringList &args)
             registered.insert(store::TextKey(dcUserInfo.FieldText(QStringLiteral("Username"))));
 
         QHash<QString, int> seen; // case-folded student ID -> line of its first row
+        QSet<QString> made;       // the passwords generated so far: every slip is different
         const QString kNames[3] = {QStringLiteral("name"), QStringLiteral("student ID"), QStringLiteral("password")};
         const int kColumns[3] = {header.name, header.username, header.password};
         const int kLimits[3] = {kMaxName, kMaxStudentId, kMaxPassword};
+        const int taken = generate ? 2 : 3; // the fields the file gives
         QVector<std::array<QString, 3>> voters;
         for (qsizetype r = 1; r < records.size(); ++r) {
-            const CsvRecord &record = records.at(r);
-            const bool blank = std::all_of(record.fields.cbegin(), record.fields.cend(),
-                                           [](const QString &f) { return f.trimmed().isEmpty(); });
+            const CsvInput::Record &record = records.at(r);
             if (!record.fault.isEmpty()) {
                 fault(record.line, record.fault);
                 continue;
             }
-            if (blank) // a row left empty, or the ",," rows a spreadsheet leaves at the end
+            if (record.blank())
                 continue;
-            if (record.fields.size() != 3) {
+            if (record.fields.size() != header.columns) {
                 fault(record.line,
-                      QStringLiteral("%1 fields, expected 3 (name, student ID, password)").arg(record.fields.size()));
+                      generate ? QStringLiteral("%1 fields, expected 2 (name, student ID)").arg(record.fields.size())
+                               : QStringLiteral("%1 fields, expected 3 (name, student ID, password)")
+                                     .arg(record.fields.size()));
                 continue;
             }
             std::array<QString, 3> voter;
             bool good = true;
-            for (int f = 0; f < 3; ++f) {
+            for (int f = 0; f < taken; ++f) {
                 const QString &raw = record.fields.at(kColumns[f]);
-                const auto control = std::find_if(raw.cbegin(), raw.cend(),
-                                                  [](QChar c) { return c.category() == QChar::Other_Control; });
-                if (control != raw.cend()) {
-                    fault(
-                        record.line,
-                        QStringLiteral("the %1 holds a control character (U+%2)")
-                            .arg(kNames[f])
-                            .arg(
-                                QString::number(control->unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'))));
+                if (const QString control = CsvInput::controlCharacterIn(raw); !control.isEmpty()) {
+                    fault(record.line, QStringLiteral("the %1 holds a control character (%2)").arg(kNames[f], control));
                     good = false;
                     continue;
                 }
@@ -407,14 +268,17 @@ int runImportVoters(const QStringList &args)
                 fault(record.line, QStringLiteral("student ID '%1' is already registered").arg(voter[1]));
                 continue;
             }
+            if (generate) {
+                do
+                    voter[2] = Passwords::generate();
+                while (made.contains(voter[2]));
+                made.insert(voter[2]);
+            }
             voters.push_back(voter);
         }
         progress.done();
         if (!faults.isEmpty()) {
-            for (const QString &f : faults.mid(0, kFaultsListed))
-                Console::err(f);
-            if (faults.size() > kFaultsListed)
-                Console::err(QStringLiteral("%1: ... and %2 more\n").arg(me).arg(faults.size() - kFaultsListed));
+            CsvInput::listFaults(me, faults);
             Console::err(QStringLiteral("%1: %2 fault(s) in %3; nothing was imported into %4\n")
                              .arg(me)
                              .arg(faults.size())
@@ -432,6 +296,9 @@ int runImportVoters(const QStringList &args)
             dcUserInfo.Update();
             progress.step("importing", ++imported);
         }
+        // One entry in the election's record for the whole import, with it.
+        dcUserInfo.connection().appendLog(
+            toolStation(), QStringLiteral("%1 voter account(s) imported from %2").arg(imported).arg(csvPath));
         tx.Commit();
     } catch (const store::StoreError &e) {
         progress.done();
@@ -443,6 +310,13 @@ int runImportVoters(const QStringList &args)
     Console::out(QStringLiteral("Imported %1 voter(s) into %2.\n").arg(imported).arg(Target::describe(file)));
     if (trimmed > 0)
         Console::out(QStringLiteral("Removed the outer blanks of %1 field(s).\n").arg(trimmed));
+    if (generate && imported > 0) {
+        const QString election =
+            Target::isServer(file) ? QStringLiteral("--server ") + shellWord(file) : shellWord(file);
+        Console::out(QStringLiteral("Each new account has a generated password; print the slips that hand them out:\n"
+                                    "  pollaris-admin slips --out slips.pdf %1\n")
+                         .arg(election));
+    }
     return 0;
 }
 

@@ -20,6 +20,8 @@ struct Command {
 const Command kCommands[] = {
     {"new", "create a new election file", Commands::runNew},
     {"import-voters", "register the voters listed in a CSV file", Commands::runImportVoters},
+    {"import-ballot", "add the positions and candidates listed in a CSV file", Commands::runImportBallot},
+    {"slips", "print each voter's user name and password on a slip (PDF)", Commands::runSlips},
     {"results", "print the ranked results of every position", Commands::runResults},
     {"backup", "write a consistent copy of the election file", Commands::runBackup},
     {"copy", "copy a whole election between a file and a server", Commands::runCopy},
@@ -49,7 +51,8 @@ void usage(bool asked)
 
 int main(int argc, char **argv)
 {
-    const auto app = Commands::makeApplication(argc, argv);
+    const auto app = Commands::drawsPages(argc, argv) ? Commands::makePageApplication(argc, argv)
+                                                      : Commands::makeApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pollaris-admin"));
     // The tool's units are the longest (a whole register imported, an election
     // copied): it waits longer for the stations than they wait for one another, and
