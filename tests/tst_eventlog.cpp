@@ -15,6 +15,7 @@
 #include "store/RecordCursor.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -128,6 +129,86 @@ private slots:
         // From a moment on: all of today's, none of a day to come.
         QCOMPARE(record({"--since", "2000-01-01"}).size(), 6);
         QCOMPARE(record({"--since", "2999-01-01"}), QStringList());
+    }
+
+    // A day: the ballot and the register imported, slips printed, the zero report, voting
+    // with a candidate edited and an account deleted and added again meanwhile, and the
+    // final report naming exactly those changes.
+    void aDayOfTheElectionIsOnItsRecordAndItsReport()
+    {
+        db->exec("DELETE FROM CandVote; DELETE FROM CandInfo; DELETE FROM Positions; DELETE FROM Users");
+        const auto write = [&](const QString &name, const QByteArray &text) {
+            QFile f(db->folder() + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
+        };
+        write("ballot.csv",
+              "Position Code,Position Name,Candidate Code,Candidate Name,Student ID\n"
+              "PRES,President,C1,Ann Lee,S1\nPRES,President,C2,Bo Chan,S2\nSEC,Secretary,C3,Cy Diaz,S3\n");
+        write("voters.csv", "Name,Student ID\nDee Ong,2026001\nEd Yu,2026002\nFe Ruiz,2026003\n");
+        QCOMPARE(admin(QStringList{"import-ballot", db->folder() + "/ballot.csv"} + db->toolArguments()).exitCode, 0);
+        QCOMPARE(admin(QStringList{"import-voters", "--passwords", "generate", db->folder() + "/voters.csv"} +
+                       db->toolArguments())
+                     .exitCode,
+                 0);
+        const QString slips = db->folder() + "/slips.pdf";
+        QCOMPARE(admin(QStringList{"slips", "--out", slips} + db->toolArguments()).exitCode, 0);
+        const QString printed = runProgram("pdftotext", {slips, "-"}).out;
+        for (const QString &account : db->rows("SELECT Username, Password FROM Users")) {
+            QCOMPARE(printed.count(account.section('|', 0, 0)), 1);
+            QCOMPARE(printed.count(account.section('|', 1)), 1);
+        }
+        QCOMPARE(admin(QStringList{"report", "--out", db->folder() + "/zero.pdf"} + db->toolArguments()).exitCode, 0);
+
+        // Voting: one voter votes for President only; meanwhile a candidate's name is corrected
+        // and an account is deleted and added again, at Hall A.
+        const QString pw = db->value("SELECT Password FROM Users WHERE Username = '2026001'").toString();
+        logIn<frmVoterLogIn>(Shell::Show<frmMain>().lblLogUser, "2026001", pw);
+        QCOMPARE(shownBoxes(),
+                 QStringList{box(Msg::Icon::Exclamation, "Pollaris", "Warning! Users can only login once")});
+        frmVoter &ballot = Shell::Get<frmVoter>();
+        ballot.cmbbxPosition->setCurrentIndex(0);
+        ballot.lstCandidate->setCurrentRow(0);
+        QCOMPARE(press(ballot.cmdVote), QStringList());
+        store::RecordCursor edit("dcCandInfo", "Select * from CandInfo where CandID ='C2'", nullptr);
+        edit.setDatabaseName(db->target());
+        edit.Refresh();
+        edit.Edit();
+        edit.SetField("CandName", "Bo Chan-Wu");
+        edit.Update();
+        store::RecordCursor account("dcUser", "Select * from Users where Username ='2026003'", nullptr);
+        account.setDatabaseName(db->target());
+        account.Refresh();
+        account.Delete();
+        account.AddNew();
+        account.SetField("Name", "Fe Ruiz");
+        account.SetField("Username", "2026003");
+        account.SetField("Password", "again-1");
+        account.SetField("HasVoted", false);
+        account.Update();
+
+        const QString final = db->folder() + "/final.pdf";
+        QCOMPARE(admin(QStringList{"report", "--out", final} + db->toolArguments()).exitCode, 0);
+        const QStringList lines = runProgram("pdftotext", {"-layout", final, "-"}).out.split('\n');
+        QStringList read;
+        for (const QString &line : lines)
+            read << line.simplified();
+        QVERIFY(read.contains("Accounts that have logged in to vote 1 33.3%"));
+        // The President's voter voted; the Secretary was left blank by that one voter.
+        QCOMPARE(read.filter("Logged in, no vote here"),
+                 (QStringList{"Logged in, no vote here 0", "Logged in, no vote here 1"}));
+        const qsizetype after = read.indexOf("After the zero report");
+        QVERIFY(after > 0);
+        QStringList changes;
+        for (qsizetype i = after + 1; i < read.size() && !read[i].startsWith("Failed log-ins"); ++i)
+            if (!read[i].isEmpty())
+                changes << read[i].section(' ', 1);
+        QCOMPARE(changes, (QStringList{"Hall A CandInfo C2 changed (CandName)", "Hall A Users 2026003 deleted",
+                                       "Hall A Users 2026003 added (Name, Username, Password, HasVoted)"}));
+
+        QCOMPARE(admin(QStringList{"log", "--verify"} + db->toolArguments()).exitCode, 0);
+        db->exec("UPDATE pollaris_log SET station = 'Hall Z' WHERE what LIKE 'Users 2026003 deleted%'");
+        const Run altered = admin(QStringList{"log", "--verify"} + db->toolArguments());
+        QVERIFY2(altered.exitCode == 1 && altered.err.contains("Users 2026003 deleted"), qPrintable(altered.err));
     }
 };
 
