@@ -6,9 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
-#include <optional>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
