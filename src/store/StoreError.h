@@ -60,6 +60,13 @@ enum StoreErrorNumber {
     InjectedFault = 3999,
 };
 
+// True when the failure is a table the election does not hold (a file, or a
+// server's database, made before the table was kept).
+inline bool isMissingTable(const StoreError &e)
+{
+    return e.text().startsWith(QLatin1String("no such table")) || e.text().startsWith(QLatin1String("42P01"));
+}
+
 // The one place where an engine's own codes become the outcomes above: SQLite's
 // (extended) result codes, and a server's SQLSTATE.
 StoreError::Outcome outcomeOfSqlite(int code);

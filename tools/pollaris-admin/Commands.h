@@ -23,11 +23,8 @@ int runCopy(const QStringList &args);
 int runLog(const QStringList &args);
 
 // The application object for the command line: a graphical one, without a
-// display, for the commands that draw.
+// display, for the commands that draw pages (report, slips).
 std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv);
-// The same for the commands that draw pages besides the report (the slips).
-bool drawsPages(int argc, char **argv);
-std::unique_ptr<QCoreApplication> makePageApplication(int &argc, char **argv);
 
 // The election file beside the tool, where the program looks for it.
 QString defaultElectionFile();

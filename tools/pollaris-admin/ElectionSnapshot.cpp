@@ -103,7 +103,7 @@ ElectionSnapshot ElectionSnapshot::read(const QString &file, bool withHash)
                 snap.failedVoterLogIns = n;
         }
     } catch (const store::StoreError &e) {
-        if (!e.text().contains(QLatin1String("no such table")) && !e.text().startsWith(QLatin1String("42P01")))
+        if (!store::isMissingTable(e))
             throw;
     }
 
@@ -118,7 +118,7 @@ ElectionSnapshot ElectionSnapshot::read(const QString &file, bool withHash)
                                    dcLog.FieldText(QStringLiteral("what"))});
         snap.hasRecord = true;
     } catch (const store::StoreError &e) {
-        if (!e.text().contains(QLatin1String("no such table")) && !e.text().startsWith(QLatin1String("42P01")))
+        if (!store::isMissingTable(e))
             throw;
     }
 

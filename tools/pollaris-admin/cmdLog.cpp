@@ -35,7 +35,7 @@ std::optional<QVector<Entry>> readRecord(const QString &target)
                                dcLog.FieldText(QStringLiteral("station")), dcLog.FieldText(QStringLiteral("what")),
                                dcLog.FieldText(QStringLiteral("hash"))});
     } catch (const store::StoreError &e) {
-        if (e.text().contains(QLatin1String("no such table")) || e.text().startsWith(QLatin1String("42P01")))
+        if (store::isMissingTable(e))
             return std::nullopt;
         throw;
     }

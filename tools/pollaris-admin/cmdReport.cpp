@@ -460,7 +460,11 @@ int layOut(QPdfWriter &writer, QPainter *painter, int pageCount, const ElectionS
     return s.pages();
 }
 
-bool isDrawingCommand(int argc, char **argv) { return argc > 1 && std::strcmp(argv[1], "report") == 0; }
+// The commands that draw pages: the report and the password slips.
+bool isDrawingCommand(int argc, char **argv)
+{
+    return argc > 1 && (std::strcmp(argv[1], "report") == 0 || std::strcmp(argv[1], "slips") == 0);
+}
 
 // The offscreen platform warns that it has no runtime folder; the report needs none.
 QtMessageHandler g_messages = nullptr;
@@ -476,8 +480,8 @@ std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv)
 {
     if (!isDrawingCommand(argc, argv))
         return std::make_unique<QCoreApplication>(argc, argv);
-    // The report draws its pages with the toolkit's painter, which needs a
-    // graphical application; it shows nothing, so it needs no display.
+    // The report and the slips draw their pages with the toolkit's painter, which
+    // needs a graphical application; it shows nothing, so it needs no display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     g_messages = qInstallMessageHandler(quietMessages);
     return std::make_unique<QGuiApplication>(argc, argv);

@@ -255,26 +255,7 @@ QString writeSlips(const QString &path, const QVector<Voter> &voters, const Slip
     return QString();
 }
 
-// The offscreen platform warns that it has no runtime folder; the slips need none.
-QtMessageHandler g_messages = nullptr;
-void quietMessages(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (!text.contains(QLatin1String("XDG_RUNTIME_DIR")))
-        g_messages(type, context, text);
-}
-
 } // namespace
-
-bool drawsPages(int argc, char **argv) { return argc > 1 && std::strcmp(argv[1], "slips") == 0; }
-
-std::unique_ptr<QCoreApplication> makePageApplication(int &argc, char **argv)
-{
-    // The toolkit's painter needs a graphical application; it shows nothing, so
-    // it needs no display.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    g_messages = qInstallMessageHandler(quietMessages);
-    return std::make_unique<QGuiApplication>(argc, argv);
-}
 
 int runSlips(const QStringList &args)
 {

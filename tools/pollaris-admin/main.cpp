@@ -51,8 +51,7 @@ void usage(bool asked)
 
 int main(int argc, char **argv)
 {
-    const auto app = Commands::drawsPages(argc, argv) ? Commands::makePageApplication(argc, argv)
-                                                      : Commands::makeApplication(argc, argv);
+    const auto app = Commands::makeApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pollaris-admin"));
     // The tool's units are the longest (a whole register imported, an election
     // copied): it waits longer for the stations than they wait for one another, and
