@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ElectionSnapshot.h"
+#include "PageText.h"
 #include "Target.h"
 #include "store/Connection.h"
 #include "store/StoreError.h"
@@ -113,43 +114,11 @@ public:
              font(7.5), kGrey, Qt::AlignRight);
     }
 
-    // Lays out a text in a column of the given width, wrapping at word ends, and
-    // draws it when painting; returns its height. Left stays left and right
-    // stays right whatever the script. Colour emoji have no outlines a PDF can
-    // carry, so they are drawn as pictures in their place.
+    // A text in a column, drawn when painting; its height (see pageText).
     qreal text(QPointF at, qreal columnWidth, const QString &content, const QFont &f, const QColor &colour = kInk,
                Qt::Alignment align = Qt::AlignLeft) const
     {
-        QTextLayout layout(content, f, &m_writer);
-        QTextOption option(align | Qt::AlignAbsolute);
-        option.setTextDirection(Qt::LeftToRight);
-        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        layout.setTextOption(option);
-        layout.beginLayout();
-        qreal height = 0;
-        for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
-            l.setLineWidth(columnWidth);
-            l.setPosition(QPointF(0, height));
-            height += l.height();
-        }
-        layout.endLayout();
-        if (!m_painter)
-            return height;
-        m_painter->setPen(colour);
-        layout.draw(m_painter, at);
-        for (const QGlyphRun &run : layout.glyphRuns()) {
-            if (!run.rawFont().familyName().contains(QLatin1String("Emoji")))
-                continue;
-            const QRectF box = run.boundingRect();
-            QImage picture(box.size().toSize() + QSize(2, 2), QImage::Format_ARGB32_Premultiplied);
-            picture.fill(Qt::transparent);
-            QPainter p(&picture);
-            p.translate(-box.topLeft());
-            p.drawGlyphRun(QPointF(0, 0), run);
-            p.end();
-            m_painter->drawImage(QRectF(at + box.topLeft(), QSizeF(picture.size())), picture);
-        }
-        return height;
+        return pageText(&m_writer, m_painter, at, columnWidth, content, f, colour, align);
     }
 
     void line(qreal x1, qreal y, qreal x2, const QColor &colour, qreal thickness = 0) const

@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "NewFile.h"
+#include "PageText.h"
 #include "Target.h"
 #include "store/Connection.h"
 #include "store/RecordCursor.h"
@@ -78,41 +79,10 @@ public:
 
     qreal mm(qreal v) const { return v * m_writer.resolution() / 25.4; }
 
-    // Lays out a text in a column, wrapping at word ends, draws it and returns its
-    // height. Left stays left whatever the script; colour emoji, which a PDF
-    // cannot carry as outlines, are drawn as pictures in their place.
+    // A text in a column, drawn while painting; its height (see pageText).
     qreal text(QPointF at, qreal width, const QString &content, const QFont &f, const QColor &colour = kInk)
     {
-        QTextLayout layout(content, f, &m_writer);
-        QTextOption option(Qt::AlignLeft | Qt::AlignAbsolute);
-        option.setTextDirection(Qt::LeftToRight);
-        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        layout.setTextOption(option);
-        layout.beginLayout();
-        qreal height = 0;
-        for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
-            l.setLineWidth(width);
-            l.setPosition(QPointF(0, height));
-            height += l.height();
-        }
-        layout.endLayout();
-        if (!m_painting)
-            return height;
-        m_painter.setPen(colour);
-        layout.draw(&m_painter, at);
-        for (const QGlyphRun &run : layout.glyphRuns()) {
-            if (!run.rawFont().familyName().contains(QLatin1String("Emoji")))
-                continue;
-            const QRectF box = run.boundingRect();
-            QImage picture(box.size().toSize() + QSize(2, 2), QImage::Format_ARGB32_Premultiplied);
-            picture.fill(Qt::transparent);
-            QPainter p(&picture);
-            p.translate(-box.topLeft());
-            p.drawGlyphRun(QPointF(0, 0), run);
-            p.end();
-            m_painter.drawImage(QRectF(at + box.topLeft(), QSizeF(picture.size())), picture);
-        }
-        return height;
+        return pageText(&m_writer, m_painting ? &m_painter : nullptr, at, width, content, f, colour);
     }
 
     // A dashed line to cut along.
