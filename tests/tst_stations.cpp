@@ -12,7 +12,13 @@
 // - frozen: a few stations stopped (SIGSTOP) in the middle of a save, holding the
 //   election, and let go on (SIGCONT) a while later;
 // - silent (server): some stations reach the server through a relay that falls
-//   silent for a while in the middle of their saves, then closes their connections.
+//   silent for a while in the middle of their saves, then closes their connections;
+// - failover (server): the election's server has a synchronous standby, and the
+//   stations' connection string names both (target_session_attrs=read-write, TLS);
+//   a third of the way through the server's postmaster is killed (SIGKILL), as when
+//   its computer dies, and a moment later the standby is promoted. Every vote
+//   acknowledged before the kill is on the promoted server, the election's settings
+//   and the stations' rights hold there, and every station goes on by itself.
 // A station that meets a fault goes on by itself: no box but the everyday ones at
 // the stations the fault did not touch, and every voter let in gets through the
 // whole ballot, except at a station killed outright. A save refused because the
@@ -28,7 +34,10 @@
 // separated by commas), POLLARIS_FREEZE_MS and POLLARIS_SILENCE_MS (how long a
 // station stays stopped, the relay silent), POLLARIS_ASSERT_STALL=1 (on a server,
 // that longest wait, for a line and until it is saved, is at most 10 s),
-// POLLARIS_VOTE_GAP_MS (voters who take that long over each position). The server's faults need a cluster the test may
+// POLLARIS_VOTE_GAP_MS (voters who take that long over each position), POLLARIS_PROMOTE_AFTER_MS (how long after the
+// kill the standby is promoted, 3000 ms), POLLARIS_FAILOVER_DURABLE=1 (the failover's two clusters flush every commit
+// to disk). The failover starts a primary and its standby of its own (scripts/pg-cluster ... tcp, then standby), and
+// removes both at the end, however the run ends. The other server's faults need a cluster the test may
 // restart and reach over TCP: scripts/stations names its own in POLLARIS_TEST_SERVER_DIR (scripts/pg-cluster ... tcp),
 // with POLLARIS_SERVER_RESTART its restart command; otherwise the test starts one of its own with scripts/pg-cluster
 // and removes it at the end (never restarting the suite's shared cluster, which other tests use).
@@ -38,6 +47,7 @@
 
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QMap>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
@@ -45,11 +55,12 @@
 #include <algorithm>
 #include <deque>
 #include <iterator>
+#include <libpq-fe.h>
 #include <memory>
 #include <signal.h>
 #include <utility>
 
-enum class Fault { None, Killed, Frozen, Silent };
+enum class Fault { None, Killed, Frozen, Silent, Failover };
 Q_DECLARE_METATYPE(Fault)
 
 static int setting(const char *name, int fallback)
@@ -150,6 +161,126 @@ struct ServerSwap {
     QByteArray saved;
 };
 
+// One value, or the server's refusal, of a session of its own through a connection string.
+static QString askServer(const QString &conninfo, const char *sql)
+{
+    const std::unique_ptr<PGconn, void (*)(PGconn *)> conn(PQconnectdb(conninfo.toUtf8().constData()), PQfinish);
+    if (PQstatus(conn.get()) != CONNECTION_OK)
+        return "no connection: " + QString::fromUtf8(PQerrorMessage(conn.get())).trimmed();
+    const std::unique_ptr<PGresult, void (*)(PGresult *)> r(PQexec(conn.get(), sql), PQclear);
+    if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+        return "refused: " + QString::fromLatin1(PQresultErrorField(r.get(), PG_DIAG_SQLSTATE));
+    return PQntuples(r.get()) ? QString::fromUtf8(PQgetvalue(r.get(), 0, 0)) : QString();
+}
+
+// The election's server and its synchronous standby, both throw-away clusters of the test's
+// own on Unix sockets in folders of their own and on 127.0.0.1 with TLS (scripts/pg-cluster
+// start DIR tcp, then standby), stopped and removed with this object however the run ends.
+struct FailoverPair {
+    QString script, primary, standby; // the clusters' folders
+    QString primaryPort, standbyPort;
+    QString conninfo; // the administrators': both servers through their sockets
+    QString failure;
+
+    explicit FailoverPair(bool durable) : script(QFINDTESTDATA("../scripts/pg-cluster"))
+    {
+        if (script.isEmpty()) {
+            failure = "scripts/pg-cluster not found";
+            return;
+        }
+        const QString base = QDir::tempPath() + QStringLiteral("/pollaris-failover-%1-%2")
+                                                    .arg(QCoreApplication::applicationPid())
+                                                    .arg(QRandomGenerator::global()->bounded(1000000));
+        primary = base + "-a", standby = base + "-b";
+        if (!run(QStringList{"start", primary, "tcp"} + (durable ? QStringList{"durable"} : QStringList())) ||
+            !run({"standby", primary, standby}))
+            return;
+        primaryPort = portOf(primary), standbyPort = portOf(standby);
+        // The first that answers: the primary while it lives (a standby would refuse
+        // the election's writes), the promoted standby afterwards.
+        conninfo = QStringLiteral("host=%1,%2 port=%3,%4 user=pollaris dbname=postgres")
+                       .arg(primary, standby, primaryPort, standbyPort);
+    }
+    ~FailoverPair()
+    {
+        release();
+        if (!script.isEmpty())
+            for (const QString &dir : {standby, primary})
+                QProcess::execute(script, {"stop", dir});
+    }
+    FailoverPair(const FailoverPair &) = delete;
+    FailoverPair &operator=(const FailoverPair &) = delete;
+
+    // Runs scripts/pg-cluster; false, with the failure kept, when it failed.
+    bool run(const QStringList &args)
+    {
+        QProcess p;
+        p.start(script, args);
+        if (p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+            return true;
+        failure = "scripts/pg-cluster " + args.join(' ') + " failed: " + QString::fromUtf8(p.readAllStandardError());
+        return false;
+    }
+    static QString portOf(const QString &dir)
+    {
+        QFile port(dir + "/port");
+        return port.open(QIODevice::ReadOnly) ? QString::fromLatin1(port.readAll().trimmed()) : QString();
+    }
+    // A station's connection string, as the README has it: both servers, the one that takes
+    // writes, over TLS with the server verified; the password from the clusters' pgpass.
+    QString stations(const QString &database) const
+    {
+        return QStringLiteral("host=127.0.0.1,127.0.0.1 port=%1,%2 user=pollaris_station dbname=%3 "
+                              "sslmode=verify-full sslrootcert=%4/root.crt target_session_attrs=read-write")
+            .arg(primaryPort, standbyPort, database, primary);
+    }
+    QString passfile() const { return primary + "/pgpass"; }
+    // The administrators' connection string of one of the two.
+    static QString server(const QString &dir, const QString &port)
+    {
+        return QStringLiteral("host=%1 port=%2 user=pollaris dbname=postgres").arg(dir, port);
+    }
+    // The standby falls behind the primary: its WAL receiver is stopped (SIGSTOP), so that
+    // the primary's commits wait for it, until release(). False when there was none to stop.
+    bool hold()
+    {
+        held = askServer(server(standby, standbyPort), "SELECT pid FROM pg_stat_wal_receiver").toLongLong();
+        return held > 0 && ::kill(pid_t(held), SIGSTOP) == 0;
+    }
+    void release()
+    {
+        if (held > 0)
+            ::kill(pid_t(std::exchange(held, 0)), SIGCONT);
+    }
+    qint64 held = 0;
+    // A primary killed and its standby left as it was (a run that failed on the way) is
+    // promoted, so that the election can still be dropped; a promoted one says no.
+    void settle() const
+    {
+        if (!script.isEmpty() && !QFile::exists(primary + "/data/postmaster.pid"))
+            QProcess::execute(script, {"promote", standby});
+    }
+};
+
+// What the election sets on its server for itself and for the stations, as the server's
+// catalogs hold them: the database's settings and rights, those of its schema, tables and
+// functions, and the stations' role with its password.
+static QStringList electionSettings(const ElectionFolder &db)
+{
+    return db.rows(
+        "SELECT 'database setting', array_to_string(s.setconfig, ',') FROM pg_db_role_setting s"
+        " JOIN pg_database d ON d.oid = s.setdatabase WHERE d.datname = current_database() AND s.setrole = 0"
+        " UNION ALL SELECT 'database rights', datacl::text FROM pg_database WHERE datname = current_database()"
+        " UNION ALL SELECT 'schema rights', nspacl::text FROM pg_namespace WHERE oid = current_schema()::regnamespace"
+        " UNION ALL SELECT 'table ' || relname, coalesce(relacl::text, '') FROM pg_class"
+        " WHERE relnamespace = current_schema()::regnamespace AND relkind = 'r'"
+        " UNION ALL SELECT 'function ' || oid::regprocedure::text, coalesce(proacl::text, '') || ' ' || prosecdef::text"
+        " FROM pg_proc WHERE pronamespace = current_schema()::regnamespace"
+        " UNION ALL SELECT 'role ' || rolname, concat_ws(' ', rolcanlogin, rolsuper, rolcreaterole, rolcreatedb,"
+        " rolbypassrls, rolpassword) FROM pg_authid WHERE rolname = 'pollaris_station'"
+        " ORDER BY 1, 2");
+}
+
 class StationsTest : public QObject {
     Q_OBJECT
     std::unique_ptr<FaultCluster> m_cluster; // made for the first run that needs it
@@ -164,8 +295,11 @@ private slots:
     {
         QTest::addColumn<Fault>("fault");
         const QString chosen = qEnvironmentVariable("POLLARIS_FAULTS");
-        const std::pair<const char *, Fault> runs[] = {
-            {"calm", Fault::None}, {"killed", Fault::Killed}, {"frozen", Fault::Frozen}, {"silent", Fault::Silent}};
+        const std::pair<const char *, Fault> runs[] = {{"calm", Fault::None},
+                                                       {"killed", Fault::Killed},
+                                                       {"frozen", Fault::Frozen},
+                                                       {"silent", Fault::Silent},
+                                                       {"failover", Fault::Failover}};
         for (const auto &[name, fault] : runs)
             if (chosen.isEmpty() || chosen == (fault == Fault::None ? "0" : "1") ||
                 chosen.split(',').contains(QLatin1String(name)))
@@ -178,6 +312,8 @@ private slots:
         const bool onServer = engine == Engine::Server;
         if (fault == Fault::Silent && !onServer)
             QSKIP("a file has no connection to fall silent");
+        if (fault == Fault::Failover && !onServer)
+            QSKIP("a file has no server to be taken over by its standby");
         const int pairs = setting("POLLARIS_STATIONS", 4) / 2, voters = setting("POLLARIS_VOTERS", 150);
         const int positions = 3, candidates = 4, stations = 2 * pairs;
         const int freezeMs = setting("POLLARIS_FREEZE_MS", 13000), silenceMs = setting("POLLARIS_SILENCE_MS", 20000);
@@ -191,10 +327,31 @@ private slots:
                 QFAIL(qPrintable(m_cluster->failure));
             QSKIP(qPrintable(m_cluster->failure));
         }
-        ServerSwap swap(restarts || fault == Fault::Silent ? m_cluster->conninfo : QString());
+        // The failover's own primary and standby.
+        std::unique_ptr<FailoverPair> pair;
+        if (fault == Fault::Failover) {
+            pair = std::make_unique<FailoverPair>(qEnvironmentVariableIntValue("POLLARIS_FAILOVER_DURABLE") == 1);
+            if (!pair->failure.isEmpty()) {
+                if (qEnvironmentVariableIsSet("POLLARIS_REQUIRE_SERVER"))
+                    QFAIL(qPrintable(pair->failure));
+                QSKIP(qPrintable(pair->failure));
+            }
+        }
+        ServerSwap swap(pair ? pair->conninfo : restarts || fault == Fault::Silent ? m_cluster->conninfo : QString());
         // The voters' stations hold only a polling station's rights; the administrator's
         // station reaches the server as the administrators' role.
         ElectionFolder db(onServer ? Engine::Station : Engine::File);
+        // However the run ends, its election is dropped where it is: a standby the run left
+        // unpromoted after the kill is promoted on the way out.
+        const struct Settle {
+            const FailoverPair *pair;
+            ~Settle()
+            {
+                if (pair)
+                    pair->settle();
+            }
+        } settle{pair.get()};
+        const QString database = QRegularExpression("(?:^|\\s)dbname=(\\S+)").match(db.server()).captured(1);
         QStringList ballot;
         for (int p = 1; p <= positions; ++p) {
             ballot << QStringLiteral("INSERT INTO Positions VALUES ('P%1','Position %1')").arg(p);
@@ -206,6 +363,34 @@ private slots:
         db.exec(ballot.join(';'));
         addVoters(db, voters);
         QRandomGenerator rng(20261207);
+        QStringList settingsBefore;
+        if (pair) {
+            // The status names the server it reached and its synchronous standby; a role that may not
+            // read the standbys' state (no pg_monitor) is told so, and sees it once it may.
+            const Run status = ::admin({"status", "--server", db.server()});
+            QVERIFY2(
+                status.exitCode == 0 &&
+                    status.out.contains(QStringLiteral("(reached %1 port %2; synchronous standby: pollaris_standby)")
+                                            .arg(pair->primary, pair->primaryPort)) &&
+                    !status.err.contains("warning"),
+                qPrintable(status.out + status.err));
+            db.exec("CREATE ROLE failover_watcher LOGIN; DO $$ BEGIN"
+                    " EXECUTE format('GRANT CONNECT ON DATABASE %I TO failover_watcher', current_database());"
+                    " EXECUTE format('GRANT USAGE ON SCHEMA %I TO failover_watcher', current_schema());"
+                    " EXECUTE format('GRANT ALL ON ALL TABLES IN SCHEMA %I TO failover_watcher', current_schema());"
+                    " END $$");
+            const QString watcher = withOptions(db.server(), {{"user", "failover_watcher"}});
+            const Run unseen = ::admin({"status", "--server", watcher});
+            QVERIFY2(unseen.exitCode == 0 &&
+                         unseen.out.contains("; synchronous standby: cannot be told, the role failover_watcher may not "
+                                             "read the standbys' state (GRANT pg_monitor TO failover_watcher lets it)"),
+                     qPrintable(unseen.out + unseen.err));
+            db.exec("GRANT pg_monitor TO failover_watcher");
+            const Run seen = ::admin({"status", "--server", watcher});
+            QVERIFY2(seen.exitCode == 0 && seen.out.contains("; synchronous standby: pollaris_standby)"),
+                     qPrintable(seen.out + seen.err));
+            settingsBefore = electionSettings(db);
+        }
 
         // Stations 2p and 2p + 1 are pair p; the last is the administrator's. A station sends
         // its lines one at a time, so that a refused save can be pressed again; the calm run
@@ -225,6 +410,7 @@ private slots:
             int stopIn = 0;           // the unit of writes it stops in
             qint64 launchedAt = 0, sentAt = 0, firstSentAt = 0, stoppedAt = -1, resumedAt = -1;
             qint64 longest = 0, longestSaved = 0; // this copy's longest wait for a line, and until saved
+            qint64 stallFrom = -1;                // the server's kill, until this copy's next action done
         };
         std::vector<Station> all(admin + 1);
         // The faults' stations: a few stopped in a unit of writes picked at random among their
@@ -244,7 +430,6 @@ private slots:
         if (silentPairs) {
             relay = std::make_unique<SilentProxy>(m_cluster->port);
             QVERIFY(relay->port() != 0);
-            const QString database = QRegularExpression("(?:^|\\s)dbname=(\\S+)").match(db.server()).captured(1);
             throughRelay = QStringLiteral("host=127.0.0.1 port=%1 user=pollaris_station dbname=%2 sslmode=verify-full "
                                           "sslrootcert=%3")
                                .arg(relay->port())
@@ -267,6 +452,12 @@ private slots:
             if (relayed(i)) {
                 s.run->p.setArguments({"--server", throughRelay});
                 env.insert("PGPASSFILE", m_cluster->passfile);
+            } else if (pair && i != admin) {
+                // The voting stations reach both servers over TLS, as the README sets them up. The
+                // administrator's station names both by their sockets, without saying which one
+                // takes writes: the program itself takes that one.
+                s.run->p.setArguments({"--server", pair->stations(database)});
+                env.insert("PGPASSFILE", pair->passfile());
             } else if (i == admin && onServer) {
                 s.run->p.setArguments({"--server", db.server()});
             }
@@ -294,6 +485,9 @@ private slots:
         int cutShort = 0, cutByKill = 0, fatalUntouched = 0, fatalTouched = 0, busyBoxes = 0, conflictBoxes = 0,
             serverLostBoxes = 0, resumedBoxes = 0, waitsUntouched = 0, waitsTouched = 0, busyUntouched = 0;
         qint64 longestUntouched = 0, longestSavedUntouched = 0;
+        qint64 longestStall = 0; // from the server's kill to a station's next action done on the server
+        int waitsReadOnly = 0;   // waits in which a standby answered, not yet promoted
+        int loginsInFlight = 0;  // log-ins under way when their station ended
         QMap<QString, int> admissions, votesAcked, votesInFlight; // account -> times let in; candidate -> votes
         QStringList unexpected;                                   // boxes that should not have been
         std::vector<qint64> voteNanos, handlerNanos; // a vote from its position chosen to its end; Vote alone
@@ -319,6 +513,7 @@ private slots:
                             unexpected << (i == admin ? "administrator, " : "voting station, ") + line + ": " + shown;
                     } else if (t.startsWith("waiting\t")) { // the window that waits for the server
                         ++(s.touched || s.killed ? waitsTouched : waitsUntouched);
+                        waitsReadOnly += t.contains("read-only");
                     } else if (t.startsWith("took\t")) {
                         voteNanos.push_back(t.section('\t', 1, 1).toLongLong() * 1000);
                         handlerNanos.push_back(t.section('\t', 2, 2).toLongLong() * 1000);
@@ -330,6 +525,11 @@ private slots:
                     if (!refusedBusy && !unsaved)
                         s.longestSaved = std::max(s.longestSaved, now - s.firstSentAt);
                 }
+                // The first action a station completes on the server after the server's kill (a
+                // log-in answered, a vote or a candidate saved) ends its stall.
+                if (done && s.stallFrom >= 0 && !refusedBusy && !unsaved &&
+                    (f[0] == "login" || f[0] == "vote" || f[0] == "addcand" || f[0] == "delcand"))
+                    longestStall = std::max(longestStall, clock.elapsed() - std::exchange(s.stallFrom, -1));
                 if (done && (refusedBusy || unsaved) && !together) { // nothing of it was saved: pressed again
                     s.todo.push_front(line);
                     s.again = true;
@@ -337,6 +537,7 @@ private slots:
                 }
                 if (f[0] == "vote") // one under way when its station ended may or may not be written
                     ++(done ? votesAcked : votesInFlight)[f[2]];
+                loginsInFlight += f[0] == "login" && !done; // so may a log-in
                 if (f[0] == "login" && done) {
                     s.letIn = said.contains("box\t" + kAdmitted) ? 1 : 0;
                     admitted += s.letIn, refused += said.contains("box\t" + kSpent);
@@ -377,6 +578,18 @@ private slots:
         QProcess restart;
         int serverRestarts = 0, restartFailures = 0;
         const int restartsDue = restarts ? 2 : 0;
+        // The failover: at a third of the accounts the standby falls behind for half a second (its
+        // WAL receiver stopped), so that the saves of that moment are written on the primary and
+        // wait for the standby, unacknowledged; then the primary's postmaster is killed, at whatever
+        // the stations are doing, and POLLARIS_PROMOTE_AFTER_MS later (the administrator's time to act)
+        // the test promotes the standby. The tallies the promoted server then holds must hold
+        // every vote acknowledged before the kill, and each save under way at the kill, whether
+        // the standby had received it or not, completes once.
+        QProcess promote;
+        const int promoteAfterMs = setting("POLLARIS_PROMOTE_AFTER_MS", 3000);
+        qint64 holdAt = -1, killAt = -1, promoteAt = -1, promotedAt = -1;
+        int failoverFailures = 0, underWayAtKill = 0, unitsOnPrimaryAlone = 0;
+        QMap<QString, int> ackedBeforeKill, countedAtPromotion;
         // The relay falls silent twice, at a third and at two thirds of the accounts, each time
         // just after a station's bytes reached the server, so that the server acts on them and
         // the station hears nothing more. The first must catch a station holding the election in
@@ -451,6 +664,34 @@ private slots:
                 ++serverRestarts;
             }
             const bool restartWaits = serverRestarts < restartsDue && offered >= voters * (serverRestarts + 1) / 3;
+            if (pair && holdAt < 0 && offered >= voters / 3) {
+                failoverFailures += !pair->hold();
+                holdAt = now;
+            }
+            if (holdAt >= 0 && killAt < 0 && now - holdAt >= 500) {
+                unitsOnPrimaryAlone = askServer(FailoverPair::server(pair->primary, pair->primaryPort),
+                                                "SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'SyncRep'")
+                                          .toInt();
+                ackedBeforeKill = votesAcked;
+                for (const Station &s : all)
+                    underWayAtKill += !s.run->unanswered.empty();
+                killAt = clock.elapsed();
+                failoverFailures += !pair->run({"kill", pair->primary});
+                pair->release();
+                for (Station &s : all)
+                    s.stallFrom = killAt;
+            }
+            if (killAt >= 0 && promoteAt < 0 && now - killAt >= promoteAfterMs) {
+                promote.start(pair->script, {"promote", pair->standby});
+                promoteAt = now;
+            }
+            if (promoteAt >= 0 && promotedAt < 0 && promote.state() == QProcess::NotRunning) {
+                promotedAt = clock.elapsed();
+                failoverFailures += promote.error() == QProcess::FailedToStart ||
+                                    promote.exitStatus() != QProcess::NormalExit || promote.exitCode() != 0;
+                for (const QString &row : db.rows("SELECT CandID, NumVotes FROM CandVote"))
+                    countedAtPromotion[row.section('|', 0, 0)] += row.section('|', 1).toInt();
+            }
             if (silence < std::size(silences)) {
                 Silence &q = silences[silence];
                 if (q.armedAt < 0 && offered >= voters * int(silence + 1) / 3) {
@@ -507,7 +748,7 @@ private slots:
             // The end of the day, once every fault has run its course and the administrator is done.
             const bool faultsOver =
                 restart.state() == QProcess::NotRunning && serverRestarts == restartsDue &&
-                silence == std::size(silences) &&
+                (!pair || promotedAt >= 0) && silence == std::size(silences) &&
                 std::all_of(all.begin(), all.end(), [](Station &s) { return s.stoppedAt < 0 || s.resumedAt >= 0; });
             ending = ending || (resting == pairs && faultsOver);
             if (ending && idle(a0))
@@ -538,9 +779,33 @@ private slots:
             lost += std::max(0, ack - tally), invented += std::max(0, tally - ack - maybe);
         }
         const QStringList marked = db.rows("SELECT Username FROM Users WHERE HasVoted");
-        int unmarked = 0;
+        int unmarked = 0, turnedAway = 0;
         for (const QString &account : admissions.keys())
             unmarked += !marked.contains(account);
+        // An account marked that no station let in: its voter was told "already voted", or never
+        // told, unless the log-in was under way at a station that ended.
+        for (const QString &account : marked)
+            turnedAway += !admissions.contains(account);
+        // The failover: what the promoted server held of the votes acknowledged before the kill,
+        // the stations that never saved again, and the election's settings there, as the
+        // catalogs hold them and as a station's fresh session meets them.
+        int ackedAtKill = 0, lostAtFailover = 0, notResumed = 0;
+        QStringList settingsAfter;
+        QString stationSees, stationReads, stationServer;
+        Run statusAfter;
+        if (pair) {
+            for (auto it = ackedBeforeKill.cbegin(); it != ackedBeforeKill.cend(); ++it)
+                ackedAtKill += it.value(),
+                    lostAtFailover += std::max(0, it.value() - countedAtPromotion.value(it.key()));
+            for (const Station &s : all)
+                notResumed += s.stallFrom >= 0;
+            settingsAfter = electionSettings(db);
+            const QString asStation = pair->stations(database) + " passfile=" + pair->passfile();
+            stationSees = askServer(asStation, "SHOW idle_in_transaction_session_timeout");
+            stationReads = askServer(asStation, "SELECT count(*) FROM Users");
+            stationServer = askServer(asStation, "SELECT inet_server_port()::text || ' ' || pg_is_in_recovery()::text");
+            statusAfter = ::admin({"status", "--server", db.server()});
+        }
 
         const QString where = onServer ? "server" : "file";
         QString run = where;
@@ -550,6 +815,8 @@ private slots:
             run += QStringLiteral(", %1 stations frozen %2 s in a save").arg(frozenStations).arg(freezeMs / 1000);
         if (fault == Fault::Silent)
             run += QStringLiteral(", %1 stations silent %2 s twice").arg(2 * silentPairs).arg(silenceMs / 1000);
+        if (fault == Fault::Failover)
+            run += ", server killed, its synchronous standby promoted";
         qInfo("%s: %d stations (+1 administrator), %d voters, %d races (each account offered to two stations at "
               "once), %d kills, %d server restarts, %d station restarts (%d stations ended by themselves)",
               qPrintable(run), stations, voters, voters, kills, serverRestarts, relaunches, selfEnded);
@@ -566,9 +833,21 @@ private slots:
                       q.cut);
         if (relay)
             qInfo("%d connections taken by the relay", relay->accepted());
-        qInfo("let in %d, refused as already voted %d, double admissions %d, let in but not marked %d; let in and cut "
-              "short by a fault %d (and %d at stations killed)",
-              admitted, refused, doubleAdmissions, unmarked, cutShort, cutByKill);
+        if (pair) {
+            qInfo("the server's postmaster killed at %.1f s, %d of %d stations in the middle of an action, %d saves "
+                  "written on the primary alone (waiting for the standby), %d votes acknowledged by then; the standby "
+                  "promoted %.1f s after the kill (pg_ctl promote %.1f s of it), answering read-only before in %d "
+                  "waits",
+                  double(killAt) / 1000, underWayAtKill, stations + 1, unitsOnPrimaryAlone, ackedAtKill,
+                  double(promotedAt - killAt) / 1000, double(promotedAt - promoteAt) / 1000, waitsReadOnly);
+            qInfo("of the votes acknowledged before the kill %d counted on the promoted server, %d lost; longest stall "
+                  "at a station from the kill to its next action done on the server %.1f s, %d stations that did none",
+                  ackedAtKill - lostAtFailover, lostAtFailover, double(longestStall) / 1000, notResumed);
+        }
+        qInfo("let in %d, refused as already voted %d, double admissions %d, let in but not marked %d, marked but let "
+              "in nowhere %d (log-ins under way when their station ended %d); let in and cut short by a fault %d (and "
+              "%d at stations killed)",
+              admitted, refused, doubleAdmissions, unmarked, turnedAway, loginsInFlight, cutShort, cutByKill);
         qInfo("votes acknowledged %d, counted %d, under way when a station ended %d, acknowledged but lost %d, "
               "invented %d",
               acked, counted, inFlight, lost, invented);
@@ -597,6 +876,7 @@ private slots:
         QVERIFY2(unexpected.isEmpty(), qPrintable("boxes that should not have been: " + unexpected.join(" // ")));
         QCOMPARE(QList<int>({doubleAdmissions, unmarked, lost, invented}), QList<int>({0, 0, 0, 0}));
         QCOMPARE(cutShort, 0);
+        QVERIFY2(turnedAway <= loginsInFlight, "an account was marked as having voted, and its voter let in nowhere");
         QCOMPARE(selfEnded, 0);
         QCOMPARE(exitFailures, 0);
         QVERIFY(acked > 0 && adminActions > 0);
@@ -609,6 +889,28 @@ private slots:
             QCOMPARE(restartFailures, 0);
             break;
         case Fault::Frozen: QCOMPARE(frozen, frozenStations); break;
+        case Fault::Failover:
+            QCOMPARE(failoverFailures, 0);
+            QVERIFY(ackedAtKill > 0);
+            QVERIFY(unitsOnPrimaryAlone > 0); // saves the standby had not received when the primary died
+            QCOMPARE(lostAtFailover, 0);
+            QCOMPARE(notResumed, 0);
+            QVERIFY(waitsReadOnly > 0); // the stations met the standby before it was promoted, and waited
+            // Whatever new and copy set on the server holds on the promoted one, with no step of its own.
+            QCOMPARE(settingsAfter, settingsBefore);
+            QVERIFY(settingsAfter.contains("database setting|idle_in_transaction_session_timeout=2s"));
+            QCOMPARE(stationSees, QStringLiteral("2s"));
+            QCOMPARE(stationReads, QStringLiteral("refused: 42501"));
+            QCOMPARE(stationServer, pair->standbyPort + " false");
+            // The status names the promoted server, and warns that it has no standby yet.
+            QVERIFY2(statusAfter.exitCode == 0 &&
+                         statusAfter.out.contains(QStringLiteral("(reached %1 port %2; synchronous standby: none)")
+                                                      .arg(pair->standby, pair->standbyPort)) &&
+                         statusAfter.err.contains(
+                             QStringLiteral("warning: the election server %1 port %2 has no synchronous standby")
+                                 .arg(pair->standby, pair->standbyPort)),
+                     qPrintable(statusAfter.out + statusAfter.err));
+            break;
         case Fault::Silent: {
             QVERIFY(silences[0].cut > 0 && silences[1].cut > 0);
             // What the network carried is TLS from each connection's first bytes (the
@@ -623,7 +925,7 @@ private slots:
         }
         }
         // A wait for the election ends in a refusal at 8 s, so the wait until saved tells too.
-        if (onServer && qEnvironmentVariableIntValue("POLLARIS_ASSERT_STALL") == 1)
+        if (onServer && fault != Fault::Failover && qEnvironmentVariableIntValue("POLLARIS_ASSERT_STALL") == 1)
             QVERIFY2(longestUntouched <= 10000 && longestSavedUntouched <= 10000,
                      "a station the fault did not touch waited more than 10 s for a line, or to have it saved");
     }
