@@ -230,6 +230,10 @@ int g_idleInUnitMs = 2000;
 constexpr int kReplays = 10;
 // The first two steps of every unit of writes.
 const QString kBeginUnit = QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ");
+// A polling station takes the election through a function, and a statement's snapshot
+// is taken as it starts, before the function's lock is waited for: its units read
+// committed, each statement afresh, which under the lock is one moment all the same.
+const QString kStationBeginUnit = QStringLiteral("BEGIN ISOLATION LEVEL READ COMMITTED");
 const QString kLockUnit = QStringLiteral("LOCK TABLE pollaris_units IN EXCLUSIVE MODE");
 // The same for a polling station, which holds no right on the table but to add to it.
 const QString kStationLockUnit = QStringLiteral("SELECT pollaris_lock()");
@@ -898,7 +902,7 @@ int PgConnection::write(const QString &sql, const QVector<QVariant> &values)
     for (int attempt = 1;; ++attempt) {
         const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         const int rows = recovering([&] {
-            return affected(unitSteps({{kBeginUnit, {}}, {lockStep(), {}}, {sql, values}})[2]);
+            return affected(unitSteps({{beginStep(), {}}, {lockStep(), {}}, {sql, values}})[2]);
         });
         if (rows == 0) {
             rollback();
@@ -913,6 +917,8 @@ int PgConnection::write(const QString &sql, const QVector<QVariant> &values)
         // Not written: the same write again, which finds the rows as they are now.
     }
 }
+
+QString PgConnection::beginStep() const { return m_station ? kStationBeginUnit : kBeginUnit; }
 
 QString PgConnection::lockStep() const { return m_station ? kStationLockUnit : kLockUnit; }
 
@@ -998,8 +1004,8 @@ void PgConnection::begin()
     // The lock ends with the unit, and the server ends a unit left idle.
     // A database that holds no election yet (one being made) has nothing to lock.
     recovering([&] {
-        unitSteps(holdsUnits() ? std::vector<Statement>{{kBeginUnit, {}}, {lockStep(), {}}}
-                               : std::vector<Statement>{{kBeginUnit, {}}});
+        unitSteps(holdsUnits() ? std::vector<Statement>{{beginStep(), {}}, {lockStep(), {}}}
+                               : std::vector<Statement>{{beginStep(), {}}});
     });
     m_inUnit = true;
     m_unitId = QUuid::createUuid().toString(QUuid::WithoutBraces);

@@ -108,7 +108,8 @@ private:
     // The server's function through which a polling station runs the record
     // source, or an empty text.
     QString stationFunction(const Query &query) const;
-    // The second step of a unit, that takes the election for it.
+    // The first step of a unit, and the second, that takes the election for it.
+    QString beginStep() const;
     QString lockStep() const;
     // The FROM and WHERE of a record source; its values are added to values.
     QString fromWhere(const Query &query, QVector<QVariant> &values) const;
