@@ -263,7 +263,7 @@ QString oneLine(const char *message)
         if (line.isEmpty())
             continue;
         if (!text.isEmpty())
-            text += QLatin1String(text.endsWith(QLatin1Char('.')) || text.endsWith(QLatin1Char(':')) ? " " : ". ");
+            text += QLatin1String(QStringLiteral(".:?!").contains(text.back()) ? " " : ". ");
         text += line;
     }
     return text;
