@@ -23,6 +23,8 @@ import time
 
 import pyatspi
 
+from atspi_road import Failure, check, children, descendants, find, focused, has, press, wait_for, window
+
 program, election = sys.argv[1], sys.argv[2]
 work = os.path.dirname(election)
 orca_log = os.path.join(work, "orca-debug.log")
@@ -75,32 +77,6 @@ scope["otherOrcas"] = lambda: []
 sys.exit(scope["main"]())
 '''
 
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-
-
-def wait_for(what, probe, timeout=45):
-    """Polls until probe() gives something, or fails after timeout seconds."""
-    end = time.monotonic() + timeout
-    while True:
-        try:
-            found = probe()
-        except Exception:  # an object that went away while it was read
-            found = None
-        if found:
-            return found
-        if time.monotonic() > end:
-            raise Failure("gave up waiting for " + what)
-        time.sleep(0.1)
-
-
-# ---- The election file -------------------------------------------------------
 
 def fill_election():
     with sqlite3.connect(election) as db:
@@ -227,58 +203,11 @@ def utterances(log):
 
 # ---- The program over AT-SPI -------------------------------------------------
 
-def has(acc, state):
-    return acc.getState().contains(state)
-
-
-def children(acc):
-    return [c for c in (acc.getChildAtIndex(i) for i in range(acc.childCount)) if c is not None]
-
-
-def descendants(acc):
-    for child in children(acc):
-        yield child
-        yield from descendants(child)
-
-
-def find(root, role, name=None):
-    return next((acc for acc in descendants(root) if acc.getRoleName() == role and name in (None, acc.name)), None)
-
-
-def window(app, role, name, holding=None):
-    """The showing top-level window of that role and name (holding that text)."""
-    return next((w for w in children(app) if w.getRoleName() == role and w.name == name and
-                 has(w, pyatspi.STATE_SHOWING) and (holding is None or any(
-                     acc.name == holding for acc in descendants(w)))), None)
-
-
-def focused(app):
-    """The object with the keyboard focus. A list marks its current entry as
-    focused even while the focus is elsewhere; the entry counts only while its
-    list has the focus, and then stands for the list."""
-    found = [acc for w in children(app) if has(w, pyatspi.STATE_SHOWING) for acc in descendants(w)
-             if has(acc, pyatspi.STATE_FOCUSED)]
-    entries = [acc for acc in found if acc.getRoleName() == "list item" and acc.parent in found]
-    others = [acc for acc in found if acc.getRoleName() != "list item"]
-    return (entries + others + [None])[0]
-
-
 def focus_on(app, role, name):
     def probe():
         acc = focused(app)
         return acc is not None and acc.getRoleName() == role and acc.name == name
     return probe
-
-
-def press(caption, *keys):
-    """Real key presses into the showing window of that caption."""
-    ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(caption)],
-                         capture_output=True, text=True).stdout.split()
-    check(ids, "no visible window '%s'" % caption)
-    subprocess.run(["xdotool", "windowfocus", "--sync", ids[-1]], check=True)
-    for key in keys:
-        command = ["type", "--delay", "60", key[5:]] if key.startswith("type:") else ["key", "--clearmodifiers", key]
-        subprocess.run(["xdotool", *command], check=True)
 
 
 class Road:
