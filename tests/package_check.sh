@@ -243,6 +243,51 @@ admin_road() {
         until_ "the main menu after the log-out" only_menu
 }
 
+# The installed kiosk with no election file, as the account, under a headless cage
+# (turned, as a real display composes; see scripts/kiosk-screenshot) with Qt's
+# PLATFORM: the error must name the file at the end of the link and sit whole in
+# the middle of the kiosk's yellow display, with no title bar. The picture is
+# BUILD_DIR/installed-kiosk-PLATFORM.png.
+kiosk_start_error() { # platform
+    local picture="$build/installed-kiosk-$1.png" socket="" cage_pid box=""
+    rm -rf "$work/home/run"/*
+    runuser -u "$account" -- env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_RUNTIME_DIR="$work/home/run" \
+        WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 DBUS_SESSION_BUS_ADDRESS=disabled: POLLARIS_KIOSK=1 \
+        LANG=C.UTF-8 QT_QPA_PLATFORM="$1" cage -r -r -- /usr/bin/pollaris-kiosk >"$work/cage-$1.log" 2>&1 &
+    cage_pid=$!
+    for _ in $(seq 100); do
+        sleep 0.2
+        socket=$(find "$work/home/run" -maxdepth 1 -name 'wayland-[0-9]*' ! -name '*.lock' -printf '%f\n' | head -1)
+        [ -n "$socket" ] || continue
+        runuser -u "$account" -- env -i XDG_RUNTIME_DIR="$work/home/run" WAYLAND_DISPLAY="$socket" \
+            grim "$work/home/kiosk.png" 2>/dev/null || continue
+        cp "$work/home/kiosk.png" "$picture"
+        # What is not the kiosk's yellow: the box, once the program has drawn it.
+        box=$(convert "$picture" -fuzz 2% -transparent 'rgb(255,255,192)' -trim -format '%w %h %X %Y' info: 2>/dev/null)
+        [ "$(convert "$picture" -format '%[pixel:p{4,4}]' info:)" = "srgb(255,255,192)" ] &&
+            [ "${box%% *}" -gt 200 ] 2>/dev/null && break
+    done
+    pkill -KILL -u "$account" || true
+    wait "$cage_pid" 2>/dev/null || true
+    find /tmp/.X11-unix /tmp -maxdepth 1 -user "$account" \( -name 'X[0-9]*' -o -name '.X[0-9]*-lock' \) \
+        -delete 2>/dev/null || true
+    echo "picture: $picture (the box, width height left top: ${box:-none})"
+    local w h x y
+    read -r w h x y <<<"${box:-0 0 0 0}"
+    # Whole: a box of the error's two lines and its button, not a sliver or a
+    # stretched window; in the middle, to a pixel or two of rounding.
+    if [ "$w" -lt 400 ] || [ "$w" -gt 1000 ] || [ "$h" -lt 80 ] || [ "$h" -gt 200 ]; then
+        fail "the kiosk's start error under $1 is $w x $h pixels (see $picture and $work/cage-$1.log)"
+        return 1
+    fi
+    if [ $((2 * x + w - 1280)) -lt -4 ] || [ $((2 * x + w - 1280)) -gt 4 ] ||
+        [ $((2 * y + h - 720)) -lt -4 ] || [ $((2 * y + h - 720)) -gt 4 ]; then
+        fail "the kiosk's start error under $1 is not in the middle of the display: at $x,$y (see $picture)"
+        return 1
+    fi
+    return 0
+}
+
 account=""
 skip=""
 if [ "$(id -u)" -ne 0 ]; then
@@ -277,6 +322,21 @@ else
     [ "$(stat -c '%a %U %G' "$data" 2>/dev/null)" = "2775 root pollaris" ] ||
         fail "$data is $(stat -c '%a %U %G' "$data" 2>&1), not 2775 root pollaris"
 
+    # The election-day account: its own group and pollaris, a home of its own.
+    account=pollaris-pkgtest
+    useradd --system --user-group --groups pollaris --no-create-home --home-dir "$work/home" \
+        --shell /usr/sbin/nologin "$account" || { account=""; fail "could not make the account pollaris-pkgtest"; }
+    install -d -o "$account" -g "$account" -m 0700 "$work/home" "$work/home/run"
+
+    # Before there is an election: the installed kiosk's start error, under both of
+    # the man page's platforms.
+    if [ -n "$account" ] && command -v cage >/dev/null && command -v grim >/dev/null; then
+        kiosk_start_error wayland || true
+        kiosk_start_error xcb || true
+    else
+        echo "note: cage or grim is not installed, the kiosk's start error was not looked at"
+    fi
+
     # Root: the election file through the link, with the sample ballot and voters.
     grep -q -- --demo <<<"$(pollaris-admin new --help)" || fail "pollaris-admin new has no --demo"
     printf 'admin\n' | pollaris-admin new --demo --admin admin --password-stdin ||
@@ -288,13 +348,8 @@ else
         USING (PosID) WHERE c.CandID = 'C001'; SELECT count(*) FROM Users WHERE Username = '2026001' AND HasVoted = 0" \
         2>&1)" = "President|Maria Santos"$'\n'1 ] || fail "the sample election is not the one the voter's road expects"
 
-    # The election-day account: its own group and pollaris, a home of its own.
-    account=pollaris-pkgtest
-    useradd --system --user-group --groups pollaris --no-create-home --home-dir "$work/home" \
-        --shell /usr/sbin/nologin "$account" || { account=""; fail "could not make the account pollaris-pkgtest"; }
 fi
 if [ -z "$skip" ] && [ -n "$account" ]; then
-    install -d -o "$account" -g "$account" -m 0700 "$work/home" "$work/home/run"
     [ "$(id -nG "$account")" = "$account pollaris" ] || fail "$account is in the groups $(id -nG "$account")"
     as_account() { runuser -u "$account" -- env -i HOME="$work/home" PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"; }
 

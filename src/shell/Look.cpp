@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QValidator>
@@ -18,6 +20,21 @@
 namespace Look {
 
 namespace {
+
+class KioskFrame final : public QWidget {
+public:
+    explicit KioskFrame(const QString &caption) : QWidget(nullptr, Qt::FramelessWindowHint)
+    {
+        setWindowTitle(caption);
+        setAutoFillBackground(true);
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::Window, kYellow);
+        setPalette(palette);
+    }
+
+protected:
+    void closeEvent(QCloseEvent *event) override { event->ignore(); }
+};
 
 // A field that cuts a pasted text at its limit may cut a character of two code
 // units (an emoji) in half; the half left over would be stored as a character
@@ -311,6 +328,17 @@ QListWidget *list(QWidget *parent, const QString &name)
     l->setSelectionMode(QAbstractItemView::SingleSelection);
     l->setUniformItemSizes(true);
     return l;
+}
+
+QWidget *kioskFrame(const QString &caption) { return new KioskFrame(caption); }
+
+void showKioskFrame(QWidget *frame)
+{
+    // At the display's size from the start: also where no window manager makes a
+    // window full screen, and without a first frame of the wrong size that a
+    // Wayland compositor would have to resize.
+    frame->resize(frame->screen()->size());
+    frame->showFullScreen();
 }
 
 QListWidget *codeList(QWidget *parent, const QString &name)

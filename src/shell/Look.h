@@ -26,6 +26,10 @@ void place(QWidget *widget, int left, int top, int width, int height);
 
 // A top-level screen window: caption, yellow background, fixed client area.
 void window(QWidget *screen, const QString &caption, int clientWidth, int clientHeight);
+// In a kiosk, the window a screen sits in: the whole display, no frame and no
+// close control, the screens' own yellow. Shown with showKioskFrame.
+QWidget *kioskFrame(const QString &caption);
+void showKioskFrame(QWidget *frame);
 
 QFont boldArial(qreal points = 9.75);
 QFont arial(qreal points = 9.0);

@@ -1,8 +1,13 @@
 #include "MessageBox.h"
 
+#include "Look.h"
+#include "Shell.h"
+
 #include <QApplication>
+#include <QDialog>
 #include <QList>
 #include <QMessageBox>
+#include <memory>
 #include <optional>
 
 namespace Msg {
@@ -41,8 +46,28 @@ Answer show(Icon icon, const QString &text, const QString &title, bool yesNo)
     case Icon::Question: qtIcon = QMessageBox::Question; break;
     case Icon::Information: qtIcon = QMessageBox::Information; break;
     }
-    QMessageBox box(qtIcon, title, text, yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
-                    QApplication::activeWindow());
+    QWidget *parent = QApplication::activeWindow();
+    // In a kiosk a box is a frameless dialog over the display's screen, which the
+    // compositor centres on it; one with no screen behind it (a station that
+    // cannot start) would be taken for the station's main window and put in a
+    // corner, or stretched, so it gets the kiosk's empty yellow display behind it.
+    std::unique_ptr<QWidget> backdrop;
+    if (Shell::Kiosk() && !parent) {
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (window->isVisible() && !qobject_cast<QDialog *>(window))
+                parent = window;
+        }
+        if (!parent) {
+            backdrop.reset(Look::kioskFrame(title));
+            Look::showKioskFrame(backdrop.get());
+            parent = backdrop.get();
+        }
+    }
+    QMessageBox box(qtIcon, title, text, yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
+    if (Shell::Kiosk()) {
+        box.setWindowFlag(Qt::FramelessWindowHint);
+        box.adjustSize();
+    }
     // Texts may quote what was typed or read from the file: never markup.
     box.setTextFormat(Qt::PlainText);
     return box.exec() == QMessageBox::Yes ? Answer::Yes : (yesNo ? Answer::No : Answer::OK);

@@ -6,34 +6,12 @@
 
 #include <QCloseEvent>
 #include <QGridLayout>
-#include <QScreen>
-
-namespace {
-
-// The window of a screen in a kiosk: the whole display, no frame and no close
-// control, the screen in its middle on the screens' own yellow.
-class KioskFrame final : public QWidget {
-public:
-    explicit KioskFrame(const QString &caption) : QWidget(nullptr, Qt::FramelessWindowHint)
-    {
-        setWindowTitle(caption);
-        setAutoFillBackground(true);
-        QPalette palette = this->palette();
-        palette.setColor(QPalette::Window, Look::kYellow);
-        setPalette(palette);
-    }
-
-protected:
-    void closeEvent(QCloseEvent *event) override { event->ignore(); }
-};
-
-} // namespace
 
 Screen::Screen(const QString &caption, int clientWidthTwips, int clientHeightTwips) : QWidget(nullptr)
 {
     Look::window(this, caption, clientWidthTwips, clientHeightTwips);
     if (Shell::Kiosk()) {
-        m_kioskFrame = new KioskFrame(caption);
+        m_kioskFrame = Look::kioskFrame(caption);
         (new QGridLayout(m_kioskFrame))->addWidget(this, 0, 0, Qt::AlignCenter);
     }
 }
@@ -71,11 +49,7 @@ void Screen::Show()
     if (!wasVisible)
         Shell::NoteScreenChange();
     if (m_kioskFrame) {
-        // At the display's size from the start: also where no window manager
-        // makes a window full screen, and without a first frame of the wrong
-        // size that a Wayland compositor would have to resize.
-        m_kioskFrame->resize(m_kioskFrame->screen()->size());
-        m_kioskFrame->showFullScreen();
+        Look::showKioskFrame(m_kioskFrame);
     } else {
         show();
     }
