@@ -75,8 +75,6 @@ private slots:
                 " ('I', 0), ('H', 3), ('G', 7);")
                 .arg(QLatin1String(kLongName)));
         // Failed log-ins as the stations counted them.
-        if (!db->onServer())
-            db->exec("CREATE TABLE pollaris_counts (what TEXT PRIMARY KEY, count INTEGER NOT NULL)");
         db->exec("INSERT INTO pollaris_counts (what, count) VALUES ('administrator log-ins failed', 3),"
                  " ('voter log-ins failed', 1234)");
         // The status: turnout, failed log-ins and each position's total, aligned; no candidate

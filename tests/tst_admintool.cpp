@@ -308,14 +308,32 @@ private slots:
                  "INSERT INTO CandInfo VALUES ('A','Ana O''Cruz','1','P1'),('B',NULL,'2','p2');"
                  "INSERT INTO CandVote VALUES ('A',2147483647),('B',-1),('b',NULL);"
                  "INSERT INTO Users VALUES ('Ärger','ä1','pw',true),('N','n2',NULL,false),('F','f3','x',NULL);"
-                 "DELETE FROM CandInfo WHERE CandID = 'A'; INSERT INTO CandInfo VALUES ('A','Ana O''Cruz','1','P1')");
+                 "DELETE FROM CandInfo WHERE CandID = 'A'; INSERT INTO CandInfo VALUES ('A','Ana O''Cruz','1','P1');"
+                 "SELECT pollaris_log_append('desk 1', 'candidate A deleted'), pollaris_log_append('desk 2', 'ended');"
+                 "SELECT pollaris_count_failure('voter log-ins failed') FROM generate_series(1, 3)");
         const QStringList original = everything(*db);
+        const QStringList record = db->rows("SELECT seq || '|' || at || '|' || station || '|' || what || '|' || hash "
+                                            "FROM pollaris_log ORDER BY seq");
+        QCOMPARE(record.size(), 2);
         ElectionFolder file;
         QVERIFY(QFile::remove(file.file()));
         Run r = admin({"copy", db->server(), file.file()});
         QVERIFY2(r.exitCode == 0 && r.out.contains("2 Positions, 2 CandInfo, 3 CandVote, 3 Users, 1 Administrators"),
                  qPrintable(r.err + r.out));
         QCOMPARE(everything(file), original);
+        // The election's record goes with it entry for entry, and its chain goes on
+        // with the copy; so do the counts of failed log-ins.
+        const auto recordOf = [](auto &election) {
+            return election.rows("SELECT seq || '|' || at || '|' || station || '|' || what || '|' || hash "
+                                 "FROM pollaris_log ORDER BY seq");
+        };
+        QStringList copied = recordOf(file);
+        QCOMPARE(copied.mid(0, 2), record);
+        QCOMPARE(copied.size(), 3);
+        QVERIFY2(copied.last().contains("copied from the election on the server"), qPrintable(copied.last()));
+        QCOMPARE(file.rows("SELECT what || '=' || count FROM pollaris_counts"), QStringList{"voter log-ins failed=3"});
+        r = admin({"log", "--verify", file.file()});
+        QVERIFY2(r.exitCode == 0 && r.out.contains("holds 3 entries"), qPrintable(r.out + r.err));
         // As private as a backup: it holds every password and vote.
         QCOMPARE(QFile(file.file()).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
                  QFile::ReadOwner | QFile::WriteOwner);
@@ -332,6 +350,12 @@ private slots:
         r = admin({"copy", file.file(), db->server()});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QCOMPARE(everything(*db), original);
+        copied = recordOf(*db);
+        QCOMPARE(copied.mid(0, 3), recordOf(file));
+        QCOMPARE(copied.size(), 4);
+        QCOMPARE(db->rows("SELECT what || '=' || count FROM pollaris_counts"), QStringList{"voter log-ins failed=3"});
+        r = admin(QStringList{"log", "--verify"} + db->toolArguments());
+        QVERIFY2(r.exitCode == 0 && r.out.contains("holds 4 entries"), qPrintable(r.out + r.err));
         // Every session on the election is ended by the server when it sits idle in the
         // middle of a save, whoever opened it.
         QCOMPARE(db->value("SELECT array_to_string(setconfig, ',') FROM pg_db_role_setting "

@@ -95,6 +95,9 @@ public:
     static QString logStation();
     // Deletes row rowid; false when it was no longer there.
     virtual bool remove(const QString &table, qint64 rowid) = 0;
+    // Whether the election holds the table (one made before the table was kept
+    // does not).
+    virtual bool holds(const QString &table) = 0;
 
     // A unit of writes. Readers inside it see one moment of the election, and
     // no other writer gets in between.

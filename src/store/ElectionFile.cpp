@@ -131,6 +131,7 @@ std::shared_ptr<Connection> beginNewElection(const QString &target, const QStrin
         throw StoreError(SQLITE_CANTOPEN, QString::fromLocal8Bit(std::strerror(errno)) + QStringLiteral(": ") + target);
     conn->begin();
     conn->exec(kElectionSchema);
+    conn->keepRecord();
     return conn;
 }
 

@@ -60,6 +60,7 @@ public:
                 const QVector<QVariant> &values, const QStringList &allColumns, const QVector<QVariant> &was) override;
     void countFailure(const QString &what) override;
     void appendLog(const QString &station, const QString &what) override;
+    bool holds(const QString &t) override { return table(t) != nullptr; }
     bool remove(const QString &table, qint64 rowid) override;
     void begin() override;
     void commit() override;

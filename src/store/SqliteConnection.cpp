@@ -330,11 +330,26 @@ bool SqliteConnection::remove(const QString &table, qint64 rowid)
     return sqlite3_changes(m_db) == 1;
 }
 
+void SqliteConnection::keepRecord()
+{
+    exec("CREATE TABLE IF NOT EXISTS pollaris_counts (what TEXT PRIMARY KEY, count INTEGER NOT NULL);"
+         "CREATE TABLE IF NOT EXISTS pollaris_log (seq INTEGER PRIMARY KEY, at TEXT NOT NULL, station TEXT NOT NULL, "
+         "what TEXT NOT NULL, hash TEXT NOT NULL)");
+}
+
+bool SqliteConnection::holds(const QString &table)
+{
+    Statement stmt(*this, QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? "
+                                         "COLLATE NOCASE"));
+    stmt.bind(1, table);
+    return stmt.step();
+}
+
 void SqliteConnection::countFailure(const QString &what)
 {
     // A file made before the counts were kept gains their table with the first one.
     Transaction unit(*this);
-    exec("CREATE TABLE IF NOT EXISTS pollaris_counts (what TEXT PRIMARY KEY, count INTEGER NOT NULL)");
+    keepRecord();
     Statement stmt(*this, QStringLiteral("INSERT INTO pollaris_counts (what, count) VALUES (?, 1) "
                                          "ON CONFLICT (what) DO UPDATE SET count = count + 1"));
     stmt.bind(1, what);
@@ -350,8 +365,7 @@ void SqliteConnection::appendLog(const QString &station, const QString &what)
     std::optional<Transaction> unit;
     if (!inTransaction())
         unit.emplace(*this);
-    exec("CREATE TABLE IF NOT EXISTS pollaris_log (seq INTEGER PRIMARY KEY, at TEXT NOT NULL, station TEXT NOT NULL, "
-         "what TEXT NOT NULL, hash TEXT NOT NULL)");
+    keepRecord();
     qint64 seq = 1;
     QString previous;
     {

@@ -34,6 +34,10 @@ public:
                 const QVector<QVariant> &values, const QStringList &allColumns, const QVector<QVariant> &was) override;
     void countFailure(const QString &what) override;
     void appendLog(const QString &station, const QString &what) override;
+    bool holds(const QString &table) override;
+    // Makes the tables of the election's record and of its counts of failed
+    // log-ins, where they are missing.
+    void keepRecord();
     bool remove(const QString &table, qint64 rowid) override;
     void begin() override;
     void commit() override;

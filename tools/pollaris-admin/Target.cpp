@@ -117,6 +117,16 @@ int copyElection(const QString &me, const QString &from, const QString &to, cons
                     counts +=
                         QStringLiteral("%1%2 %3").arg(counts.isEmpty() ? "" : ", ").arg(rows.rows.size()).arg(table);
                 }
+                // The election's record and its counts of failed log-ins go with it,
+                // entry for entry: the record's chain goes on from its last entry.
+                for (const char *table : {"pollaris_counts", "pollaris_log"}) {
+                    if (!source->holds(QString::fromLatin1(table)))
+                        continue;
+                    Rows rows;
+                    source->select(store::Query{QString::fromLatin1(table), {}, {}, {}}, rows);
+                    for (const auto &row : rows.rows)
+                        target->insert(QString::fromLatin1(table), rows.names, row);
+                }
                 target->appendLog(Commands::toolStation(), QStringLiteral("copied from %1").arg(describe(from)));
                 target->commit();
                 // A copy in a file holds every password and vote: for its owner
