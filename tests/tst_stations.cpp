@@ -1,46 +1,16 @@
-// Polling stations at the same moment: copies of the real program (the scripted
-// user, each a process of its own) on one election, on the file and on a server.
-// The stations work in pairs, and every account is offered to both stations of
-// its pair at the same moment; the one let in votes in every position, while an
-// administrator's station adds and deletes candidates. Afterwards no account was
-// let in twice, every account let in is marked, every acknowledged vote is
-// counted and none invented, and no station was ended by another's write.
-//
-// Then the same with the faults a school meets, one kind a run:
-// - killed: voting stations killed at random (SIGKILL), and on a server the server
-//   restarted twice, a third and two thirds of the way through;
-// - frozen: a few stations stopped (SIGSTOP) in the middle of a save, holding the
-//   election, and let go on (SIGCONT) a while later;
-// - silent (server): some stations reach the server through a relay that falls
-//   silent for a while in the middle of their saves, then closes their connections;
-// - failover (server): the election's server has a synchronous standby, and the
-//   stations' connection string names both (target_session_attrs=read-write, TLS);
-//   a third of the way through the server's postmaster is killed (SIGKILL), as when
-//   its computer dies, and a moment later the standby is promoted. Every vote
-//   acknowledged before the kill is on the promoted server, the election's settings
-//   and the stations' rights hold there, and every station goes on by itself.
-// A station that meets a fault goes on by itself: no box but the everyday ones at
-// the stations the fault did not touch, and every voter let in gets through the
-// whole ballot, except at a station killed outright. A save refused because the
-// election stayed busy ("The election is busy ...", an everyday box here) is pressed
-// again, as a voter would, and counts only once saved; so is any other refusal that
-// saved nothing, though it still counts as a fatal box. Each run prints what it
-// counted, and the longest a station the fault did not touch waited for a line of
-// its script.
-//
-// The suite runs it small. scripts/stations runs it large, with the sizes in the
-// environment: POLLARIS_STATIONS (voting stations, even), POLLARIS_VOTERS,
-// POLLARIS_FAULTS (0 for the calm run alone, 1 for the faults, or the names of runs
-// separated by commas), POLLARIS_FREEZE_MS and POLLARIS_SILENCE_MS (how long a
-// station stays stopped, the relay silent), POLLARIS_ASSERT_STALL=1 (on a server,
-// that longest wait, for a line and until it is saved, is at most 10 s),
-// POLLARIS_VOTE_GAP_MS (voters who take that long over each position), POLLARIS_PROMOTE_AFTER_MS (how long after the
-// kill the standby is promoted, 3000 ms), POLLARIS_FAILOVER_DURABLE=1 (the failover's two clusters flush every commit
-// to disk). The failover starts a primary and its standby of its own (scripts/pg-cluster ... tcp, then standby), and
-// removes both at the end, however the run ends. The other server's faults need a cluster the test may
-// restart and reach over TCP: scripts/stations names its own in POLLARIS_TEST_SERVER_DIR (scripts/pg-cluster ... tcp),
-// with POLLARIS_SERVER_RESTART its restart command; otherwise the test starts one of its own with scripts/pg-cluster
-// and removes it at the end (never restarting the suite's shared cluster, which other tests use).
+// Polling stations at the same moment: copies of the real program (the scripted user) on one
+// election, on the file and on a server, in pairs: each account is offered to both stations of a
+// pair at once, the one let in votes in every position, and an administrator's station adds and
+// deletes candidates. Then the same with one kind of fault a run: killed (stations SIGKILLed at
+// random, and a server restarted twice), frozen (stations SIGSTOPped in a save, then let go on),
+// silent (stations whose relay to the server falls silent in a save, then cuts them) and failover
+// (the server's postmaster killed, its synchronous standby promoted). No account is let in twice,
+// every account let in is marked, every acknowledged vote is counted and none invented, no station
+// is ended by another's write, and the stations a fault did not touch see only everyday boxes.
+// scripts/stations runs it large through POLLARIS_STATIONS, POLLARIS_VOTERS, POLLARIS_FAULTS (0,
+// 1 or run names), POLLARIS_FREEZE_MS, POLLARIS_SILENCE_MS, POLLARIS_PROMOTE_AFTER_MS,
+// POLLARIS_FAILOVER_DURABLE, POLLARIS_ASSERT_STALL (at most 10 s waited on a server) and a cluster
+// to restart (POLLARIS_TEST_SERVER_DIR, POLLARIS_SERVER_RESTART); else the test makes its own.
 
 #include "SessionDriver.h"
 #include "SilentProxy.h"
@@ -51,6 +21,7 @@
 #include <QMap>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTimer>
 #include <algorithm>
 #include <deque>
@@ -80,8 +51,8 @@ static bool busy(const QString &box)
 {
     return box.startsWith(QLatin1String("Critical\t")) && box.section('\t', 2).startsWith("The election is busy");
 }
-// A refusal after which nothing of the action was saved and the screen is as it was: the
-// election busy, another station's write, or the server lost after a question was answered.
+// A refusal after which nothing was saved and the screen is as it was: the election busy, another
+// station's write, or the server lost after a question was answered.
 static bool nothingSaved(const QString &box)
 {
     return busy(box) || (box.startsWith(QLatin1String("Critical\t")) &&
@@ -92,73 +63,83 @@ static bool nothingSaved(const QString &box)
 static bool stopped(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
+    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
     const qsizetype end = text.lastIndexOf(')'); // the command's name may hold anything
     return end > 0 && text.size() > end + 2 && text[end + 2] == 'T';
 }
 
-// A PostgreSQL cluster the test may restart and reach over TCP.
-struct FaultCluster {
-    QString conninfo, dir, restart, passfile;
-    quint16 port = 0;
-    QString script; // set when the test started it, and stops it
+// Throw-away clusters of the test's own on Unix sockets and on 127.0.0.1 with TLS (scripts/pg-cluster
+// start DIR tcp): a server, and with a standby its synchronous standby (scripts/pg-cluster standby),
+// stopped and removed with this object however the run ends.
+struct Clusters {
+    QStringList dirs, ports; // the server's first
     QString failure;
+    qint64 held = 0; // the standby's WAL receiver, stopped
 
-    static std::unique_ptr<FaultCluster> get()
+    static QString script() { return QFINDTESTDATA("../scripts/pg-cluster"); }
+    static QString portOf(const QString &dir)
     {
-        auto c = std::make_unique<FaultCluster>();
-        const QString script = QFINDTESTDATA("../scripts/pg-cluster");
-        auto quote = [](const QString &s) { return '\'' + QString(s).replace('\'', "'\\''") + '\''; };
-        if (qEnvironmentVariableIsSet("POLLARIS_TEST_SERVER_DIR")) {
-            c->dir = qEnvironmentVariable("POLLARIS_TEST_SERVER_DIR");
-            c->conninfo = testServer();
-        } else if (script.isEmpty()) {
-            c->failure = "scripts/pg-cluster not found";
-            return c;
-        } else {
-            c->dir = QDir::tempPath() + QStringLiteral("/pollaris-stations-%1-%2")
-                                            .arg(QCoreApplication::applicationPid())
-                                            .arg(QRandomGenerator::global()->bounded(1000000));
-            QProcess start;
-            start.start(script, {"start", c->dir, "tcp"});
-            const bool ok =
-                start.waitForFinished(180000) && start.exitStatus() == QProcess::NormalExit && start.exitCode() == 0;
-            c->script = script; // stopped with the cluster, whatever became of the start
-            if (!ok) {
-                c->failure = "scripts/pg-cluster start failed: " + QString::fromUtf8(start.readAllStandardError());
-                return c;
-            }
-            c->conninfo = QString::fromUtf8(start.readAllStandardOutput()).trimmed();
+        QFile port(dir + "/port");
+        return port.open(QIODevice::ReadOnly) ? QString::fromLatin1(port.readAll().trimmed()) : QString();
+    }
+    Clusters(const QStringList &options, bool standby)
+    {
+        for (int k = 0; k <= int(standby) && failure.isEmpty(); ++k) {
+            dirs << QDir::tempPath() + QStringLiteral("/pollaris-stations-%1-%2")
+                                           .arg(QCoreApplication::applicationPid())
+                                           .arg(QRandomGenerator::global()->bounded(1000000));
+            if (run(k ? QStringList{"standby", dirs[0], dirs[1]} : QStringList{"start", dirs[0]} + options))
+                ports << portOf(dirs.last());
         }
-        c->restart = qEnvironmentVariable("POLLARIS_SERVER_RESTART");
-        if (c->restart.isEmpty() && !script.isEmpty())
-            c->restart = quote(script) + " restart " + quote(c->dir);
-        QFile port(c->dir + "/port");
-        if (port.open(QIODevice::ReadOnly))
-            c->port = quint16(port.readAll().trimmed().toUInt());
-        c->passfile = c->dir + "/pgpass";
-        if (c->restart.isEmpty())
-            c->failure = "no command to restart the server (POLLARIS_SERVER_RESTART)";
-        return c;
     }
-    ~FaultCluster()
+    ~Clusters()
     {
-        if (!script.isEmpty())
-            QProcess::execute(script, {"stop", dir});
+        release();
+        for (int k = int(dirs.size()) - 1; k >= 0 && !script().isEmpty(); --k)
+            QProcess::execute(script(), {"stop", dirs[k]});
     }
-};
-
-// Points the tests' server at another cluster while it lives.
-struct ServerSwap {
-    explicit ServerSwap(const QString &conninfo) : saved(qgetenv("POLLARIS_TEST_SERVER"))
+    // Runs scripts/pg-cluster; false, with the failure kept, when it failed.
+    bool run(const QStringList &args)
     {
-        if (!conninfo.isEmpty())
-            qputenv("POLLARIS_TEST_SERVER", conninfo.toUtf8());
+        QProcess p;
+        if (script().isEmpty())
+            return failure = "scripts/pg-cluster not found", false;
+        p.start(script(), args);
+        if (p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+            return true;
+        failure = "scripts/pg-cluster " + args.join(' ') + " failed: " + QString::fromUtf8(p.readAllStandardError());
+        return false;
     }
-    ~ServerSwap() { qputenv("POLLARIS_TEST_SERVER", saved); }
-    QByteArray saved;
+    // The administrators' connection string of one, or of all (the first that answers: the server
+    // while it lives, as a standby would refuse the election's writes, the promoted standby after).
+    QString server(int k = -1) const
+    {
+        return QStringLiteral("host=%1 port=%2 user=pollaris dbname=postgres")
+            .arg(k < 0 ? dirs.join(',') : dirs.value(k), k < 0 ? ports.join(',') : ports.value(k));
+    }
+    // A station's, as the README has it: all of them, the one that takes writes, over TLS.
+    QString stations(const QString &database) const
+    {
+        return QStringLiteral("host=127.0.0.1,127.0.0.1 port=%1 user=pollaris_station dbname=%2 sslmode=verify-full "
+                              "sslrootcert=%3/root.crt target_session_attrs=read-write")
+            .arg(ports.join(','), database, dirs[0]);
+    }
+    // The standby falls behind: its WAL receiver stopped, so that the server's commits wait for it
+    // until release(). False when there was none to stop.
+    bool hold();
+    void release()
+    {
+        if (held > 0)
+            ::kill(pid_t(std::exchange(held, 0)), SIGCONT);
+    }
+    // A server killed and its standby left as it was (a run that failed on the way) is promoted, so
+    // that the election can still be dropped; a promoted one says no.
+    void settle()
+    {
+        release();
+        if (!script().isEmpty() && !QFile::exists(dirs[0] + "/data/postmaster.pid"))
+            QProcess::execute(script(), {"promote", dirs[1]});
+    }
 };
 
 // One value, or the server's refusal, of a session of its own through a connection string.
@@ -173,98 +154,15 @@ static QString askServer(const QString &conninfo, const char *sql)
     return PQntuples(r.get()) ? QString::fromUtf8(PQgetvalue(r.get(), 0, 0)) : QString();
 }
 
-// The election's server and its synchronous standby, both throw-away clusters of the test's
-// own on Unix sockets in folders of their own and on 127.0.0.1 with TLS (scripts/pg-cluster
-// start DIR tcp, then standby), stopped and removed with this object however the run ends.
-struct FailoverPair {
-    QString script, primary, standby; // the clusters' folders
-    QString primaryPort, standbyPort;
-    QString conninfo; // the administrators': both servers through their sockets
-    QString failure;
+bool Clusters::hold()
+{
+    held = askServer(server(1), "SELECT pid FROM pg_stat_wal_receiver").toLongLong();
+    return held > 0 && ::kill(pid_t(held), SIGSTOP) == 0;
+}
 
-    explicit FailoverPair(bool durable) : script(QFINDTESTDATA("../scripts/pg-cluster"))
-    {
-        if (script.isEmpty()) {
-            failure = "scripts/pg-cluster not found";
-            return;
-        }
-        const QString base = QDir::tempPath() + QStringLiteral("/pollaris-failover-%1-%2")
-                                                    .arg(QCoreApplication::applicationPid())
-                                                    .arg(QRandomGenerator::global()->bounded(1000000));
-        primary = base + "-a", standby = base + "-b";
-        if (!run(QStringList{"start", primary, "tcp"} + (durable ? QStringList{"durable"} : QStringList())) ||
-            !run({"standby", primary, standby}))
-            return;
-        primaryPort = portOf(primary), standbyPort = portOf(standby);
-        // The first that answers: the primary while it lives (a standby would refuse
-        // the election's writes), the promoted standby afterwards.
-        conninfo = QStringLiteral("host=%1,%2 port=%3,%4 user=pollaris dbname=postgres")
-                       .arg(primary, standby, primaryPort, standbyPort);
-    }
-    ~FailoverPair()
-    {
-        release();
-        if (!script.isEmpty())
-            for (const QString &dir : {standby, primary})
-                QProcess::execute(script, {"stop", dir});
-    }
-    FailoverPair(const FailoverPair &) = delete;
-    FailoverPair &operator=(const FailoverPair &) = delete;
-
-    // Runs scripts/pg-cluster; false, with the failure kept, when it failed.
-    bool run(const QStringList &args)
-    {
-        QProcess p;
-        p.start(script, args);
-        if (p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
-            return true;
-        failure = "scripts/pg-cluster " + args.join(' ') + " failed: " + QString::fromUtf8(p.readAllStandardError());
-        return false;
-    }
-    static QString portOf(const QString &dir)
-    {
-        QFile port(dir + "/port");
-        return port.open(QIODevice::ReadOnly) ? QString::fromLatin1(port.readAll().trimmed()) : QString();
-    }
-    // A station's connection string, as the README has it: both servers, the one that takes
-    // writes, over TLS with the server verified; the password from the clusters' pgpass.
-    QString stations(const QString &database) const
-    {
-        return QStringLiteral("host=127.0.0.1,127.0.0.1 port=%1,%2 user=pollaris_station dbname=%3 "
-                              "sslmode=verify-full sslrootcert=%4/root.crt target_session_attrs=read-write")
-            .arg(primaryPort, standbyPort, database, primary);
-    }
-    QString passfile() const { return primary + "/pgpass"; }
-    // The administrators' connection string of one of the two.
-    static QString server(const QString &dir, const QString &port)
-    {
-        return QStringLiteral("host=%1 port=%2 user=pollaris dbname=postgres").arg(dir, port);
-    }
-    // The standby falls behind the primary: its WAL receiver is stopped (SIGSTOP), so that
-    // the primary's commits wait for it, until release(). False when there was none to stop.
-    bool hold()
-    {
-        held = askServer(server(standby, standbyPort), "SELECT pid FROM pg_stat_wal_receiver").toLongLong();
-        return held > 0 && ::kill(pid_t(held), SIGSTOP) == 0;
-    }
-    void release()
-    {
-        if (held > 0)
-            ::kill(pid_t(std::exchange(held, 0)), SIGCONT);
-    }
-    qint64 held = 0;
-    // A primary killed and its standby left as it was (a run that failed on the way) is
-    // promoted, so that the election can still be dropped; a promoted one says no.
-    void settle() const
-    {
-        if (!script.isEmpty() && !QFile::exists(primary + "/data/postmaster.pid"))
-            QProcess::execute(script, {"promote", standby});
-    }
-};
-
-// What the election sets on its server for itself and for the stations, as the server's
-// catalogs hold them: the database's settings and rights, those of its schema, tables and
-// functions, and the stations' role with its password.
+// What the election sets on its server for itself and for the stations, as the catalogs hold
+// them: the database's settings and rights, those of its schema, tables and functions, and the
+// stations' role with its password.
 static QStringList electionSettings(const ElectionFolder &db)
 {
     return db.rows(
@@ -281,76 +179,83 @@ static QStringList electionSettings(const ElectionFolder &db)
         " ORDER BY 1, 2");
 }
 
+static Run status(const QString &server) { return admin({"status", "--server", server}); }
+static bool failed(const QProcess &p) { return p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0; }
+
 class StationsTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<FaultCluster> m_cluster; // made for the first run that needs it
+    // The killed and silent runs' server, which they restart and reach over TCP: scripts/stations's
+    // (POLLARIS_TEST_SERVER_DIR), or one of the test's own; made for the first run that needs it.
+    std::unique_ptr<Clusters> m_own;
+    QString m_dir, m_conninfo, m_restart, m_failure;
+    bool m_made = false;
 
 private slots:
     void initTestCase_data() { addEngineRows(); }
     void init() { FETCH_ENGINE(engine); }
-    void cleanupTestCase() { m_cluster.reset(); }
+    void cleanupTestCase() { m_own.reset(); }
 
     // The suite runs them all; scripts/stations picks with POLLARIS_FAULTS.
     void stationsAtTheSameMomentLoseAndDoubleNothing_data()
     {
         QTest::addColumn<Fault>("fault");
         const QString chosen = qEnvironmentVariable("POLLARIS_FAULTS");
-        const std::pair<const char *, Fault> runs[] = {{"calm", Fault::None},
-                                                       {"killed", Fault::Killed},
-                                                       {"frozen", Fault::Frozen},
-                                                       {"silent", Fault::Silent},
-                                                       {"failover", Fault::Failover}};
-        for (const auto &[name, fault] : runs)
-            if (chosen.isEmpty() || chosen == (fault == Fault::None ? "0" : "1") ||
-                chosen.split(',').contains(QLatin1String(name)))
-                QTest::newRow(name) << fault;
+        const char *names[] = {"calm", "killed", "frozen", "silent", "failover"}; // in the order of Fault
+        for (int k = 0; k < int(std::size(names)); ++k)
+            if (chosen.isEmpty() || chosen == (k ? "1" : "0") || chosen.split(',').contains(QLatin1String(names[k])))
+                QTest::newRow(names[k]) << Fault(k);
     }
     void stationsAtTheSameMomentLoseAndDoubleNothing()
     {
         QFETCH_GLOBAL(Engine, engine);
         QFETCH(Fault, fault);
         const bool onServer = engine == Engine::Server;
-        if (fault == Fault::Silent && !onServer)
-            QSKIP("a file has no connection to fall silent");
-        if (fault == Fault::Failover && !onServer)
-            QSKIP("a file has no server to be taken over by its standby");
+        if ((fault == Fault::Silent || fault == Fault::Failover) && !onServer)
+            QSKIP(fault == Fault::Silent ? "a file has no connection to fall silent"
+                                         : "a file has no server to be taken over by its standby");
         const int pairs = setting("POLLARIS_STATIONS", 4) / 2, voters = setting("POLLARIS_VOTERS", 150);
         const int positions = 3, candidates = 4, stations = 2 * pairs;
         const int freezeMs = setting("POLLARIS_FREEZE_MS", 13000), silenceMs = setting("POLLARIS_SILENCE_MS", 20000);
-        const bool restarts = fault == Fault::Killed && onServer;
-        if ((restarts || fault == Fault::Silent) && !m_cluster)
-            m_cluster = FaultCluster::get();
-        if (fault == Fault::Silent && m_cluster->failure.isEmpty() && m_cluster->port == 0)
-            m_cluster->failure = m_cluster->dir + " has no TCP port (scripts/pg-cluster start DIR tcp)";
-        if ((restarts || fault == Fault::Silent) && !m_cluster->failure.isEmpty()) {
-            if (qEnvironmentVariableIsSet("POLLARIS_REQUIRE_SERVER"))
-                QFAIL(qPrintable(m_cluster->failure));
-            QSKIP(qPrintable(m_cluster->failure));
-        }
-        // The failover's own primary and standby.
-        std::unique_ptr<FailoverPair> pair;
-        if (fault == Fault::Failover) {
-            pair = std::make_unique<FailoverPair>(qEnvironmentVariableIntValue("POLLARIS_FAILOVER_DURABLE") == 1);
-            if (!pair->failure.isEmpty()) {
-                if (qEnvironmentVariableIsSet("POLLARIS_REQUIRE_SERVER"))
-                    QFAIL(qPrintable(pair->failure));
-                QSKIP(qPrintable(pair->failure));
+        const bool restarts = fault == Fault::Killed && onServer, ownCluster = restarts || fault == Fault::Silent;
+        if (ownCluster && !std::exchange(m_made, true)) {
+            m_dir = qEnvironmentVariable("POLLARIS_TEST_SERVER_DIR"), m_conninfo = testServer();
+            if (m_dir.isEmpty()) {
+                m_own = std::make_unique<Clusters>(QStringList{"tcp"}, false);
+                m_dir = m_own->dirs[0], m_conninfo = m_own->server(0), m_failure = m_own->failure;
             }
+            auto quote = [](const QString &s) { return '\'' + QString(s).replace('\'', "'\\''") + '\''; };
+            m_restart = qEnvironmentVariable("POLLARIS_SERVER_RESTART");
+            if (m_restart.isEmpty() && !Clusters::script().isEmpty())
+                m_restart = quote(Clusters::script()) + " restart " + quote(m_dir);
+            if (m_restart.isEmpty() && m_failure.isEmpty())
+                m_failure = "no command to restart the server (POLLARIS_SERVER_RESTART)";
         }
-        ServerSwap swap(pair ? pair->conninfo : restarts || fault == Fault::Silent ? m_cluster->conninfo : QString());
-        // The voters' stations hold only a polling station's rights; the administrator's
-        // station reaches the server as the administrators' role.
+        const quint16 port = quint16(Clusters::portOf(m_dir).toUInt());
+        if (fault == Fault::Silent && m_failure.isEmpty() && port == 0)
+            m_failure = m_dir + " has no TCP port (scripts/pg-cluster start DIR tcp)";
+        std::unique_ptr<Clusters> pair; // the failover's own server and standby
+        if (fault == Fault::Failover)
+            pair =
+                std::make_unique<Clusters>(QStringList{"tcp", "durable"}.mid(
+                                               0, 1 + (qEnvironmentVariableIntValue("POLLARIS_FAILOVER_DURABLE") == 1)),
+                                           true);
+        const QString failure = pair ? pair->failure : ownCluster ? m_failure : QString();
+        if (!failure.isEmpty() && qEnvironmentVariableIsSet("POLLARIS_REQUIRE_SERVER"))
+            QFAIL(qPrintable(failure));
+        if (!failure.isEmpty())
+            QSKIP(qPrintable(failure));
+        // The tests' server is the run's own cluster while the run lasts.
+        const QString server = pair ? pair->server() : ownCluster ? m_conninfo : QString();
+        const auto swap =
+            qScopeGuard([saved = qgetenv("POLLARIS_TEST_SERVER")] { qputenv("POLLARIS_TEST_SERVER", saved); });
+        if (!server.isEmpty())
+            qputenv("POLLARIS_TEST_SERVER", server.toUtf8());
+        // The voters' stations hold only a polling station's rights; the administrator's station
+        // reaches the server as the administrators' role.
         ElectionFolder db(onServer ? Engine::Station : Engine::File);
         // However the run ends, its election is dropped where it is: a standby the run left
         // unpromoted after the kill is promoted on the way out.
-        const struct Settle {
-            const FailoverPair *pair;
-            ~Settle()
-            {
-                if (pair)
-                    pair->settle();
-            }
-        } settle{pair.get()};
+        const std::unique_ptr<Clusters, void (*)(Clusters *)> settle(pair.get(), [](Clusters *p) { p->settle(); });
         const QString database = QRegularExpression("(?:^|\\s)dbname=(\\S+)").match(db.server()).captured(1);
         QStringList ballot;
         for (int p = 1; p <= positions; ++p) {
@@ -365,75 +270,67 @@ private slots:
         QRandomGenerator rng(20261207);
         QStringList settingsBefore;
         if (pair) {
-            // The status names the server it reached and its synchronous standby; a role that may not
-            // read the standbys' state (no pg_monitor) is told so, and sees it once it may.
-            const Run status = ::admin({"status", "--server", db.server()});
+            // The status names the server it reached and its synchronous standby; a role that may
+            // not read the standbys' state (no pg_monitor) is told so, and sees it once it may.
+            const Run first = status(db.server());
             QVERIFY2(
-                status.exitCode == 0 &&
-                    status.out.contains(QStringLiteral("(reached %1 port %2; synchronous standby: pollaris_standby)")
-                                            .arg(pair->primary, pair->primaryPort)) &&
-                    !status.err.contains("warning"),
-                qPrintable(status.out + status.err));
+                first.exitCode == 0 && !first.err.contains("warning") &&
+                    first.out.contains(QStringLiteral("(reached %1 port %2; synchronous standby: pollaris_standby)")
+                                           .arg(pair->dirs[0], pair->ports[0])),
+                qPrintable(first.out + first.err));
             db.exec("CREATE ROLE failover_watcher LOGIN; DO $$ BEGIN"
                     " EXECUTE format('GRANT CONNECT ON DATABASE %I TO failover_watcher', current_database());"
                     " EXECUTE format('GRANT USAGE ON SCHEMA %I TO failover_watcher', current_schema());"
                     " EXECUTE format('GRANT ALL ON ALL TABLES IN SCHEMA %I TO failover_watcher', current_schema());"
                     " END $$");
             const QString watcher = withOptions(db.server(), {{"user", "failover_watcher"}});
-            const Run unseen = ::admin({"status", "--server", watcher});
+            const Run unseen = status(watcher);
             QVERIFY2(unseen.exitCode == 0 &&
                          unseen.out.contains("; synchronous standby: cannot be told, the role failover_watcher may not "
                                              "read the standbys' state (GRANT pg_monitor TO failover_watcher lets it)"),
                      qPrintable(unseen.out + unseen.err));
             db.exec("GRANT pg_monitor TO failover_watcher");
-            const Run seen = ::admin({"status", "--server", watcher});
+            const Run seen = status(watcher);
             QVERIFY2(seen.exitCode == 0 && seen.out.contains("; synchronous standby: pollaris_standby)"),
                      qPrintable(seen.out + seen.err));
             settingsBefore = electionSettings(db);
         }
 
-        // Stations 2p and 2p + 1 are pair p; the last is the administrator's. A station sends
-        // its lines one at a time, so that a refused save can be pressed again; the calm run
-        // sends a voter's lines together, as fast as the stations go.
+        // Stations 2p and 2p + 1 are pair p; the last is the administrator's. A station sends its
+        // lines one at a time, so that a refused save can be pressed again; the calm run sends a
+        // voter's lines together, as fast as the stations go.
         const bool together = fault == Fault::None;
         const size_t admin = size_t(stations);
         struct Station {
             std::unique_ptr<DriverRun> run;
             std::deque<QString> todo; // lines still to send
-            bool again = false;       // the next line is a refused one pressed again
-            int letIn = -1;           // the last log-in: 1 let in, 0 refused, -1 none
             QString voter;            // let in here, ballot not yet done
-            bool killed = false;      // this copy ended by the test
-            bool touched = false;     // frozen or silenced: the fault's own station
-            bool ended = false;       // this copy has ended and been counted
-            bool adminIn = false;     // the administrator's log-in sent
-            int stopIn = 0;           // the unit of writes it stops in
+            int letIn = -1;           // the last log-in: 1 let in, 0 refused, -1 none
+            bool again = false;       // the next line is a refused one pressed again
+            bool killed = false, ended = false, touched = false, adminIn = false; // touched: by the fault
             qint64 launchedAt = 0, sentAt = 0, firstSentAt = 0, stoppedAt = -1, resumedAt = -1;
             qint64 longest = 0, longestSaved = 0; // this copy's longest wait for a line, and until saved
-            qint64 stallFrom = -1;                // the server's kill, until this copy's next action done
+            int stopIn = 0;                       // kept across copies: the unit of writes it stops in,
+            qint64 stallFrom = -1;                // and the server's kill, until its next action done
         };
         std::vector<Station> all(admin + 1);
         // The faults' stations: a few stopped in a unit of writes picked at random among their
         // first ones; whole pairs through the relay.
         const int frozenStations = fault == Fault::Frozen ? std::min(stations, std::max(2, stations / 6)) : 0;
         const int unitsEach = std::max(8, voters / pairs / 2); // a station makes about 3 to 4 times as many
-        for (int k = 0; k < frozenStations; ++k) {
-            size_t i;
-            do
-                i = rng.bounded(quint32(admin));
-            while (all[i].stopIn);
-            all[i].stopIn = 2 + int(rng.bounded(quint32(unitsEach - 2)));
-        }
+        for (int k = 0; k < frozenStations;)
+            if (Station &s = all[rng.bounded(quint32(admin))]; !s.stopIn)
+                s.stopIn = 2 + int(rng.bounded(quint32(unitsEach - 2))), ++k;
         const int silentPairs = fault == Fault::Silent ? std::max(1, pairs / 3) : 0;
         std::unique_ptr<SilentProxy> relay;
         QString throughRelay;
         if (silentPairs) {
-            relay = std::make_unique<SilentProxy>(m_cluster->port);
+            relay = std::make_unique<SilentProxy>(port);
             QVERIFY(relay->port() != 0);
             throughRelay = QStringLiteral("host=127.0.0.1 port=%1 user=pollaris_station dbname=%2 sslmode=verify-full "
-                                          "sslrootcert=%3")
+                                          "sslrootcert=%3/root.crt")
                                .arg(relay->port())
-                               .arg(database, m_cluster->dir + "/root.crt");
+                               .arg(database, m_dir);
         }
         auto relayed = [&](size_t i) { return i < size_t(2 * silentPairs); };
 
@@ -444,32 +341,26 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         auto launch = [&](size_t i) {
-            Station &s = all[i];
+            Station fresh;
+            fresh.stopIn = all[i].stopIn, fresh.stallFrom = all[i].stallFrom;
+            fresh.touched = fresh.stopIn || relayed(i);
+            Station &s = all[i] = std::move(fresh);
             s.run = std::make_unique<DriverRun>(db);
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             if (s.stopIn)
                 env.insert("POLLARIS_STOP_IN_UNIT", QString::number(s.stopIn));
             if (relayed(i)) {
                 s.run->p.setArguments({"--server", throughRelay});
-                env.insert("PGPASSFILE", m_cluster->passfile);
-            } else if (pair && i != admin) {
-                // The voting stations reach both servers over TLS, as the README sets them up. The
-                // administrator's station names both by their sockets, without saying which one
-                // takes writes: the program itself takes that one.
+                env.insert("PGPASSFILE", m_dir + "/pgpass");
+            } else if (pair && i != admin) { // the voting stations reach both servers over TLS
                 s.run->p.setArguments({"--server", pair->stations(database)});
-                env.insert("PGPASSFILE", pair->passfile());
-            } else if (i == admin && onServer) {
+                env.insert("PGPASSFILE", pair->dirs[0] + "/pgpass");
+            } else if (i == admin && onServer) { // both by their sockets: the program finds the one that writes
                 s.run->p.setArguments({"--server", db.server()});
             }
             s.run->p.setProcessEnvironment(env);
             QObject::connect(&s.run->p, &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
             s.run->launch();
-            s.todo.clear();
-            s.again = s.killed = s.ended = s.adminIn = false;
-            s.touched = s.stopIn || relayed(i);
-            s.letIn = -1;
-            s.longest = s.longestSaved = 0;
-            s.stoppedAt = s.resumedAt = -1;
             s.launchedAt = clock.elapsed();
         };
         for (size_t i = 0; i <= admin; ++i)
@@ -494,6 +385,7 @@ private slots:
         auto take = [&](size_t i) {
             Station &s = all[i];
             return s.run->take([&](const QString &line, bool done, const QStringList &said) {
+                const bool faulted = s.touched || s.killed;
                 bool refusedBusy = false, unsaved = false;
                 for (const QString &t : said)
                     if (t.startsWith("box\t")) {
@@ -501,36 +393,36 @@ private slots:
                         if (everyday(shown))
                             continue;
                         if (busy(shown) && !together) {
-                            refusedBusy = true, ++busyBoxes, busyUntouched += !s.touched && !s.killed;
+                            refusedBusy = true, ++busyBoxes, busyUntouched += !faulted;
                             continue;
                         }
-                        ++(s.touched || s.killed ? fatalTouched : fatalUntouched);
+                        ++(faulted ? fatalTouched : fatalUntouched);
                         conflictBoxes += shown.contains("\tAnother station");
                         serverLostBoxes += shown.contains("\tError 3151");
                         resumedBoxes += shown.contains("\tThe connection to the election server was lost");
                         unsaved |= nothingSaved(shown);
-                        if (!s.touched && !s.killed)
+                        if (!faulted)
                             unexpected << (i == admin ? "administrator, " : "voting station, ") + line + ": " + shown;
                     } else if (t.startsWith("waiting\t")) { // the window that waits for the server
-                        ++(s.touched || s.killed ? waitsTouched : waitsUntouched);
+                        ++(faulted ? waitsTouched : waitsUntouched);
                         waitsReadOnly += t.contains("read-only");
                     } else if (t.startsWith("took\t")) {
                         voteNanos.push_back(t.section('\t', 1, 1).toLongLong() * 1000);
                         handlerNanos.push_back(t.section('\t', 2, 2).toLongLong() * 1000);
                     }
                 const QStringList f = line.split('\t');
+                const bool saved = done && !refusedBusy && !unsaved;
                 if (done && !together) {
-                    const qint64 now = clock.elapsed();
-                    s.longest = std::max(s.longest, now - s.sentAt);
-                    if (!refusedBusy && !unsaved)
-                        s.longestSaved = std::max(s.longestSaved, now - s.firstSentAt);
+                    s.longest = std::max(s.longest, clock.elapsed() - s.sentAt);
+                    if (saved)
+                        s.longestSaved = std::max(s.longestSaved, clock.elapsed() - s.firstSentAt);
                 }
                 // The first action a station completes on the server after the server's kill (a
                 // log-in answered, a vote or a candidate saved) ends its stall.
-                if (done && s.stallFrom >= 0 && !refusedBusy && !unsaved &&
+                if (saved && s.stallFrom >= 0 &&
                     (f[0] == "login" || f[0] == "vote" || f[0] == "addcand" || f[0] == "delcand"))
                     longestStall = std::max(longestStall, clock.elapsed() - std::exchange(s.stallFrom, -1));
-                if (done && (refusedBusy || unsaved) && !together) { // nothing of it was saved: pressed again
+                if (done && !saved && !together) { // nothing of it was saved: pressed again
                     s.todo.push_front(line);
                     s.again = true;
                     return;
@@ -541,11 +433,8 @@ private slots:
                 if (f[0] == "login" && done) {
                     s.letIn = said.contains("box\t" + kAdmitted) ? 1 : 0;
                     admitted += s.letIn, refused += said.contains("box\t" + kSpent);
-                    if (s.letIn) {
-                        s.voter = f[1];
-                        if (++admissions[f[1]] == 2)
-                            ++doubleAdmissions;
-                    }
+                    if (s.letIn)
+                        s.voter = f[1], doubleAdmissions += ++admissions[f[1]] == 2;
                 }
                 if (f[0] == "done" && done)
                     s.voter.clear();
@@ -568,8 +457,8 @@ private slots:
         };
         auto idle = [](Station &s) { return s.run->ready() && s.run->unanswered.empty() && s.todo.empty(); };
 
-        // A pair at rest takes the next account, given to both its stations at once; the one
-        // let in votes everywhere and is done, the other goes back to the main menu.
+        // A pair at rest takes the next account, given to both its stations at once; the one let in
+        // votes everywhere and is done, the other goes back to the main menu.
         int offered = 0, resting = 0, adminCount = 0;
         // A kill every 0.5 to 2.5 s at the size of a school; more often in a smaller run.
         const double killScale = std::max(voters, 500) / 2000.0;
@@ -578,26 +467,21 @@ private slots:
         QProcess restart;
         int serverRestarts = 0, restartFailures = 0;
         const int restartsDue = restarts ? 2 : 0;
-        // The failover: at a third of the accounts the standby falls behind for half a second (its
-        // WAL receiver stopped), so that the saves of that moment are written on the primary and
-        // wait for the standby, unacknowledged; then the primary's postmaster is killed, at whatever
-        // the stations are doing, and POLLARIS_PROMOTE_AFTER_MS later (the administrator's time to act)
-        // the test promotes the standby. The tallies the promoted server then holds must hold
-        // every vote acknowledged before the kill, and each save under way at the kill, whether
-        // the standby had received it or not, completes once.
+        // The failover: at a third of the accounts the standby falls behind for half a second, so
+        // that the saves of that moment are on the primary alone, unacknowledged; then the primary's
+        // postmaster is killed, and POLLARIS_PROMOTE_AFTER_MS later the standby promoted. It must
+        // hold every vote acknowledged before the kill, and each save under way completes once.
         QProcess promote;
         const int promoteAfterMs = setting("POLLARIS_PROMOTE_AFTER_MS", 3000);
         qint64 holdAt = -1, killAt = -1, promoteAt = -1, promotedAt = -1;
         int failoverFailures = 0, underWayAtKill = 0, unitsOnPrimaryAlone = 0;
         QMap<QString, int> ackedBeforeKill, countedAtPromotion;
-        // The relay falls silent twice, at a third and at two thirds of the accounts, each time
-        // just after a station's bytes reached the server, so that the server acts on them and
-        // the station hears nothing more. The first must catch a station holding the election in
-        // a unit of writes (the server holds the unit open, others wait for it): if half a second
-        // later no other session waits for one through the relay, the relay closes what it holds
-        // and tries again, five times at most. The second falls silent wherever it falls (often
-        // after a COMMIT: the unit is saved, its station does not hear so). Failing any bytes
-        // within 5 s, a silence begins all the same. Offering waits for the first silence to end.
+        // The relay falls silent at a third and at two thirds of the accounts, each time just after
+        // a station's bytes reached the server, which acts on them while the station hears nothing.
+        // The first must catch a station holding the election in a unit of writes: if half a second
+        // later no other session waits for one through the relay, the relay closes what it holds and
+        // tries again, five times at most. The second falls where it falls (often after a COMMIT).
+        // Failing any bytes within 5 s, a silence begins all the same. Offering waits for the first.
         struct Silence {
             const char *what;
             bool holding; // must hold the election
@@ -624,10 +508,8 @@ private slots:
             if (fault == Fault::Killed && !ending && now >= nextKill) { // pulling the plug of a random voting station
                 nextKill = now + qint64((500 + rng.bounded(2000)) * killScale);
                 const size_t i = rng.bounded(quint32(admin));
-                if (!all[i].ended && take(i)) {
-                    all[i].killed = true;
-                    kills += all[i].run->killNow();
-                }
+                if (!all[i].ended && take(i))
+                    all[i].killed = true, kills += all[i].run->killNow();
             }
             for (size_t i = 0; i <= admin; ++i) {
                 Station &s = all[i];
@@ -658,62 +540,43 @@ private slots:
             }
             if (restart.state() == QProcess::NotRunning && serverRestarts < restartsDue &&
                 offered >= voters * (serverRestarts + 1) / 3) {
-                if (serverRestarts > 0)
-                    restartFailures += restart.exitStatus() != QProcess::NormalExit || restart.exitCode() != 0;
-                restart.start("sh", {"-c", m_cluster->restart});
-                ++serverRestarts;
+                restartFailures += serverRestarts > 0 && failed(restart);
+                restart.start("sh", {"-c", m_restart}), ++serverRestarts;
             }
             const bool restartWaits = serverRestarts < restartsDue && offered >= voters * (serverRestarts + 1) / 3;
-            if (pair && holdAt < 0 && offered >= voters / 3) {
-                failoverFailures += !pair->hold();
-                holdAt = now;
-            }
+            if (pair && holdAt < 0 && offered >= voters / 3)
+                failoverFailures += !pair->hold(), holdAt = now;
             if (holdAt >= 0 && killAt < 0 && now - holdAt >= 500) {
-                unitsOnPrimaryAlone = askServer(FailoverPair::server(pair->primary, pair->primaryPort),
-                                                "SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'SyncRep'")
-                                          .toInt();
-                ackedBeforeKill = votesAcked;
-                for (const Station &s : all)
-                    underWayAtKill += !s.run->unanswered.empty();
-                killAt = clock.elapsed();
-                failoverFailures += !pair->run({"kill", pair->primary});
-                pair->release();
+                unitsOnPrimaryAlone =
+                    askServer(pair->server(0), "SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'SyncRep'")
+                        .toInt();
+                ackedBeforeKill = votesAcked, killAt = clock.elapsed();
                 for (Station &s : all)
-                    s.stallFrom = killAt;
+                    underWayAtKill += !s.run->unanswered.empty(), s.stallFrom = killAt;
+                failoverFailures += !pair->run({"kill", pair->dirs[0]});
+                pair->release();
             }
-            if (killAt >= 0 && promoteAt < 0 && now - killAt >= promoteAfterMs) {
-                promote.start(pair->script, {"promote", pair->standby});
-                promoteAt = now;
-            }
+            if (killAt >= 0 && promoteAt < 0 && now - killAt >= promoteAfterMs)
+                promote.start(Clusters::script(), {"promote", pair->dirs[1]}), promoteAt = now;
             if (promoteAt >= 0 && promotedAt < 0 && promote.state() == QProcess::NotRunning) {
                 promotedAt = clock.elapsed();
-                failoverFailures += promote.error() == QProcess::FailedToStart ||
-                                    promote.exitStatus() != QProcess::NormalExit || promote.exitCode() != 0;
+                failoverFailures += promote.error() == QProcess::FailedToStart || failed(promote);
                 for (const QString &row : db.rows("SELECT CandID, NumVotes FROM CandVote"))
                     countedAtPromotion[row.section('|', 0, 0)] += row.section('|', 1).toInt();
             }
             if (silence < std::size(silences)) {
                 Silence &q = silences[silence];
                 if (q.armedAt < 0 && offered >= voters * int(silence + 1) / 3) {
-                    relay->silenceAfterNextFromStation();
-                    q.armedAt = now;
+                    relay->silenceAfterNextFromStation(), q.armedAt = now;
                 } else if (q.armedAt >= 0 && q.at < 0 && (relay->isSilent() || now - q.armedAt >= 5000)) {
-                    q.caught = relay->isSilent();
-                    relay->silence();
-                    q.at = now;
+                    q.caught = relay->isSilent(), relay->silence(), q.at = now;
                 } else if (q.at >= 0 && !q.checked && now - q.at >= 500) {
-                    q.unitsOpen = db.value(unitsThroughRelay).toInt();
-                    q.blocked = db.value(blockedByRelay).toInt();
+                    q.unitsOpen = db.value(unitsThroughRelay).toInt(), q.blocked = db.value(blockedByRelay).toInt();
                     q.checked = true;
-                    if (q.holding && q.caught && q.blocked == 0 && ++q.tries < 5) { // again
-                        q.cut += relay->restore();
-                        q.armedAt = q.at = -1;
-                        q.checked = false;
-                    }
+                    if (q.holding && q.caught && q.blocked == 0 && ++q.tries < 5) // again
+                        q.cut += relay->restore(), q.armedAt = q.at = -1, q.checked = false;
                 } else if (q.checked && now - q.at >= silenceMs) {
-                    q.cut += relay->restore();
-                    q.until = now;
-                    ++silence;
+                    q.cut += relay->restore(), q.until = now, ++silence;
                 }
             }
             const bool silenceWaits = silence < std::size(silences) && offered >= voters * int(silence + 2) / 3;
@@ -755,19 +618,17 @@ private slots:
                 break;
         }
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
-        if (restartsDue)
-            restartFailures += restart.exitStatus() != QProcess::NormalExit || restart.exitCode() != 0;
+        restartFailures += restartsDue && failed(restart);
         QVERIFY2(ending, "the stations did not get through the accounts in time");
         // Every station ends by the main menu's Exit, as a station is closed at the end of the day.
         int exitFailures = 0;
-        for (size_t i = 0; i <= admin; ++i) {
-            if (all[i].ended) // killed or ended just now, not started again
-                continue;
-            all[i].run->p.closeWriteChannel();
-            exitFailures += all[i].run->finish() != 0;
-            take(i);
-            retire(all[i], true);
-        }
+        for (size_t i = 0; i <= admin; ++i)
+            if (!all[i].ended) { // not killed or ended just now
+                all[i].run->p.closeWriteChannel();
+                exitFailures += all[i].run->finish() != 0;
+                take(i);
+                retire(all[i], true);
+            }
 
         // What the election holds.
         int counted = 0, acked = 0, inFlight = 0, lost = 0, invented = 0;
@@ -787,12 +648,11 @@ private slots:
         for (const QString &account : marked)
             turnedAway += !admissions.contains(account);
         // The failover: what the promoted server held of the votes acknowledged before the kill,
-        // the stations that never saved again, and the election's settings there, as the
-        // catalogs hold them and as a station's fresh session meets them.
+        // the stations that never saved again, and the election's settings there, as the catalogs
+        // hold them and as a station's fresh session meets them.
         int ackedAtKill = 0, lostAtFailover = 0, notResumed = 0;
         QStringList settingsAfter;
         QString stationSees, stationReads, stationServer;
-        Run statusAfter;
         if (pair) {
             for (auto it = ackedBeforeKill.cbegin(); it != ackedBeforeKill.cend(); ++it)
                 ackedAtKill += it.value(),
@@ -800,74 +660,56 @@ private slots:
             for (const Station &s : all)
                 notResumed += s.stallFrom >= 0;
             settingsAfter = electionSettings(db);
-            const QString asStation = pair->stations(database) + " passfile=" + pair->passfile();
+            const QString asStation = pair->stations(database) + " passfile=" + pair->dirs[0] + "/pgpass";
             stationSees = askServer(asStation, "SHOW idle_in_transaction_session_timeout");
             stationReads = askServer(asStation, "SELECT count(*) FROM Users");
             stationServer = askServer(asStation, "SELECT inet_server_port()::text || ' ' || pg_is_in_recovery()::text");
-            statusAfter = ::admin({"status", "--server", db.server()});
         }
 
-        const QString where = onServer ? "server" : "file";
-        QString run = where;
-        if (fault == Fault::Killed)
-            run += restarts ? ", stations killed, server restarted twice" : ", stations killed";
+        const QString run =
+            (onServer ? "server" : "file") +
+            QStringList{"", restarts ? ", stations killed, server restarted twice" : ", stations killed",
+                        QStringLiteral(", %1 stations frozen %2 s in a save").arg(frozenStations).arg(freezeMs / 1000),
+                        QStringLiteral(", %1 stations silent %2 s twice").arg(2 * silentPairs).arg(silenceMs / 1000),
+                        ", server killed, its synchronous standby promoted"}[int(fault)];
+        qInfo("%s: %d stations (+1 administrator), %d voters, each offered to two stations at once; %d kills, %d "
+              "server restarts, %d station restarts (%d stations ended by themselves)",
+              qPrintable(run), stations, voters, kills, serverRestarts, relaunches, selfEnded);
         if (fault == Fault::Frozen)
-            run += QStringLiteral(", %1 stations frozen %2 s in a save").arg(frozenStations).arg(freezeMs / 1000);
-        if (fault == Fault::Silent)
-            run += QStringLiteral(", %1 stations silent %2 s twice").arg(2 * silentPairs).arg(silenceMs / 1000);
-        if (fault == Fault::Failover)
-            run += ", server killed, its synchronous standby promoted";
-        qInfo("%s: %d stations (+1 administrator), %d voters, %d races (each account offered to two stations at "
-              "once), %d kills, %d server restarts, %d station restarts (%d stations ended by themselves)",
-              qPrintable(run), stations, voters, voters, kills, serverRestarts, relaunches, selfEnded);
-        if (fault == Fault::Frozen)
-            qInfo("stations stopped in a unit of writes %d of %d, each for %.1f s at most", frozen, frozenStations,
+            qInfo("stations stopped in a unit of writes %d of %d, for %.1f s at most", frozen, frozenStations,
                   double(longestFrozen) / 1000);
         for (const Silence &q : silences)
             if (q.until >= 0)
-                qInfo("%d stations through a relay silent for %.1f s, from %s%s (%d earlier tries cut short), %d of "
-                      "them inside a unit on the server half a second later, %d other sessions waiting for them; %d "
-                      "connections closed",
-                      2 * silentPairs, double(q.until - q.at) / 1000, q.what,
-                      q.caught ? "" : " (no bytes came: at a moment of its own)", q.tries, q.unitsOpen, q.blocked,
-                      q.cut);
-        if (relay)
-            qInfo("%d connections taken by the relay", relay->accepted());
-        if (pair) {
-            qInfo("the server's postmaster killed at %.1f s, %d of %d stations in the middle of an action, %d saves "
-                  "written on the primary alone (waiting for the standby), %d votes acknowledged by then; the standby "
-                  "promoted %.1f s after the kill (pg_ctl promote %.1f s of it), answering read-only before in %d "
-                  "waits",
-                  double(killAt) / 1000, underWayAtKill, stations + 1, unitsOnPrimaryAlone, ackedAtKill,
-                  double(promotedAt - killAt) / 1000, double(promotedAt - promoteAt) / 1000, waitsReadOnly);
-            qInfo("of the votes acknowledged before the kill %d counted on the promoted server, %d lost; longest stall "
-                  "at a station from the kill to its next action done on the server %.1f s, %d stations that did none",
-                  ackedAtKill - lostAtFailover, lostAtFailover, double(longestStall) / 1000, notResumed);
-        }
-        qInfo("let in %d, refused as already voted %d, double admissions %d, let in but not marked %d, marked but let "
-              "in nowhere %d (log-ins under way when their station ended %d); let in and cut short by a fault %d (and "
-              "%d at stations killed)",
+                qInfo("%d stations through a relay silent %.1f s from %s%s (%d tries cut short before), %d of them in "
+                      "a unit half a second in, %d sessions waiting for them; %d connections closed, %d taken in all",
+                      2 * silentPairs, double(q.until - q.at) / 1000, q.what, q.caught ? "" : " (no bytes came)",
+                      q.tries, q.unitsOpen, q.blocked, q.cut, relay->accepted());
+        if (pair)
+            qInfo(
+                "postmaster killed at %.1f s, %d of %d stations in an action, %d saves on the primary alone, %d votes "
+                "acknowledged, %d of them counted on the standby promoted %.1f s later (pg_ctl promote %.1f s), "
+                "answering read-only in %d waits before; longest stall from the kill to an action done %.1f s, %d "
+                "stations with none",
+                double(killAt) / 1000, underWayAtKill, stations + 1, unitsOnPrimaryAlone, ackedAtKill,
+                ackedAtKill - lostAtFailover, double(promotedAt - killAt) / 1000, double(promotedAt - promoteAt) / 1000,
+                waitsReadOnly, double(longestStall) / 1000, notResumed);
+        qInfo("let in %d, refused as already voted %d, let in twice %d, let in but not marked %d, marked but let in "
+              "nowhere %d (log-ins under way when their station ended %d), cut short by a fault %d (by a kill %d)",
               admitted, refused, doubleAdmissions, unmarked, turnedAway, loginsInFlight, cutShort, cutByKill);
-        qInfo("votes acknowledged %d, counted %d, under way when a station ended %d, acknowledged but lost %d, "
-              "invented %d",
-              acked, counted, inFlight, lost, invented);
-        qInfo(
-            "fatal boxes %d at stations the fault did not touch, %d at its own (from conflicts %d, server lost %d, "
-            "server lost after a question answered %d; those that saved nothing pressed again); \"The election is "
-            "busy\" boxes %d (%d at stations the fault did not touch), each pressed again; administrator's actions %d",
-            fatalUntouched, fatalTouched, conflictBoxes, serverLostBoxes, resumedBoxes, busyBoxes, busyUntouched,
-            adminActions);
-        if (onServer && !together)
-            qInfo("waits for the election server %d at stations the fault did not touch, %d at its own", waitsUntouched,
-                  waitsTouched);
-        if (!together)
-            qInfo("longest wait at a station the fault did not touch: %.1f s from a line sent to its ok, %.1f s "
-                  "until saved",
-                  double(longestUntouched) / 1000, double(longestSavedUntouched) / 1000);
+        qInfo("votes acknowledged %d, counted %d, under way when a station ended %d, lost %d, invented %d", acked,
+              counted, inFlight, lost, invented);
+        qInfo("fatal boxes %d at stations the fault did not touch, %d at its own (conflicts %d, server lost %d, lost "
+              "after a question %d); \"The election is busy\" %d (%d at stations not touched); waits for the server "
+              "%d (%d at stations not touched); administrator's actions %d",
+              fatalUntouched, fatalTouched, conflictBoxes, serverLostBoxes, resumedBoxes, busyBoxes, busyUntouched,
+              waitsUntouched + waitsTouched, waitsUntouched, adminActions);
         qInfo("%.1f votes/s over %.1f s; a vote (position chosen, candidate clicked, Vote) p50 %.1f ms, p99 %.1f ms; "
               "the Vote button alone p50 %.1f ms, p99 %.1f ms",
               double(voteNanos.size()) / seconds, seconds, quantile(voteNanos, 0.5), quantile(voteNanos, 0.99),
               quantile(handlerNanos, 0.5), quantile(handlerNanos, 0.99));
+        if (!together)
+            qInfo("longest wait at a station the fault did not touch: %.1f s for a line, %.1f s until saved",
+                  double(longestUntouched) / 1000, double(longestSavedUntouched) / 1000);
         if (!together)
             qInfo("| %s | %d | %d | %d / %d | %d / %d | %d | %d (%d) | %.1f / %.1f |", qPrintable(run), admitted,
                   cutShort, acked, counted, lost, invented, fatalUntouched, busyBoxes, busyUntouched,
@@ -889,7 +731,7 @@ private slots:
             QCOMPARE(restartFailures, 0);
             break;
         case Fault::Frozen: QCOMPARE(frozen, frozenStations); break;
-        case Fault::Failover:
+        case Fault::Failover: {
             QCOMPARE(failoverFailures, 0);
             QVERIFY(ackedAtKill > 0);
             QVERIFY(unitsOnPrimaryAlone > 0); // saves the standby had not received when the primary died
@@ -901,20 +743,22 @@ private slots:
             QVERIFY(settingsAfter.contains("database setting|idle_in_transaction_session_timeout=2s"));
             QCOMPARE(stationSees, QStringLiteral("2s"));
             QCOMPARE(stationReads, QStringLiteral("refused: 42501"));
-            QCOMPARE(stationServer, pair->standbyPort + " false");
+            QCOMPARE(stationServer, pair->ports[1] + " false");
             // The status names the promoted server, and warns that it has no standby yet.
-            QVERIFY2(statusAfter.exitCode == 0 &&
-                         statusAfter.out.contains(QStringLiteral("(reached %1 port %2; synchronous standby: none)")
-                                                      .arg(pair->standby, pair->standbyPort)) &&
-                         statusAfter.err.contains(
-                             QStringLiteral("warning: the election server %1 port %2 has no synchronous standby")
-                                 .arg(pair->standby, pair->standbyPort)),
-                     qPrintable(statusAfter.out + statusAfter.err));
+            const Run after = status(db.server());
+            QVERIFY2(after.exitCode == 0 &&
+                         after.out.contains(QStringLiteral("(reached %1 port %2; synchronous standby: none)")
+                                                .arg(pair->dirs[1], pair->ports[1])) &&
+                         after.err.contains(QStringLiteral("warning: the election server %1 port %2 has no "
+                                                           "synchronous standby")
+                                                .arg(pair->dirs[1], pair->ports[1])),
+                     qPrintable(after.out + after.err));
             break;
+        }
         case Fault::Silent: {
             QVERIFY(silences[0].cut > 0 && silences[1].cut > 0);
-            // What the network carried is TLS from each connection's first bytes (the
-            // request for it), and holds no text of the ballot, the register or a statement.
+            // What the network carried is TLS from each connection's first bytes (the request for
+            // it), and holds no text of the ballot, the register or a statement.
             const std::string heard = relay->heard();
             qInfo("the relay carried %zu bytes of %d connections", heard.size(), relay->accepted());
             QVERIFY(heard.size() > 10000);
