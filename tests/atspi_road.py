@@ -75,6 +75,27 @@ def focused(app):
     return (entries + others + [None])[0]
 
 
+def focus_on(app, role, name):
+    """A probe: the focused object, when it has that role and name."""
+    def probe():
+        acc = focused(app)
+        return acc if acc is not None and acc.getRoleName() == role and acc.name == name else None
+    return probe
+
+
+def reach(app, what, probe, after):
+    """wait_for; a failure tells after what, and where the focus is instead."""
+    try:
+        return wait_for(what, probe)
+    except Failure as failure:
+        try:
+            now = focused(app)
+            now = "%s '%s'" % (now.getRoleName(), now.name) if now else "nothing"
+        except Exception:
+            now = "something that cannot be read"
+        raise Failure("%s: %s; the focus is on %s" % (after, failure, now))
+
+
 def press(caption, *keys):
     """Real key presses into the showing window of that caption."""
     ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(caption)],
@@ -84,3 +105,18 @@ def press(caption, *keys):
     for key in keys:
         command = ["type", "--delay", "60", key[5:]] if key.startswith("type:") else ["key", "--clearmodifiers", key]
         subprocess.run(["xdotool", *command], check=True)
+
+
+def on_bus():
+    return wait_for("the program on the accessibility bus", lambda: next(
+        (a for a in children(pyatspi.Registry.getDesktop(0)) if a.name.lower() == "pollaris"), None))
+
+
+def stop(process):
+    if process is not None and process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()

@@ -9,11 +9,11 @@ import os
 import sqlite3
 import subprocess
 import sys
-import time
 
 import pyatspi
 
-from atspi_road import Failure, check, children, descendants, find, focused, has, label_of, press, wait_for, window
+from atspi_road import (Failure, check, descendants, find, focus_on, has, label_of, on_bus, press, reach, stop,
+                        wait_for, window)
 
 program, election = sys.argv[1], sys.argv[2]
 
@@ -38,23 +38,19 @@ def show(title, root):
             print("    " + spoken(acc) + ("  [actions: %s]" % ", ".join(actions(acc)) if actions(acc) else ""))
 
 
-def expect(app, role, name, after):
-    """Waits for the focus to reach that object and prints what Orca reads."""
-    def probe():
-        acc = focused(app)
-        return acc if acc is not None and acc.getRoleName() == role and acc.name == name else None
-    try:
-        acc = wait_for("the focus on %s '%s'" % (role, name), probe)
-    except Failure as failure:
-        now = focused(app)
-        raise Failure("%s after %s; the focus is on %s" % (failure, after, spoken(now) if now else "nothing"))
+def go(app, caption, keys, role, name):
+    """Presses the keys, waits for the focus to reach that object and prints what Orca reads."""
+    press(caption, *keys)
+    after = ", ".join(k.replace("type:", "typed ") for k in keys) or "shown"
+    acc = reach(app, "the focus on %s '%s'" % (role, name), focus_on(app, role, name), after)
     print("%-36s Orca: %s" % (after, spoken(acc)))
     return acc
 
 
-def alert(app, title, text, after):
+def alert(app, title, text):
     box = wait_for("the box '%s'" % text, lambda: window(app, "alert", title, holding=text))
-    print("%-36s Orca: %s / %s" % (after, spoken(box), text))
+    print("%-36s Orca: %s / %s" % ("Enter", spoken(box), text))
+    press(title, "Return")
 
 
 def road(app):
@@ -64,54 +60,39 @@ def road(app):
         link = find(menu, "link", name)
         check(link and "press" in actions(link) and has(link, pyatspi.STATE_FOCUSABLE),
               "main menu: '%s' is no focusable link with a press action" % name)
-    press("Pollaris")
-    expect(app, "link", "Voter Log In", "main menu shown")
-    press("Pollaris", "Return")
-
-    login = wait_for("the voter log-in", lambda: window(app, "frame", "Voter's Login"))
-    show("Voter log-in over AT-SPI:", login)
-    expect(app, "push button", "Cancel", "Enter: log-in shown")
-    press("Voter's Login", "shift+Tab")
-    expect(app, "text", "Username", "Shift+Tab")
-    press("Voter's Login", "type:2026001", "shift+Tab")
-    expect(app, "password text", "Password", "typed 2026001, Shift+Tab")
-    press("Voter's Login", "type:vote1", "shift+Tab")
-    expect(app, "push button", "OK", "typed vote1, Shift+Tab")
+    go(app, "Pollaris", [], "link", "Voter Log In")
+    go(app, "Pollaris", ["Return"], "push button", "Cancel")
+    show("Voter log-in over AT-SPI:", window(app, "frame", "Voter's Login"))
+    go(app, "Voter's Login", ["shift+Tab"], "text", "Username")
+    go(app, "Voter's Login", ["type:2026001", "shift+Tab"], "password text", "Password")
+    go(app, "Voter's Login", ["type:vote1", "shift+Tab"], "push button", "OK")
     press("Voter's Login", "Return")
-    alert(app, "Pollaris", "Warning! Users can only login once", "Enter")
-    press("Pollaris", "Return")
+    alert(app, "Pollaris", "Warning! Users can only login once")
 
     ballot = wait_for("the ballot", lambda: window(app, "frame", "Pollaris", holding="Welcome, 2026001"))
     show("Ballot over AT-SPI:", ballot)
     codes = {"PRES", "VP", "SEC", "C001", "C002", "C003", "C004", "C005", "C006"}
     check(not [acc.name for acc in descendants(ballot) if acc.name in codes], "ballot: hidden codes exposed")
-    expect(app, "push button", "Done", "Enter: ballot shown")
-    press("Pollaris", "shift+Tab")
-    expect(app, "combo box", "Position", "Shift+Tab")
-    check(label_of(focused(app)) == "Position", "ballot: position choice not labelled by its caption")
-    press("Pollaris", "Down")
-    position = expect(app, "combo box", "President", "Down").name
-    press("Pollaris", "shift+Tab")
-    expect(app, "list", "List of Candidates", "Shift+Tab")
-    press("Pollaris", "Down")
+    go(app, "Pollaris", [], "push button", "Done")
+    check(label_of(go(app, "Pollaris", ["shift+Tab"], "combo box", "Position")) == "Position",
+          "ballot: position choice not labelled by its caption")
+    position = go(app, "Pollaris", ["Down"], "combo box", "President").name
+    go(app, "Pollaris", ["shift+Tab"], "list", "List of Candidates")
+    candidate = go(app, "Pollaris", ["Down"], "list item", "Maria Santos").name
     details = wait_for("the candidate's details", lambda: find(ballot, "label", "Position Running for: " + position))
-    candidate = expect(app, "list item", "Maria Santos", "Down").name
     for acc in descendants(ballot):
         if acc.getRoleName() == "label" and ": " in acc.name:
             print("%-36s       details: %s" % ("", acc.name))
-    press("Pollaris", "shift+Tab")
-    expect(app, "push button", "Vote", "Shift+Tab")
+    go(app, "Pollaris", ["shift+Tab"], "push button", "Vote")
     press("Pollaris", "Return")
     wait_for("the voted position to leave the choice", lambda: details.name == "Position Running for:" and find(
         ballot, "combo box", label="Position").getChildAtIndex(0).childCount == 2)
-    press("Pollaris", "shift+Tab")
-    expect(app, "push button", "Done", "Enter: voted; Shift+Tab")
+    go(app, "Pollaris", ["shift+Tab"], "push button", "Done")
     press("Pollaris", "Return")
-    alert(app, "Your vote has been added", "Thank you for voting!", "Enter")
-    press("Your vote has been added", "Return")
+    alert(app, "Your vote has been added", "Thank you for voting!")
     menu = wait_for("the main menu again", lambda: window(app, "frame", "Pollaris", holding="Exit"))
     print("%-36s Orca: %s" % ("Enter", spoken(menu)))
-    return candidate
+    return candidate, menu
 
 
 def main():
@@ -119,10 +100,7 @@ def main():
     log = open(os.path.join(os.path.dirname(election), "pollaris.log"), "w+")
     process = subprocess.Popen([program], env=env, stdout=log, stderr=subprocess.STDOUT)
     try:
-        app = wait_for("the program on the accessibility bus", lambda: next(
-            (a for a in children(pyatspi.Registry.getDesktop(0)) if a.name.lower() == "pollaris"), None))
-        candidate = road(app)
-
+        candidate, menu = road(on_bus())
         with sqlite3.connect(election) as db:
             voted = db.execute("SELECT HasVoted FROM Users WHERE Username='2026001'").fetchone()[0]
             tallies = dict(db.execute("SELECT CandName, NumVotes FROM CandInfo JOIN CandVote USING (CandID)"))
@@ -131,7 +109,7 @@ def main():
         check(tallies[candidate] == 1 and sum(tallies.values()) == 1, "not exactly the one vote cast")
 
         # The screen reader's own press on a main menu action works too.
-        exit_link = find(window(app, "frame", "Pollaris", holding="Exit"), "link", "Exit")
+        exit_link = find(menu, "link", "Exit")
         try:
             exit_link.queryAction().doAction(actions(exit_link).index("press"))
         except Exception:  # the program ends before it answers
@@ -144,9 +122,7 @@ def main():
         print("FAIL:", failure, "\nThe program's output:\n" + log.read())
         return 1
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
+        stop(process)
 
 
 sys.exit(main())
