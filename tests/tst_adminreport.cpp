@@ -1,5 +1,4 @@
-// pollaris-admin's report read back from its PDF, the status on election day, and
-// the refusal of a file whose tallies cannot be counted.
+// pollaris-admin's report read back from its PDF, the status, and damaged tallies refused.
 
 #include "TestSupport.h"
 
@@ -11,27 +10,23 @@
 #include <QStandardPaths>
 #include <memory>
 
-// The text of a PDF as pdftotext gives it, in the form a reader searches it:
-// compatibility forms folded (ligatures, Arabic presentation forms), direction
-// marks dropped, runs of blanks one space.
-static QString pdfText(const QString &pdf, bool layout)
+// A PDF's text as a reader searches it: compatibility forms folded (ligatures, Arabic
+// presentation forms), direction marks dropped, runs of blanks one space.
+static QString pdfText(const QString &pdf, const QStringList &options = {})
 {
-    QStringList args;
-    if (layout)
-        args << QStringLiteral("-layout");
-    QString text = runProgram(QStringLiteral("pdftotext"), args << pdf << QStringLiteral("-")).out;
-    text = text.normalized(QString::NormalizationForm_KC);
+    QString text =
+        runProgram("pdftotext", options + QStringList{pdf, "-"}).out.normalized(QString::NormalizationForm_KC);
     text.remove(QRegularExpression(QStringLiteral("[\\x{200E}\\x{200F}\\x{202A}-\\x{202E}\\x{2066}-\\x{2069}]")));
-    text.replace(QRegularExpression(QStringLiteral("[ \\t]+")), QStringLiteral(" "));
-    return text;
+    return text.replace(QRegularExpression(QStringLiteral("[ \\t]+")), QStringLiteral(" "));
 }
 
+// The lines of a text that hold anything, each simplified.
 static QStringList lines(const QString &text)
 {
-    QStringList out;
-    for (const QString &l : text.split(QLatin1Char('\n')))
-        if (!l.trimmed().isEmpty())
-            out << l.simplified();
+    QStringList out = text.split('\n');
+    for (QString &line : out)
+        line = line.simplified();
+    out.removeAll(QString());
     return out;
 }
 
@@ -48,8 +43,9 @@ class AdminReportTest : public QObject {
     Q_OBJECT
     std::unique_ptr<ElectionFolder> db;
 
+    Run tool(const QStringList &args) const { return admin(args + db->toolArguments()); }
+
 private slots:
-    void initTestCase() { QVERIFY2(QFile::exists(qEnvironmentVariable("POLLARIS_ADMIN")), "POLLARIS_ADMIN not set"); }
     void initTestCase_data() { addEngineRows(); }
     void init()
     {
@@ -58,7 +54,8 @@ private slots:
     }
 
     // 100,000 accounts, 61,234 logged in; ties below and at the top, a position without
-    // candidates, long, Arabic and Chinese names; tallies added out of order, so ties show.
+    // candidates, long, Arabic and Chinese names; tallies added out of order, so ties show;
+    // failed log-ins as the stations counted them.
     void statusAndReportShowEveryFigureOfAKnownElection()
     {
         db->exec(
@@ -72,14 +69,12 @@ private slots:
                 " ('F', 'Fay', '6', 'VP'), ('G', '%1', '7', 'CLUB'), ('H', 'محمد علي', '8', 'CLUB'),"
                 " ('I', '王小明', '9', 'CLUB');"
                 "INSERT INTO CandVote VALUES ('C', 12), ('B', 40), ('A', 12), ('F', 5), ('E', 30), ('D', 30),"
-                " ('I', 0), ('H', 3), ('G', 7);")
+                " ('I', 0), ('H', 3), ('G', 7);"
+                "INSERT INTO pollaris_counts (what, count) VALUES ('administrator log-ins failed', 3),"
+                " ('voter log-ins failed', 1234)")
                 .arg(QLatin1String(kLongName)));
-        // Failed log-ins as the stations counted them.
-        db->exec("INSERT INTO pollaris_counts (what, count) VALUES ('administrator log-ins failed', 3),"
-                 " ('voter log-ins failed', 1234)");
-        // The status: turnout, failed log-ins and each position's total, aligned; no candidate
-        // and no voter named.
-        const Run once = admin(QStringList{"status"} + db->toolArguments());
+        // The status: turnout, failed log-ins and each position's total, aligned; no one named.
+        const Run once = tool({"status"});
         QCOMPARE(once.exitCode, 0);
         QCOMPARE(
             once.out.split('\n').mid(2),
@@ -94,66 +89,53 @@ private slots:
         watch.start(qEnvironmentVariable("POLLARIS_ADMIN"),
                     QStringList{"status", "--watch", "1"} + db->toolArguments());
         QString seen;
-        QTRY_VERIFY_WITH_TIMEOUT((seen += QString::fromUtf8(watch.readAllStandardOutput())).contains("61,234"), 30000);
+        const auto shows = [&](const char *figure) { return (seen += watch.readAllStandardOutput()).contains(figure); };
+        QTRY_VERIFY_WITH_TIMEOUT(shows("61,234"), 30000);
         db->exec("UPDATE Users SET HasVoted = true WHERE Username = 'u99999'");
-        QTRY_VERIFY_WITH_TIMEOUT((seen += QString::fromUtf8(watch.readAllStandardOutput())).contains("61,235"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(shows("61,235"), 30000);
         watch.kill();
-        watch.waitForFinished();
 
         // The report, once one more voter has logged in.
         if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
             QSKIP("pdftotext (poppler-utils) is needed to read the report back");
         const auto counts = [this] {
-            return db->rows("SELECT Username, HasVoted FROM Users ORDER BY 1") +
-                   db->rows("SELECT CandID, NumVotes FROM CandVote ORDER BY 1");
+            return db->rows("SELECT Username, CAST(HasVoted AS INTEGER) FROM Users UNION ALL "
+                            "SELECT CandID, NumVotes FROM CandVote ORDER BY 1");
         };
         const QStringList counted = counts();
         const QString pdf = db->folder() + "/report.pdf";
-        const Run r = admin(QStringList{"report", "--out", pdf, "--title", "Consejo 学生会 مجلس 🗳"} +
-                            db->toolArguments());
-        QCOMPARE(r.exitCode, 0);
-        // The report goes on the election's record and changes nothing else; of a file,
-        // the hash it names is the file's as it stays afterwards.
+        QCOMPARE(tool({"report", "--out", pdf, "--title", "Consejo 学生会 مجلس 🗳"}).exitCode, 0);
+        // The report goes on the record and changes nothing else (a file keeps the hash it names).
         const QString before = db->onServer() ? QString() : sha256(db->file());
         QCOMPARE(counts(), counted);
         QCOMPARE(db->rows("SELECT what FROM pollaris_log"), QStringList{"results report written to report.pdf"});
 
-        const QString text = pdfText(pdf, false);
-        const QString flat = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
-        QVERIFY(flat.contains("Consejo 学生会 مجلس") && flat.contains("Results report"));
+        const QString text = pdfText(pdf), flat = QString(text).replace('\n', ' ');
+        QVERIFY(flat.contains("Consejo 学生会 مجلس") && flat.contains("Results report") && flat.contains(kLongName));
         // What it counted: the server, or the file by its path and its hash.
         if (db->onServer())
             QVERIFY(text.contains("Election server"));
         else
             QVERIFY(text.contains("SHA-256") && text.contains(before) &&
                     text.contains(QDir(db->file()).absolutePath()));
-        QVERIFY(flat.contains(QLatin1String(kLongName)));
 
-        // Row by row, as printed: the rank, the name, the code, the votes and the share.
-        const QStringList rows = lines(pdfText(pdf, true));
-        const auto after = [&](const QString &first, int count) {
-            const qsizetype at = rows.indexOf(first);
-            return at < 0 ? QStringList() : rows.mid(at + 1, count);
-        };
-        // The emoji is a picture, not text.
-        for (const char *row :
+        // Rows as printed (rank, name, code, votes, share; the emoji is a picture), blocks together.
+        const QString rows = "\n" + lines(pdfText(pdf, {"-layout"})).join('\n') + "\n";
+        for (const char *block :
              {"Club 王 représentant Code: CLUB", "Accounts registered 100,000",
               "Accounts that have logged in to vote 61,235 61.2%", "Accounts not yet logged in 38,765 38.8%",
               "2 محمد علي H 3 30.0%", "3 王小明 I 0 0.0%", "Total 10 100.0%",
               // the accounts let in that left the position blank, and the day on the record
               "Logged in, no vote here 61,171", "Logged in, no vote here 61,170", "After the zero report",
               "No zero report of this election is on its record.",
-              "Failed log-ins in all: 3 administrator, 1,234 voter"})
-            QVERIFY2(rows.contains(QString::fromUtf8(row)), row);
-        QCOMPARE(after(QStringLiteral("Votes cast in this position: 64"), 5),
-                 QStringList({"Rank Candidate Code Votes Share 0 to 100% of the votes", "1 Bo Li B 40 62.5%",
-                              "2 Carla Villanueva C 12 18.8%", "2 Ana Cruz A 12 18.8%", "Total 64 100.0%"}));
-        QCOMPARE(after(QStringLiteral("Votes cast in this position: 65"), 5),
-                 QStringList({"Tie at the top: 2 candidates have 30 votes each (Émile Zola, Dee).",
-                              "Rank Candidate Code Votes Share 0 to 100% of the votes", "1 Émile Zola E 30 46.2%",
-                              "1 Dee D 30 46.2%", "3 Fay F 5 7.7%"}));
-        QCOMPARE(after(QStringLiteral("Votes cast in this position: 0"), 1),
-                 QStringList({"No candidate stands for this position."}));
+              "Failed log-ins in all: 3 administrator, 1,234 voter",
+              "Votes cast in this position: 64\nRank Candidate Code Votes Share 0 to 100% of the votes\n"
+              "1 Bo Li B 40 62.5%\n2 Carla Villanueva C 12 18.8%\n2 Ana Cruz A 12 18.8%\nTotal 64 100.0%",
+              "Votes cast in this position: 65\nTie at the top: 2 candidates have 30 votes each (Émile Zola, Dee).\n"
+              "Rank Candidate Code Votes Share 0 to 100% of the votes\n1 Émile Zola E 30 46.2%\n1 Dee D 30 46.2%\n"
+              "3 Fay F 5 7.7%",
+              "Votes cast in this position: 0\nNo candidate stands for this position."})
+            QVERIFY2(rows.contains("\n" + QString::fromUtf8(block) + "\n"), block);
         QCOMPARE(text.count("Tie at the top"), 1);
 
         // The report carries its fonts, so that it prints the same on any computer.
@@ -173,17 +155,15 @@ private slots:
                                 "INSERT INTO CandVote VALUES ('A', 0), ('B', 0);"));
         // 1: a zero report, 0: a results report, -1: no report at all.
         const auto zero = [&](const QString &name) {
-            const QString pdf = db->folder() + QLatin1Char('/') + name + ".pdf";
-            if (admin(QStringList{"report", "--out", pdf} + db->toolArguments()).exitCode != 0)
-                return -1;
-            const QString text = pdfText(pdf, false);
+            const QString pdf = db->folder() + '/' + name + ".pdf";
+            const QString text = tool({"report", "--out", pdf}).exitCode ? QString() : pdfText(pdf);
             return text.contains("Zero report") ? 1 : text.contains("Results report") ? 0 : -1;
         };
-        QCOMPARE(zero(QStringLiteral("before")), 1);
+        QCOMPARE(zero("before"), 1);
         db->exec("UPDATE Users SET HasVoted = true WHERE Username = 'u1'");
-        QCOMPARE(zero(QStringLiteral("logged-in")), 0);
+        QCOMPARE(zero("logged-in"), 0);
         db->exec("UPDATE Users SET HasVoted = false; UPDATE CandVote SET NumVotes = 1 WHERE CandID = 'B'");
-        QCOMPARE(zero(QStringLiteral("one-vote")), 0);
+        QCOMPARE(zero("one-vote"), 0);
     }
 
     void damagedTalliesAreRefusedByEveryCommand_data()
