@@ -1,5 +1,4 @@
-// The record cursor on a file and a server: the screens' sequences, text equality,
-// quoting, durability, limits and the engine's failures.
+// The record cursor on a file and a server: sequences, equality, quoting, durability, limits, failures.
 
 #include "TestSupport.h"
 
@@ -11,12 +10,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QListWidget>
-#include <QTemporaryDir>
 #include <cstdio>
 #include <functional>
 #include <sqlite3.h>
 #include <unistd.h>
-#include <utility>
 
 using store::RecordCursor;
 
@@ -41,19 +38,16 @@ static void append(RecordCursor *dc, const QString &field, const QVariant &value
     dc->Refresh();
     if (!dc->BOF())
         dc->MoveLast(), dc->MoveNext();
-    dc->AddNew();
-    dc->SetField(field, value);
-    dc->Update();
+    dc->AddNew(), dc->SetField(field, value), dc->Update();
 }
 
 static int errorOf(const std::function<void()> &action)
 {
     try {
-        action();
+        return action(), 0;
     } catch (const store::StoreError &e) {
         return e.number();
     }
-    return 0;
 }
 
 class StoreTest : public QObject {
@@ -78,57 +72,38 @@ private slots:
     void cleanup()
     {
         owner.reset(), store::Connection::closeAll(), store::Connection::failWriteAfter(0);
-        store::Connection::setStatementObserver(nullptr);
-        store::Connection::setLockWaitMs(defaultWait);
+        store::Connection::setStatementObserver(nullptr), store::Connection::setLockWaitMs(defaultWait);
     }
 
     void sequencesOnEmptyOneAndManyRowsReachTheFileAndLast()
     {
         RecordCursor *dc = cursor("Positions");
         const QString all = QStringLiteral("Select * from Positions");
+        const auto at = [dc] { return dc->FieldText("PosID"); };
         QCOMPARE(list(dc, all, "PosID"), QStringList());
         for (const char *id : {"P1", "P3", "P2"})
             append(dc, "PosID", QString::fromLatin1(id));
-        QCOMPARE(db->rows("SELECT PosID FROM Positions"), (QStringList{"P1", "P3", "P2"}));
         // Rows come in the order they were added; a key in another case is the same key.
-        QCOMPARE(list(dc, all, "posid"), (QStringList{"P1", "P3", "P2"}));
+        QCOMPARE(db->rows("SELECT PosID FROM Positions") + list(dc, all, "posid"),
+                 (QStringList{"P1", "P3", "P2", "P1", "P3", "P2"}));
         QCOMPARE(list(dc, "Select * from Positions where PosID ='p3'", "PosID"), QStringList{"P3"});
-
         // Change the looked-up row; fields by name in any case.
-        dc->MoveFirst();
-        dc->Edit();
-        dc->SetField("POSNAME", QStringLiteral("O'Name"));
-        dc->Update();
+        dc->MoveFirst(), dc->Edit(), dc->SetField("POSNAME", QStringLiteral("O'Name")), dc->Update();
         QCOMPARE(db->rows("SELECT * FROM Positions WHERE PosName IS NOT NULL"), QStringList{"P3|O'Name"});
-
         // A delete moves on to the next row.
-        dc->setRecordSource(all);
-        dc->Refresh();
-        dc->Delete();
-        dc->MoveNext();
-        QCOMPARE(dc->FieldText("PosID"), QStringLiteral("P3"));
-
+        dc->setRecordSource(all), dc->Refresh(), dc->Delete(), dc->MoveNext();
+        QCOMPARE(at(), QStringLiteral("P3"));
         // Deleted rows are passed over by every move and left out of the count.
         append(dc, "PosID", "P4");
-        dc->Refresh();
-        dc->MoveLast();
-        dc->Delete();
-        dc->MoveFirst();
-        dc->Delete();
-        QCOMPARE(dc->RecordCount(), 1);
-        dc->MoveLast();
-        QCOMPARE(dc->FieldText("PosID"), QStringLiteral("P2"));
-        dc->MoveFirst();
-        QCOMPARE(dc->FieldText("PosID"), QStringLiteral("P2"));
-        dc->Delete();
-        dc->MoveNext();
+        dc->Refresh(), dc->MoveLast(), dc->Delete(), dc->MoveFirst(), dc->Delete();
+        QVERIFY(dc->RecordCount() == 1 && (dc->MoveLast(), at()) == "P2" && (dc->MoveFirst(), at()) == "P2");
+        dc->Delete(), dc->MoveNext();
         QVERIFY(dc->EOF_() && dc->RecordCount() == 0);
         QCOMPARE(errorOf([dc] { dc->MoveLast(); }), int(store::NoCurrentRow));
         QCOMPARE(db->count("Positions"), 0);
         // Closed: a sound file with nothing beside it (nothing for a server), where nothing of a
         // deleted row lingers in the free space (think of a voter's password).
-        owner.reset();
-        store::Connection::closeAll();
+        owner.reset(), store::Connection::closeAll();
         QCOMPARE(QDir(db->folder()).entryList(QDir::Files),
                  db->onServer() ? QStringList() : QStringList{"candpos4.mdb"});
         QFile file(db->file());
@@ -136,36 +111,29 @@ private slots:
                                    !file.readAll().contains("O'Name")));
     }
 
-    // What the fuzz test's alphabet leaves out: a character the server cannot store finds
-    // nothing, not what precedes it; final and plain sigma are one letter, dotless ı and i
-    // two. The classic injection finds only its own text.
+    // A character the server cannot store finds nothing, not what precedes it; final and plain sigma
+    // are one letter, dotless ı and i two; the classic injection finds only its own text. Results
+    // rank highest first, ties in the order they were added, up to 32 bits.
     void equalityIgnoresCaseOfEveryLetterAndQuotesAreNeverSql()
     {
         for (const char *name : {"s100", "x'' OR ''1''=''1", "i", "\u03C3"})
             db->exec(QStringLiteral("INSERT INTO Users VALUES ('n', '%1', 'p', false)").arg(QString::fromUtf8(name)));
         RecordCursor *dc = cursor("Users");
         const QString tricky = QStringLiteral("x' OR '1'='1");
-        // Typed, then what either engine finds.
         const QList<std::pair<QString, QString>> cases = {
             {tricky, tricky}, {QStringLiteral("s100") + QChar(0), ""}, {"\u03C2", "\u03C3"}, {"\u0131", ""}};
         for (const auto &[typed, found] : cases)
             QCOMPARE(list(dc, "Select * From Users where Username ='" + typed + "'", "Username"),
                      found.isEmpty() ? QStringList() : QStringList{found});
         QCOMPARE(db->count("Users"), 4);
-    }
 
-    // The results order: highest first, ties in the order they were added, up to 32 bits.
-    void resultsRankHighestFirstTiesInTheOrderAdded()
-    {
         db->exec("INSERT INTO CandVote VALUES ('a',5),('b',12),('c',0),('d',12),('max',2147483647)");
         QCOMPARE(list(cursor("CandVote"), "Select * From CandVote Order by Numvotes Desc", "CandID"),
                  (QStringList{"max", "b", "d", "a", "c"}));
     }
 
-    // A long result is read in two parts: a count, or the last row asked for nothing,
-    // reads none of the rest; moving on past the first part reads the rest once.
-    // Accounts another station deletes between the count and the reading shorten
-    // the list instead of ending the program.
+    // A count, or the last row asked for nothing, reads none of the rest; moving on past the first
+    // part reads it once. Accounts deleted meanwhile at another station shorten the list.
     void aLongResultIsReadInPartsAndItsRestWhenNeeded()
     {
         db->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 2500) "
@@ -174,23 +142,18 @@ private slots:
         int rest = 0; // reads of the rest
         store::Connection::setStatementObserver(
             [&rest](const QString &sql) { rest += sql.contains(QStringLiteral("rowid >")); });
-        dc->Refresh();
-        dc->MoveLast();
-        QCOMPARE(dc->RecordCount(), 2500);
-        QCOMPARE(rest, 0);
-        QCOMPARE(dc->FieldText("Username"), QStringLiteral("u2500"));
-        QCOMPARE(rest, 1);
+        dc->Refresh(), dc->MoveLast();
+        QVERIFY(dc->RecordCount() == 2500 && rest == 0);
+        QVERIFY(dc->FieldText("Username") == "u2500" && rest == 1);
 
         // Deleting the last row of the first part, then moving on, and counting.
         dc->Refresh();
         for (int i = 1; i < RecordCursor::kFirstRows; ++i)
             dc->MoveNext();
         QCOMPARE(dc->FieldText("Username"), QStringLiteral("u1000"));
-        dc->Delete();
-        dc->MoveNext();
+        dc->Delete(), dc->MoveNext();
         QCOMPARE(dc->FieldText("Username"), QStringLiteral("u1001"));
-        QCOMPARE(dc->RecordCount(), 2499);
-        QCOMPARE(db->count("Users"), 2499);
+        QVERIFY(dc->RecordCount() == 2499 && db->count("Users") == 2499);
 
         startProgramOn(*db);
         store::Connection::setStatementObserver([this](const QString &sql) {
@@ -211,14 +174,10 @@ private slots:
         RecordCursor *vote = cursor("CandVote");
         vote->Refresh();
         db->exec("UPDATE CandVote SET NumVotes = 6"); // another copy voted
-        vote->Edit();
-        vote->SetField("NumVotes", 6);
+        vote->Edit(), vote->SetField("NumVotes", 6);
         QCOMPARE(errorOf([&] { vote->Update(); }), int(store::RowChanged));
-        // Either engine refuses a tally beyond 32 bits rather than storing it: the file by
-        // its check, the server by its column's kind (numeric_value_out_of_range).
-        vote->Refresh();
-        vote->Edit();
-        vote->SetField("NumVotes", 2147483648LL);
+        // A tally beyond 32 bits is refused: by the file's check, by the server's column kind.
+        vote->Refresh(), vote->Edit(), vote->SetField("NumVotes", 2147483648LL);
         QCOMPARE(errorOf([&] { vote->Update(); }),
                  db->onServer() ? int(store::ServerFailure) : SQLITE_CONSTRAINT_CHECK);
 
@@ -235,8 +194,7 @@ private slots:
         QCOMPARE(db->rows("SELECT * FROM CandVote"), QStringList{"C1|6"});
         store::Connection::failWriteAfter(0);
 
-        // A station that cannot get the election for a unit within the whole wait finds it
-        // busy, with nothing left begun; once the holder is done, it goes through.
+        // A unit that cannot get the election within the wait is busy, nothing begun; later it goes through.
         store::Connection::setLockWaitMs(300);
         RecordCursor *holder = cursor("CandVote"), *waiter = cursor("CandVote");
         waiter->setDatabaseName(db->onServer() ? db->target() + QStringLiteral(" application_name=second")
@@ -248,26 +206,26 @@ private slots:
                 store::Transaction tx(waiter->connection());
                 QFAIL("a unit began while another held the election");
             } catch (const store::StoreError &e) {
-                QVERIFY2(e.outcome() == store::StoreError::Outcome::Busy, qPrintable(e.text()));
-                QVERIFY2(e.text().contains(db->onServer() ? "55P03" : "database is locked"), qPrintable(e.text()));
+                QVERIFY2(e.outcome() == store::StoreError::Outcome::Busy &&
+                             e.text().contains(db->onServer() ? "55P03" : "database is locked"),
+                         qPrintable(e.text()));
             }
             QVERIFY(!waiter->connection().inTransaction());
             held.Commit();
         }
-        {
-            store::Transaction tx(waiter->connection());
-            append(waiter, "CandID", "C9");
-            tx.Commit();
-        }
+        store::Transaction tx(waiter->connection());
+        append(waiter, "CandID", "C9");
+        tx.Commit();
         QCOMPARE(db->rows("SELECT CandID FROM CandVote"), (QStringList{"C1", "C8", "C9"}));
     }
 
+    // Installed, the file is reached through a link: the journal goes beside the real file, a file
+    // replaced at the link's end is not the one opened, and one that cannot be opened is named at the
+    // link's end, a missing one told from one this account may not use.
     void aFileReachedThroughALinkKeepsItsJournalBesideItAndIsWatchedThere()
     {
         if (db->onServer())
             QSKIP("the link is the file engine's");
-        // Installed, the file is reached through a link in an unwritable folder: the
-        // journal goes beside the real file.
         QTemporaryDir program;
         const QString link = program.path() + QStringLiteral("/candpos4.mdb");
         QVERIFY(QFile::link(db->file(), link));
@@ -276,30 +234,16 @@ private slots:
         {
             store::Transaction tx(vote->connection());
             append(vote, "CandID", "C1");
-            QVERIFY(QFile::exists(db->file() + QStringLiteral("-journal")));
-            QVERIFY(!QFile::exists(link + QStringLiteral("-journal")));
+            QVERIFY(QFile::exists(db->file() + "-journal") && !QFile::exists(link + "-journal"));
             tx.Commit();
         }
         QCOMPARE(db->rows("SELECT CandID FROM CandVote"), QStringList{"C1"});
-
-        // The file at the link's end replaced by another: no longer the one opened.
         const QString other = db->folder() + QStringLiteral("/other.mdb");
         QVERIFY(QFile::copy(db->file(), other) &&
                 ::rename(QFile::encodeName(other), QFile::encodeName(db->file())) == 0);
         QCOMPARE(errorOf([&] { vote->Refresh(); }), 14); // SQLITE_CANTOPEN
         QVERIFY(QFileInfo(link).isSymLink());
-    }
 
-    // A file that cannot be opened is named where it is, at the end of the link the
-    // installed program reaches it through, and a missing file is told from one this
-    // account may not use.
-    void aFileThatCannotBeOpenedIsNamedWithTheReason()
-    {
-        if (db->onServer())
-            QSKIP("the file engine's");
-        QTemporaryDir program;
-        const QString link = program.path() + QStringLiteral("/candpos4.mdb");
-        QVERIFY(QFile::link(db->file(), link));
         const auto textOf = [&] {
             store::Connection::closeAll();
             try {
@@ -309,15 +253,14 @@ private slots:
             }
             return QString();
         };
+        const QString cannot =
+            QStringLiteral("unable to open database file: %1 (a link to %2): ").arg(link, db->file());
         QVERIFY(QFile::setPermissions(db->file(), QFile::ReadOwner));
         const QString unreadable = textOf();
         if (::geteuid() != 0) // root may write any file
-            QCOMPARE(unreadable, QStringLiteral("unable to open database file: %1 (a link to %2): this account may not "
-                                                "read and write it (Permission denied)")
-                                     .arg(link, db->file()));
+            QCOMPARE(unreadable, cannot + "this account may not read and write it (Permission denied)");
         QVERIFY(QFile::rename(db->file(), db->file() + ".away"));
-        QCOMPARE(textOf(), QStringLiteral("unable to open database file: %1 (a link to %2): there is no such file")
-                               .arg(link, db->file()));
+        QCOMPARE(textOf(), cannot + "there is no such file");
         QVERIFY(QFile::rename(db->file() + ".away", db->file()));
         QVERIFY(QFile::setPermissions(db->file(), QFile::ReadOwner | QFile::WriteOwner));
     }
