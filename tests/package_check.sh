@@ -6,7 +6,10 @@
 # lintian. As root it is then installed on this machine and an election is run
 # on it by the election-day account, a member of the group pollaris and not root:
 # pollaris-admin, then a vote and an administrator's change in the installed
-# program under a virtual display (pictures in BUILD_DIR/installed-*.png).
+# program under a virtual display, and a vote at a polling station of a server
+# reached over TCP with TLS as the stations' role (pictures in
+# BUILD_DIR/installed-*.png). Before there is an election, the installed kiosk's
+# start error is looked at under a headless cage.
 # Exits 77 (skipped) where the Debian tools are missing.
 #   package_check.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
@@ -18,7 +21,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # What the checks below leave behind is undone also when they fail or are stopped.
-root="" work="" xvfb="" runner="" ended="" account="" installed=false data_made=false
+root="" work="" xvfb="" runner="" ended="" account="" installed=false data_made=false pg_dir="" road=""
 data=/var/lib/pollaris
 # The program, started by its account, and the runuser that waits for it.
 stop_program() {
@@ -39,6 +42,7 @@ cleanup() {
     set +e
     stop_program
     [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+    [ -n "$pg_dir" ] && bash "$src/scripts/pg-cluster" stop "$pg_dir"
     if $installed; then
         dpkg --purge pollaris >/dev/null 2>&1 || echo "note: dpkg --purge pollaris failed"
     fi
@@ -145,8 +149,8 @@ captions() {
     for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do xdotool getwindowname "$id"; done
 }
 shot() {
-    if import -window root "$build/installed-$1.png"; then
-        echo "picture: $build/installed-$1.png"
+    if import -window root "$build/installed-$road$1.png"; then
+        echo "picture: $build/installed-$road$1.png"
     else
         fail "no picture of the display ($1)"
     fi
@@ -222,6 +226,54 @@ vote_road() {
     shot thanks
     press "Your vote has been added" Return &&
         until_ "the main menu after the vote" only_menu
+}
+# The same voter's road at a polling station of a server: the installed program, as the
+# account, reaches a cluster of the check's own over TCP with TLS (verify-full) as the
+# stations' role, which may take votes and nothing else; root makes the election there
+# with the installed pollaris-admin and reads the vote back with psql.
+server_road() {
+    local conn port station
+    if [ ! -x /usr/lib/postgresql/15/bin/psql ]; then
+        echo "note: PostgreSQL 15 is not installed, the installed program was not run against a server"
+        return 0
+    fi
+    pg_dir=$work/pg
+    conn=$(bash "$src/scripts/pg-cluster" start "$pg_dir" tcp) || { fail "no PostgreSQL cluster for the station"; return 1; }
+    printf 'admin\n' | pollaris-admin new --demo --admin admin --password-stdin --server "$conn" >/dev/null ||
+        { fail "root could not put the election on the server"; return 1; }
+    port=$(cat "$pg_dir/port")
+    install -o "$account" -m 0644 "$pg_dir/root.crt" "$work/home/root.crt"
+    (umask 077 && grep ':pollaris_station:' "$pg_dir/pgpass" >"$work/home/pgpass")
+    chown "$account" "$work/home/pgpass"
+    station="host=127.0.0.1 port=$port dbname=postgres user=pollaris_station sslmode=verify-full"
+    station+=" sslrootcert=$work/home/root.crt"
+    road=server-
+    # shellcheck disable=SC2016 # $$, $0 and $HOME are the account's shell's
+    as_account DISPLAY="$DISPLAY" XDG_RUNTIME_DIR="$work/home/run" QT_QPA_PLATFORM=xcb PGPASSFILE="$work/home/pgpass" \
+        DBUS_SESSION_BUS_ADDRESS="unix:path=$work/home/run/no-bus" \
+        sh -c 'echo $$ >"$HOME/pollaris.pid"; exec /usr/bin/pollaris --server "$0" --station desk-7' "$station" \
+        >"$work/pollaris-server.log" 2>&1 &
+    runner=$!
+    ended=""
+    if vote_road && click Pollaris 3120 3360 375 375 && until_ "the end after Exit at the station" program_ended; then
+        stop_program
+        [ "$ended" = 0 ] || fail "Exit ended the station with status $ended"
+    else
+        shot failed || true
+    fi
+    stop_program
+    road=""
+    [ -s "$work/pollaris-server.log" ] && { echo "the station's output:"; cat "$work/pollaris-server.log"; }
+    q() { /usr/lib/postgresql/15/bin/psql -X -A -t -q "$conn" -c "$1" 2>&1; }
+    [ "$(q "SELECT HasVoted FROM Users WHERE Username = '2026001'")" = t ] ||
+        fail "the voter is not marked as having voted on the server"
+    [ "$(q "SELECT string_agg(CandID || '=' || NumVotes, ' ') FROM CandVote WHERE NumVotes <> 0")" = C001=1 ] ||
+        fail "not exactly the vote for Maria Santos on the server: $(q "SELECT string_agg(CandID || '=' || NumVotes, ' ') FROM CandVote")"
+    [ "$(q "SELECT string_agg(what, '|' ORDER BY seq) FROM pollaris_log WHERE station = 'desk-7'")" = \
+        "station started|station ended (status 0)" ] ||
+        fail "the station's start and end are not on the election's record: $(q "SELECT string_agg(station || ': ' || what, '|' ORDER BY seq) FROM pollaris_log")"
+    echo "on the server: tallies $(q "SELECT string_agg(CandID || '=' || NumVotes, ' ' ORDER BY CandID) FROM CandVote")"
+    bash "$src/scripts/pg-cluster" stop "$pg_dir" && pg_dir=""
 }
 # The administrator's road, with the mouse: log in, change the password, log out.
 new_password=chosen-on-election-day
@@ -383,6 +435,7 @@ if [ -z "$skip" ] && [ -n "$account" ]; then
         fi
         stop_program
         [ -s "$work/pollaris.log" ] && { echo "the program's output:"; cat "$work/pollaris.log"; }
+        server_road || true
         kill "$xvfb" 2>/dev/null || true
         wait "$xvfb" 2>/dev/null || true
         xvfb=""
