@@ -49,4 +49,27 @@ std::optional<int> electionToRead(const QCommandLineParser &parser, const QStrin
     return std::nullopt;
 }
 
+std::optional<int> electionToImportInto(const QCommandLineParser &parser, const QString &name, QString &csv,
+                                        QString &target)
+{
+    const QString me = QStringLiteral("pollaris-admin ") + name;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty() || positional.size() > 2) {
+        Console::err(QStringLiteral("%1: expected CSV [FILE]\n").arg(me));
+        return 2;
+    }
+    csv = positional.at(0);
+    target = Target::of(parser, positional.value(1));
+    if (const QString why = Target::check(parser, positional.value(1)); !why.isEmpty()) {
+        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
+        return 2;
+    }
+    if (!Target::isServer(target) && !QFileInfo(target).isFile()) {
+        Console::err(
+            QStringLiteral("%1: no election file %2 (create one with 'pollaris-admin new')\n").arg(me, target));
+        return 1;
+    }
+    return std::nullopt;
+}
+
 } // namespace Commands

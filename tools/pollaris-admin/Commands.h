@@ -41,4 +41,8 @@ std::optional<int> parseCommandLine(QCommandLineParser &parser, const QStringLis
 // server given with --server, or else the file beside the tool. What is wrong
 // with it (two of them, a missing file) is reported and the status returned.
 std::optional<int> electionToRead(const QCommandLineParser &parser, const QString &name, QString &target);
+// The same for an import, whose arguments are CSV [FILE]: the file to import from,
+// and the election it goes into.
+std::optional<int> electionToImportInto(const QCommandLineParser &parser, const QString &name, QString &csv,
+                                        QString &target);
 } // namespace Commands

@@ -136,21 +136,9 @@ int runImportBallot(const QStringList &args)
                                  QStringLiteral("[FILE]"));
     if (const std::optional<int> done = parseCommandLine(parser, args, QStringLiteral("import-ballot")))
         return *done;
-    const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty() || positional.size() > 2) {
-        Console::err(QStringLiteral("%1: expected CSV [FILE]\n").arg(me));
-        return 2;
-    }
-    const QString csvPath = positional.at(0);
-    const QString file = Target::of(parser, positional.value(1));
-    if (const QString why = Target::check(parser, positional.value(1)); !why.isEmpty()) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
-        return 2;
-    }
-    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
-        Console::err(QStringLiteral("%1: no election file %2 (create one with 'pollaris-admin new')\n").arg(me, file));
-        return 1;
-    }
+    QString csvPath, file;
+    if (const std::optional<int> done = electionToImportInto(parser, QStringLiteral("import-ballot"), csvPath, file))
+        return *done;
 
     QVector<CsvInput::Record> records;
     if (const QString why = CsvInput::read(csvPath, QStringLiteral("ballot"), records); !why.isEmpty()) {

@@ -147,21 +147,9 @@ int runImportVoters(const QStringList &args)
         return 2;
     }
     const bool generate = passwords == QLatin1String("generate");
-    const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty() || positional.size() > 2) {
-        Console::err(QStringLiteral("%1: expected CSV [FILE]\n").arg(me));
-        return 2;
-    }
-    const QString csvPath = positional.at(0);
-    const QString file = Target::of(parser, positional.value(1));
-    if (const QString why = Target::check(parser, positional.value(1)); !why.isEmpty()) {
-        Console::err(QStringLiteral("%1: %2\n").arg(me, why));
-        return 2;
-    }
-    if (!Target::isServer(file) && !QFileInfo(file).isFile()) {
-        Console::err(QStringLiteral("%1: no election file %2 (create one with 'pollaris-admin new')\n").arg(me, file));
-        return 1;
-    }
+    QString csvPath, file;
+    if (const std::optional<int> done = electionToImportInto(parser, QStringLiteral("import-voters"), csvPath, file))
+        return *done;
 
     QVector<CsvInput::Record> records;
     if (const QString why = CsvInput::read(csvPath, QStringLiteral("register of voters"), records); !why.isEmpty()) {
