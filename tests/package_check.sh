@@ -229,7 +229,8 @@ vote_road() {
 }
 # The same voter's road at a polling station of a server: the installed program, as the
 # account, reaches a cluster of the check's own over TCP with TLS (verify-full) as the
-# stations' role, which may take votes and nothing else; root makes the election there
+# stations' role, which may take votes and nothing else, and goes on by itself after the
+# server restarts under it; root makes the election there
 # with the installed pollaris-admin and reads the vote back with psql.
 server_road() {
     local conn port station
@@ -255,6 +256,10 @@ server_road() {
         >"$work/pollaris-server.log" 2>&1 &
     runner=$!
     ended=""
+    # The server restarted under the station once it is up: its next action finds the
+    # connection gone, and it must reach the server again by itself.
+    until_ "the station's main menu" only_menu && sleep 1 && bash "$src/scripts/pg-cluster" restart "$pg_dir" ||
+        fail "the server could not be restarted under the station"
     if vote_road && click Pollaris 3120 3360 375 375 && until_ "the end after Exit at the station" program_ended; then
         stop_program
         [ "$ended" = 0 ] || fail "Exit ended the station with status $ended"
@@ -269,10 +274,11 @@ server_road() {
         fail "the voter is not marked as having voted on the server"
     [ "$(q "SELECT string_agg(CandID || '=' || NumVotes, ' ') FROM CandVote WHERE NumVotes <> 0")" = C001=1 ] ||
         fail "not exactly the vote for Maria Santos on the server: $(q "SELECT string_agg(CandID || '=' || NumVotes, ' ') FROM CandVote")"
-    [ "$(q "SELECT string_agg(what, '|' ORDER BY seq) FROM pollaris_log WHERE station = 'desk-7'")" = \
-        "station started|station ended (status 0)" ] ||
-        fail "the station's start and end are not on the election's record: $(q "SELECT string_agg(station || ': ' || what, '|' ORDER BY seq) FROM pollaris_log")"
+    [[ "$(q "SELECT string_agg(what, '|' ORDER BY seq) FROM pollaris_log WHERE station = 'desk-7'")" =~ \
+        ^station\ started\|.*server.*\|station\ ended\ \(status\ 0\)$ ]] ||
+        fail "the station's start, reconnection and end are not on the election's record: $(q "SELECT string_agg(station || ': ' || what, '|' ORDER BY seq) FROM pollaris_log")"
     echo "on the server: tallies $(q "SELECT string_agg(CandID || '=' || NumVotes, ' ' ORDER BY CandID) FROM CandVote")"
+    echo "the station on the record: $(q "SELECT string_agg(what, ' | ' ORDER BY seq) FROM pollaris_log WHERE station = 'desk-7'")"
     bash "$src/scripts/pg-cluster" stop "$pg_dir" && pg_dir=""
 }
 # The administrator's road, with the mouse: log in, change the password, log out.

@@ -22,7 +22,8 @@ public:
     Window() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     {
         setObjectName(QStringLiteral("frmServerWait"));
-        setWindowTitle(QStringLiteral("Pollaris"));
+        // Named for what it says, so that a window list or a screen reader tells it from the boxes.
+        setWindowTitle(QStringLiteral("Waiting for the election server"));
         setAutoFillBackground(true);
         QPalette p = palette();
         p.setColor(QPalette::Window, QColor(255, 255, 192));
